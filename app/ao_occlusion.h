@@ -1,0 +1,79 @@
+// ao_occlusion.h - the occlusion rays of one shaded point of the AO kernel:
+// counting the blocked ones on the active path, and the per-path entry points.
+//
+// A shaded point casts its rays in a fixed order, each drawing two numbers
+// from the slot's generator (r1, then phi). The vector paths give every lane
+// its own pair of draws by jumping the generator ahead, and compute the
+// directions and intersection tests with the same single-precision
+// operations, in the same order, as the scalar kernel; cosine and sine are
+// evaluated in double precision and rounded to single exactly as the scalar
+// kernel's library calls are. So every path returns the same count and leaves
+// the generator in the same state.
+
+#ifndef KAV_APP_AO_OCCLUSION_H
+#define KAV_APP_AO_OCCLUSION_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "app/ao_paths.h"
+#include "app/ao_scene.h"
+
+// Everything the occlusion rays of one shaded point need, fixed for that
+// point. The scalar path reads the scene as it is; the vector paths read the
+// per-point terms of the intersection tests, which MakeOcclusionQuery
+// computes once with the scalar kernel's own operations.
+struct TOcclusionQuery {
+  TVec3 origin;
+  TVec3 axisX;  // the shading frame: a ray's direction is
+  TVec3 axisY;  // (axisZ * lz + axisY * ly) + axisX * lx
+  TVec3 axisZ;
+  TPlane plane;
+  TSphere spheres[kSphereCount];
+  std::uint32_t rayCount;
+
+  float planeDistance;               // dot(origin, plane normal) + offset
+  TVec3 sphereOffset[kSphereCount];  // origin - centre
+  float sphereC[kSphereCount];       // dot(offset, offset) - radius^2
+};
+
+// The query for rays from origin in the frame (axisX, axisY, axisZ).
+TOcclusionQuery MakeOcclusionQuery(const TPlane& plane, const TSphere (&spheres)[kSphereCount],
+                                   TVec3 origin, TVec3 axisX, TVec3 axisY, TVec3 axisZ,
+                                   std::uint32_t rayCount);
+
+// Number of the query's rays that hit the scene, on the active path. Advances
+// state by 2 * rayCount generator steps, exactly as drawing r1 and phi for
+// each ray in turn does. Thread-safe: touches nothing but its arguments.
+std::uint32_t CountOccludedRays(const TOcclusionQuery& query, std::uint64_t& state);
+
+// The same on a given path, which the CPU must support (AoPathSupported).
+std::uint32_t CountOccludedRays(TAoPath path, const TOcclusionQuery& query, std::uint64_t& state);
+
+// Cosine and sine of each angle, evaluated in double precision on the angle
+// widened from single and rounded to single: what the kernel computes for a
+// direction. The path must be supported. On every path the results equal
+// (float)std::cos((double)angle) and (float)std::sin((double)angle) for every
+// angle the kernel can draw.
+//
+// rawCos and rawSin, when not null, receive the vector evaluation's own
+// double results; the scalar path stores the library's. Returns how many
+// results the vector evaluation could not round safely and took from the
+// library instead (always 0 on the scalar path).
+std::size_t EvaluateCosSin(TAoPath path, const float* angles, std::size_t count, float* cosOut,
+                           float* sinOut, double* rawCos = nullptr, double* rawSin = nullptr);
+
+// The paths themselves. The vector ones exist only where AoPathCompiled says
+// so and may be called only where AoPathSupported says so.
+std::uint32_t CountOccludedScalar(const TOcclusionQuery& query, std::uint64_t& state);
+std::uint32_t CountOccludedAvx2(const TOcclusionQuery& query, std::uint64_t& state);
+std::uint32_t CountOccludedAvx512(const TOcclusionQuery& query, std::uint64_t& state);
+
+std::size_t EvaluateCosSinScalar(const float* angles, std::size_t count, float* cosOut, float* sinOut,
+                                 double* rawCos, double* rawSin);
+std::size_t EvaluateCosSinAvx2(const float* angles, std::size_t count, float* cosOut, float* sinOut,
+                               double* rawCos, double* rawSin);
+std::size_t EvaluateCosSinAvx512(const float* angles, std::size_t count, float* cosOut, float* sinOut,
+                                 double* rawCos, double* rawSin);
+
+#endif  // KAV_APP_AO_OCCLUSION_H

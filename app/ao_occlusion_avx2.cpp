@@ -1,0 +1,119 @@
+// ao_occlusion_avx2.cpp - the 8-lane occlusion path for CPUs with AVX2 and
+// FMA. This unit alone is compiled for those extensions; it is called only
+// after the CPU has been checked for them.
+
+#include "app/ao_occlusion.h"
+
+#include <immintrin.h>
+
+#include <cstdint>
+
+#include "app/ao_occlusion_kernel.h"
+
+namespace {
+
+// The operation set of the shared kernel: 8 floats, or 4 doubles or 64-bit
+// integers, per register; comparisons yield lanes of all ones or all zeros.
+struct TAvx2 {
+  static constexpr int kLanes = 8;
+  using F = __m256;
+  using FMask = __m256;
+  using D = __m256d;
+  using DMask = __m256d;
+  using Q = __m256i;
+
+  // Single precision.
+  static F Set(float v) { return _mm256_set1_ps(v); }
+  static F Add(F a, F b) { return _mm256_add_ps(a, b); }
+  static F Sub(F a, F b) { return _mm256_sub_ps(a, b); }
+  static F Mul(F a, F b) { return _mm256_mul_ps(a, b); }
+  static F Div(F a, F b) { return _mm256_div_ps(a, b); }
+  static F Sqrt(F a) { return _mm256_sqrt_ps(a); }
+  static F Negate(F a) { return _mm256_xor_ps(a, _mm256_set1_ps(-0.0f)); }
+  // Ordered comparisons are false for NaN, the negated ones true, exactly
+  // like the scalar kernel's `<`, `>=` and `!(x < y)`.
+  static FMask Less(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_LT_OQ); }
+  static FMask NotLess(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_NLT_UQ); }
+  static FMask Greater(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_GT_OQ); }
+  static FMask GreaterEqual(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_GE_OQ); }
+  static FMask NotEqual(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_NEQ_UQ); }
+  static F Select(FMask m, F a, F b) { return _mm256_blendv_ps(b, a, m); }
+  static FMask And(FMask a, FMask b) { return _mm256_and_ps(a, b); }
+  static FMask Or(FMask a, FMask b) { return _mm256_or_ps(a, b); }
+  static FMask AndNot(FMask a, FMask b) { return _mm256_andnot_ps(b, a); }
+  static std::uint32_t Bits(FMask m) { return static_cast<std::uint32_t>(_mm256_movemask_ps(m)); }
+
+  // Double precision.
+  static D Set(double v) { return _mm256_set1_pd(v); }
+  static D Add(D a, D b) { return _mm256_add_pd(a, b); }
+  static D Sub(D a, D b) { return _mm256_sub_pd(a, b); }
+  static D Mul(D a, D b) { return _mm256_mul_pd(a, b); }
+  static D Fma(D a, D b, D c) { return _mm256_fmadd_pd(a, b, c); }    // a * b + c
+  static D Fms(D a, D b, D c) { return _mm256_fmsub_pd(a, b, c); }    // a * b - c
+  static D Fnma(D a, D b, D c) { return _mm256_fnmadd_pd(a, b, c); }  // c - a * b
+  static D Select(DMask m, D a, D b) { return _mm256_blendv_pd(b, a, m); }
+  static DMask Or(DMask a, DMask b) { return _mm256_or_pd(a, b); }
+  static bool Any(DMask m) { return _mm256_movemask_pd(m) != 0; }
+  static DMask NotWithin(D x, double limit) {
+    const D magnitude = _mm256_andnot_pd(_mm256_set1_pd(-0.0), x);
+    return _mm256_cmp_pd(magnitude, _mm256_set1_pd(limit), _CMP_NLE_UQ);
+  }
+  static D Load(const double* p) { return _mm256_loadu_pd(p); }
+  static void Store(double* p, D v) { _mm256_storeu_pd(p, v); }
+  static void StoreMask(std::uint64_t* p, DMask m) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), _mm256_castpd_si256(m));
+  }
+
+  // 64-bit integers and the bits of doubles.
+  static Q Set64(std::uint64_t v) { return _mm256_set1_epi64x(static_cast<long long>(v)); }
+  static Q Load64(const std::uint64_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+  static void Store64(std::uint64_t* p, Q v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
+  static Q Add64(Q a, Q b) { return _mm256_add_epi64(a, b); }
+  // The low 64 bits of a * b from three 32 x 32 -> 64 products; the high
+  // halves' product only reaches bits 64 and up.
+  static Q Mul64(Q a, Q b) {
+    const Q low = _mm256_mul_epu32(a, b);
+    const Q cross = _mm256_add_epi64(_mm256_mul_epu32(_mm256_srli_epi64(a, 32), b),
+                                     _mm256_mul_epu32(a, _mm256_srli_epi64(b, 32)));
+    return _mm256_add_epi64(low, _mm256_slli_epi64(cross, 32));
+  }
+  static Q And(Q a, Q b) { return _mm256_and_si256(a, b); }
+  static Q ShiftLeft62(Q a) { return _mm256_slli_epi64(a, 62); }
+  // For values below 2^63, where the signed comparison is the unsigned one.
+  static DMask NotGreater64(Q a, std::uint64_t bound) {
+    return _mm256_castsi256_pd(
+        _mm256_xor_si256(_mm256_cmpgt_epi64(a, Set64(bound)), _mm256_set1_epi64x(-1)));
+  }
+  static DMask LowBitSet(Q a) {
+    return _mm256_castsi256_pd(_mm256_cmpeq_epi64(_mm256_and_si256(a, Set64(1)), Set64(1)));
+  }
+  static Q AsBits(D a) { return _mm256_castpd_si256(a); }
+  static D XorBits(D a, Q bits) { return _mm256_castsi256_pd(_mm256_xor_si256(_mm256_castpd_si256(a), bits)); }
+
+  // Conversions.
+  // Bits 16..47 of each generator state, the draw, as an exact double: the
+  // draw is placed in the low mantissa bits of 2^52, and 2^52 taken away.
+  static D DrawToDouble(Q state) {
+    const Q draw = _mm256_and_si256(_mm256_srli_epi64(state, 16), Set64(0xFFFFFFFFu));
+    const D biased = _mm256_castsi256_pd(_mm256_or_si256(draw, Set64(0x4330000000000000u)));
+    return _mm256_sub_pd(biased, _mm256_set1_pd(0x1p52));
+  }
+  // Rounds both halves to single; low lanes first.
+  static F ToFloat(D low, D high) {
+    return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm256_cvtpd_ps(low)), _mm256_cvtpd_ps(high), 1);
+  }
+  static D RoundToFloat(D a) { return _mm256_cvtps_pd(_mm256_cvtpd_ps(a)); }
+  static D WidenFloats(const float* p) { return _mm256_cvtps_pd(_mm_loadu_ps(p)); }
+  static void NarrowToFloats(float* p, D a) { _mm_storeu_ps(p, _mm256_cvtpd_ps(a)); }
+};
+
+}  // namespace
+
+std::uint32_t CountOccludedAvx2(const TOcclusionQuery& query, std::uint64_t& state) {
+  return AoVectorKernel::CountOccluded<TAvx2>(query, state);
+}
+
+std::size_t EvaluateCosSinAvx2(const float* angles, std::size_t count, float* cosOut, float* sinOut,
+                               double* rawCos, double* rawSin) {
+  return AoVectorKernel::EvaluateCosSin<TAvx2>(angles, count, cosOut, sinOut, rawCos, rawSin);
+}

@@ -1,0 +1,196 @@
+// ao_test.cpp - the AO test object: scene set-up, the shading kernel and the
+// single- and multi-threaded render drivers.
+
+#include "app/ao_test.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+constexpr std::uint64_t kDefaultRandomState = 0x1234ABCD330Eull;
+
+// Initial generator state per thread slot, slot 0 first.
+constexpr std::uint64_t kSlotRandomStates[TTest3DLoop_AmbOccTest_AO::kRandomStateCount] = {
+    0x2B24688, 0x44978A2, 0x550205B, 0x47BF459, 0x35889EB, 0x1697BA4, 0x4E20F02, 0x4221027};
+
+constexpr TVec3 kUp{0.0f, 1.0f, 0.0f};
+
+}  // namespace
+
+void CheckRandomSlot(int slot) {
+  if (slot < 0 || slot >= TTest3DLoop_AmbOccTest_AO::kRandomStateCount) {
+    std::fprintf(stderr,
+                 "aobench: thread slot %d has no random generator state (slots 0..%d); "
+                 "the render cannot go on\n",
+                 slot, TTest3DLoop_AmbOccTest_AO::kRandomStateCount - 1);
+    std::abort();
+  }
+}
+
+int TTest3DLoop_AmbOccTest_Job::Execute() {
+  owner->RenderRow(row, bitmap, rowBits, threadSlot);
+  return 0;
+}
+
+TTest3DLoop_AmbOccTest_AO::TTest3DLoop_AmbOccTest_AO() {
+  for (std::uint64_t& state : rngStates) state = kDefaultRandomState;
+}
+
+void TTest3DLoop_AmbOccTest_AO::Setup() {
+  subSamples = 2;
+  aoSamples = 8;
+
+  plane = {{0.0f, 1.0f, 0.0f}, 0.5f};
+  spheres[0] = {{-2.0f, 0.0f, -3.5f}, 0.5f};
+  spheres[1] = {{-0.5f, 0.0f, -3.0f}, 0.5f};
+  spheres[2] = {{1.0f, 0.0f, -2.2f}, 0.5f};
+
+  for (int slot = 0; slot < kRandomStateCount; ++slot) rngStates[slot] = kSlotRandomStates[slot];
+
+  workerPool.StartWorkers(kWorkerCount, 0);
+  workerPool.Resume();
+  workerPool.WaitIdle();
+}
+
+std::uint32_t TTest3DLoop_AmbOccTest_AO::NextRandom(int slot) {
+  CheckRandomSlot(slot);
+  return StepRandom(rngStates[slot]);
+}
+
+TVec3* TTest3DLoop_AmbOccTest_AO::AmbientOcclusion(const TVec3& point, const TVec3& normal,
+                                                    TVec3& colour, int slot) {
+  CheckRandomSlot(slot);
+  const TVec3 origin = point + normal * kRayEpsilon;
+
+  TMatrix4 frame = TMatrix4::Identity();
+  LookAt(frame, -normal, kUp);
+  const TVec3 axisX = frame.Row(0);
+  const TVec3 axisY = frame.Row(1);
+  const TVec3 axisZ = frame.Row(2);
+
+  // The slot's state lives in a register for the whole estimate and is stored
+  // back once: the eight states share a cache line, and storing on every draw
+  // would make the workers' cores fight over it. No other thread touches this
+  // slot meanwhile, so the result is the same.
+  std::uint64_t state = rngStates[slot];
+  float occluded = 0.0f;
+  for (int j = 0; j < aoSamples; ++j) {
+    for (int i = 0; i < aoSamples; ++i) {
+      const float r1 = static_cast<float>(static_cast<double>(StepRandom(state)) * 0x1p-32);
+      const float phi =
+          static_cast<float>(static_cast<double>(StepRandom(state)) * static_cast<double>(kPhiScale));
+
+      const float s = std::sqrt(1.0f - r1);
+      const float lx = static_cast<float>(std::cos(static_cast<double>(phi))) * s;
+      const float ly = static_cast<float>(std::sin(static_cast<double>(phi))) * s;
+      const float lz = std::sqrt(r1);
+
+      const TVec3 dir = (axisZ * lz + axisY * ly) + axisX * lx;
+      if (HitsScene(plane, spheres, origin, dir)) occluded += 1.0f;
+    }
+  }
+  rngStates[slot] = state;
+
+  const float total = static_cast<float>(static_cast<std::uint32_t>(aoSamples) *
+                                         static_cast<std::uint32_t>(aoSamples));
+  const float open = (total - occluded) / total;
+  colour = {open, open, open};
+  return &colour;
+}
+
+namespace {
+
+// Round half up of c * 255 for c in [0, 1], after clamping.
+std::uint32_t ToByte(float c) {
+  if (c < 0.0f) c = 0.0f;
+  else if (c > 1.0f) c = 1.0f;
+  return static_cast<std::uint32_t>(static_cast<double>(c) * 255.0 + 0.5);
+}
+
+}  // namespace
+
+void TTest3DLoop_AmbOccTest_AO::RenderRow(int row, KavV33D::TVBitmap* bitmap, std::uint32_t* rowBits,
+                                          int slot) {
+  CheckRandomSlot(slot);
+  const float width = static_cast<float>(bitmap->GetWidth());
+  const float height = static_cast<float>(bitmap->GetHeight());
+  const float halfWidth = width * 0.5f;
+  const float halfHeight = height * 0.5f;
+  const float invHalfWidth = 1.0f / halfWidth;
+  const float invHalfHeight = 1.0f / halfHeight;
+  const float invSub = 1.0f / static_cast<float>(subSamples);
+  const float invSub2 = static_cast<float>(
+      1.0 / static_cast<double>(static_cast<std::uint32_t>(subSamples) *
+                                static_cast<std::uint32_t>(subSamples)));
+  const float rowF = static_cast<float>(row);
+  const TVec3 eye{0.0f, 0.0f, 0.0f};
+
+  const int pixelCount = bitmap->GetWidth();
+  float xF = 0.0f;
+  for (int x = 0; x < pixelCount; ++x, xF += 1.0f) {
+    TVec3 acc{0.0f, 0.0f, 0.0f};
+    float vF = 0.0f;
+    for (int v = 0; v < subSamples; ++v, vF += 1.0f) {
+      const float py = (vF * invSub + rowF - halfHeight) * invHalfHeight;
+      float uF = 0.0f;
+      for (int u = 0; u < subSamples; ++u, uF += 1.0f) {
+        const float px = (uF * invSub + xF - halfWidth) * invHalfWidth;
+
+        TVec3 dir{px, py, -1.0f};
+        const float length2 = py * py + px * px + 1.0f;
+        if (length2 > 0.0f) {
+          const float k = 1.0f / std::sqrt(length2);
+          dir = {px * k, py * k, -k};
+        }
+
+        THit hit;
+        IntersectScene(plane, spheres, eye, dir, hit);
+        if (hit.hit) {
+          const TVec3 point = eye + dir * hit.t;
+          TVec3 colour;
+          AmbientOcclusion(point, hit.normal, colour, slot);
+          acc = acc + colour;
+        }
+      }
+    }
+    const std::uint32_t b0 = ToByte(acc.x * invSub2);
+    const std::uint32_t b1 = ToByte(acc.y * invSub2);
+    const std::uint32_t b2 = ToByte(acc.z * invSub2);
+    rowBits[x] = 0xFF000000u | (b2 << 16) | (b1 << 8) | b0;
+  }
+}
+
+void TTest3DLoop_AmbOccTest_AO::RenderSingleThread(KavV33D::TVBitmap* bitmap) {
+  const int pitch = bitmap->GetPitch();
+  const int rows = bitmap->GetHeight();
+  unsigned char* p = bitmap->GetBits();
+  for (int i = 0; i < rows; ++i) {
+    RenderRow(i, bitmap, reinterpret_cast<std::uint32_t*>(p), 0);
+    p += pitch;
+  }
+  bitmap->ReleaseBits();
+}
+
+void TTest3DLoop_AmbOccTest_AO::RenderMultiThread(KavV33D::TVBitmap* bitmap) {
+  const int pitch = bitmap->GetPitch();
+  const std::uint32_t rows = static_cast<std::uint32_t>(bitmap->GetHeight() > 0 ? bitmap->GetHeight() : 0);
+  unsigned char* p = bitmap->GetBits();
+
+  // Sized before anything is queued: the pool holds the jobs' addresses.
+  jobs.resize(rows, TTest3DLoop_AmbOccTest_Job{});
+  for (std::uint32_t i = 0; i < rows; ++i) {
+    TTest3DLoop_AmbOccTest_Job& job = jobs[i];
+    job.owner = this;
+    job.bitmap = bitmap;
+    job.row = static_cast<int>(i);
+    job.rowBits = reinterpret_cast<std::uint32_t*>(p);
+    workerPool.AddJob(&job);
+    p += pitch;
+  }
+
+  workerPool.Resume();
+  workerPool.WaitIdle();
+  workerPool.CollectFinished();
+  bitmap->ReleaseBits();
+}

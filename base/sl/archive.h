@@ -1,0 +1,157 @@
+// KavV3Base::TSLArchive, the context of one save or load, and the archive's value coders.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+#include <vector>
+
+#include "base/sl/class_registry.h"
+#include "base/sl/object_table.h"
+#include "base/stream/framework_string.h"
+#include "base/stream/stream.h"
+
+namespace KavV3Base {
+
+class TKavSLRoot;
+
+// The context that every Save and Load of a serializable object receives.
+// It binds a stream, says whether values travel as text lines (Coding 0) or
+// as raw little-endian binary (Coding 1), and holds the tables the object
+// graph coder needs. With any other Coding every value coder does nothing.
+// An archive has no header: it is exactly the sequence of values written.
+//
+// One archive serves either one save or one load (Objects is keyed by the
+// saved objects while saving and by identities while loading), and it is
+// driven by one thread; different archives may be used on different threads
+// at once.
+//
+// Failure: a load that meets a malformed archive (a number or string cut off
+// by the end of the stream, an empty or non-numeric text line, an unknown
+// tag, class or identity, a failed factory) and a save that is refused mark
+// the archive as failed. From then on every coder does nothing, and the
+// object graph calls return false. The load that failed has deleted the
+// objects it created and left its reference null.
+class TSLArchive {
+public:
+  enum : std::int32_t { CodingText = 0, CodingBinary = 1 };
+  // ReferenceInline: referenced objects travel inline (SLSaveObject /
+  // SLLoadObject); any other value: classes that support it code only the
+  // referenced object's identity.
+  enum : std::int32_t { ReferenceIdentity = 0, ReferenceInline = 1 };
+  // Deepest nesting of objects inside objects that one archive saves or
+  // loads; deeper graphs fail instead of exhausting the stack.
+  static constexpr int DefaultMaxDepth = 1000;
+
+  // stream is not owned and must outlive the archive.
+  TSLArchive(TStream* stream, std::int32_t coding, std::int32_t referenceMode = ReferenceInline);
+  // Leaves the objects its loads created alone: they belong to whoever holds
+  // the references (see DiscardLoadedObjects).
+  ~TSLArchive();
+  TSLArchive(const TSLArchive&) = delete;
+  TSLArchive& operator=(const TSLArchive&) = delete;
+
+  std::int32_t Coding;
+  std::int32_t ReferenceMode;
+  TStream* Stream;
+  TSLObjectTable Objects;  // identity <-> object of every object met so far
+  TKavSLRegister Classes;  // name <-> id of every class met so far; no factories
+
+  bool Failed() const { return failed; }
+  // Marks the archive as failed, for a Load that finds its data impossible.
+  void Fail() { failed = true; }
+  // True when a coder would move a value: Coding 0 or 1, a stream, not failed.
+  bool CanCode() const;
+  // The bytes between the stream's position and its end, when the stream can
+  // tell (false otherwise). Lets readers refuse counts the stream cannot hold.
+  bool RemainingBytes(std::uint32_t* remaining) const;
+
+  int GetMaxDepth() const { return maxDepth; }
+  void SetMaxDepth(int limit) { maxDepth = limit; }
+
+  // Objects created by this archive's loads and not discarded, in creation
+  // order (a failed load removes its own).
+  std::size_t LoadedObjectCount() const { return loaded.size(); }
+  TKavSLRoot* LoadedObject(std::size_t index) const { return loaded[index]; }
+  // Deletes every object this archive's loads created, each exactly once:
+  // first every one of them drops its links (SLDiscardLinks), then each is
+  // deleted. For callers that want to throw a whole loaded graph away without
+  // knowing its shape; afterwards every reference into it dangles and must
+  // be dropped by the caller.
+  void DiscardLoadedObjects();
+
+private:
+  friend class TSLGraphCoder;
+
+  void DiscardLoadedFrom(std::size_t mark);
+
+  bool failed = false;
+  int depth = 0;  // objects being saved or loaded, nested
+  int maxDepth = DefaultMaxDepth;
+  std::vector<TKavSLRoot*> loaded;
+};
+
+// Value coders. Each writes or reads one value in the archive's coding:
+//
+//   coder pair                  text line          binary
+//   SLWriteInt / SLReadInt      "%d"               4 bytes, signed
+//   SLWriteUInt / SLReadUInt    "%u"               4 bytes, unsigned
+//   SLWriteByte / SLReadByte    "%u" (0...255)     1 byte
+//   SLWriteSize / SLReadSize    unsigned decimal   4 bytes, unsigned count
+//   SLWriteString / ...         quoted, escaped    the characters and a NUL
+//
+// Text numbers are read like scanf reads them (leading white space skipped,
+// digits up to the first other character, out-of-range values wrapped to the
+// target's width as the C library does: a byte line "300" gives 44). A text
+// string is a double quote, the text with every backslash doubled and every
+// double quote preceded by a backslash, a double quote and a line feed.
+//
+// Writers ignore the stream's results. A reader that meets the end of the
+// stream or a malformed line leaves the target unchanged and fails the
+// archive. On a failed archive, or with a Coding other than 0 or 1, every
+// coder does nothing.
+void SLWriteInt(TSLArchive& archive, const std::int32_t* value);
+void SLReadInt(TSLArchive& archive, std::int32_t* value);
+void SLWriteUInt(TSLArchive& archive, const std::uint32_t* value);
+void SLReadUInt(TSLArchive& archive, std::uint32_t* value);
+void SLWriteByte(TSLArchive& archive, const std::uint8_t* value);
+void SLReadByte(TSLArchive& archive, std::uint8_t* value);
+void SLWriteSize(TSLArchive& archive, const std::uint32_t* value);
+void SLReadSize(TSLArchive& archive, std::uint32_t* value);
+void SLWriteString(TSLArchive& archive, const TString* value);
+void SLReadString(TSLArchive& archive, TString* value);
+
+// count bytes, each with SLWriteByte.
+void SLWriteBytes(TSLArchive& archive, const std::uint8_t* bytes, std::uint32_t count);
+// count bytes, each with SLReadByte, appended to *bytes. The vector grows as
+// bytes arrive, and a count that the rest of the stream cannot hold fails at
+// once, so a hostile count allocates nothing. False (archive failed, *bytes
+// unspecified) when the bytes are not all there.
+bool SLReadBytes(TSLArchive& archive, std::uint32_t count, std::vector<std::uint8_t>* bytes);
+
+// An aligned byte vector (TAlgnVec<unsigned char>): its size with SLWriteSize,
+// then each byte with SLWriteByte.
+template <class TVec>
+void SLWriteAlgnVec(TSLArchive& archive, const TVec* vec) {
+  static_assert(sizeof(*vec->Data()) == 1, "byte vectors only");
+  const std::uint32_t count = vec->Size();
+  SLWriteSize(archive, &count);
+  SLWriteBytes(archive, reinterpret_cast<const std::uint8_t*>(vec->Data()), count);
+}
+
+// Reads what SLWriteAlgnVec wrote: the vector is resized to the count and
+// every byte replaced. On failure the vector is left as it was.
+template <class TVec>
+void SLReadAlgnVec(TSLArchive& archive, TVec* vec) {
+  static_assert(sizeof(*vec->Data()) == 1, "byte vectors only");
+  if (!archive.CanCode()) return;
+  std::uint32_t count = 0;
+  SLReadSize(archive, &count);
+  std::vector<std::uint8_t> bytes;
+  if (archive.Failed() || !SLReadBytes(archive, count, &bytes)) return;
+  vec->Resize(count);
+  if (count > 0) std::memcpy(vec->Data(), bytes.data(), count);
+}
+
+}  // namespace KavV3Base

@@ -1,0 +1,55 @@
+#include "base/sl/memory_stream.h"
+
+#include <cstdint>
+#include <cstring>
+#include <utility>
+
+namespace KavV3Base {
+
+namespace {
+
+constexpr std::size_t kMaxStreamBytes = INT32_MAX;
+
+}  // namespace
+
+TMemoryStream::TMemoryStream(const void* source, std::size_t count)
+    : bytes(static_cast<const unsigned char*>(source), static_cast<const unsigned char*>(source) + count) {}
+
+TMemoryStream::TMemoryStream(std::vector<unsigned char> initial) : bytes(std::move(initial)) {}
+
+int TMemoryStream::Seek(std::int32_t to) {
+  if (to < 0 || static_cast<std::size_t>(to) > bytes.size()) return 1;
+  position = static_cast<std::size_t>(to);
+  return 0;
+}
+
+std::int32_t TMemoryStream::Tell() {
+  return position <= kMaxStreamBytes ? static_cast<std::int32_t>(position) : -1;
+}
+
+int TMemoryStream::Read(void* buffer, std::uint32_t size) {
+  if (size == 0 || size > bytes.size() - position) return 0;
+  std::memcpy(buffer, bytes.data() + position, size);
+  position += size;
+  return 1;
+}
+
+int TMemoryStream::Write(const void* buffer, std::uint32_t size) {
+  if (size == 0 || size > kMaxStreamBytes - position) return 0;
+  const std::size_t end = position + size;
+  if (end > bytes.size()) bytes.resize(end);
+  std::memcpy(bytes.data() + position, buffer, size);
+  position = end;
+  return 1;
+}
+
+std::uint32_t TMemoryStream::Size() {
+  return static_cast<std::uint32_t>(bytes.size() <= kMaxStreamBytes ? bytes.size() : kMaxStreamBytes);
+}
+
+void TMemoryStream::Clear() {
+  bytes.clear();
+  position = 0;
+}
+
+}  // namespace KavV3Base

@@ -1,0 +1,49 @@
+// startup.cpp - the framework's start-up sequence, run before main.
+//
+// C++ leaves the order of dynamic initialisation across translation units
+// unspecified, so the framework does not spread its start-up over one static
+// initialiser per file. This unit holds the only one, and it performs every
+// step in the fixed order below. The build hands this object file straight to
+// the linker of every program that links the framework (it is not a member of
+// a static library), so it is always present even in a program whose own code
+// names nothing that it defines, and with it every class it registers.
+//
+// Each step registers its own exit handler; handlers run in reverse order, so
+// shut-down mirrors this sequence: the class registry is destroyed first, then
+// the node pools of its lists, the slot table and the system singleton, and
+// the process-wide lock last.
+
+#include "base/sl/kav_sl.h"
+#include "base/sl/ref_carry.h"
+#include "base/thread/clock.h"
+#include "base/thread/system_init.h"
+#include "base/thread/thread_slots.h"
+
+namespace KavV3Base {
+namespace {
+
+struct TFrameworkStartup {
+  TFrameworkStartup() {
+    // The per-thread slot word must exist before the first slot is taken.
+    InitThreadSlotKey();
+    // The first registration creates the process-wide lock and the class
+    // registry, registers "TKavSLRoot" and "TKavSL" ahead of the class itself,
+    // and through the registry's lists makes the first call of the system
+    // singleton, which creates the thread slot table as [0, -1].
+    TKavSL::ClassRecord();
+    GetSystemRecord();
+    GetProcessLock();
+    // Raise the timer resolution and read the clock's base.
+    InitClock();
+    // The remaining classes, in the order that fixes their ids. "TVTree",
+    // "TTree" and "TChangable" belong ahead of "TSLRefCarry";
+    // "TChangeChecker", "TFileSearch", "TStringID" and "TGSID" after it, in
+    // that order.
+    TSLRefCarry::ClassRecord();
+  }
+};
+
+const TFrameworkStartup frameworkStartup;
+
+}  // namespace
+}  // namespace KavV3Base

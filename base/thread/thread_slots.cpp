@@ -1,0 +1,155 @@
+// The process-wide lock, the thread slot key and table, and slot taking.
+
+#include "base/thread/thread_slots.h"
+
+#include <atomic>
+#include <cassert>
+#include <cstdlib>
+#include <new>
+
+#include "base/thread/platform.h"
+#include "base/thread/system_init.h"
+
+namespace KavV3Base {
+
+// --- Process-wide lock -----------------------------------------------------
+
+namespace {
+
+alignas(TCriticalSection) unsigned char processLockStorage[sizeof(TCriticalSection)];
+std::atomic<TCriticalSection*> processLock{nullptr};
+std::atomic<bool> processLockDeleted{false};
+
+void DeleteProcessLock() {
+    TCriticalSection* lock = processLock.exchange(nullptr, std::memory_order_acq_rel);
+    processLockDeleted.store(true, std::memory_order_release);
+    if (lock != nullptr) lock->~TCriticalSection();
+}
+
+TCriticalSection* CreateProcessLock() {
+    // The lock cannot guard its own creation; the language's guarded
+    // initialisation of a local static does.
+    static TCriticalSection* const created = [] {
+        auto* lock = new (processLockStorage) TCriticalSection;
+        std::atexit(&DeleteProcessLock);
+        return lock;
+    }();
+    return created;
+}
+
+}  // namespace
+
+TCriticalSection& GetProcessLock() {
+    TCriticalSection* lock = processLock.load(std::memory_order_acquire);
+    if (lock != nullptr) return *lock;
+    assert(!processLockDeleted.load(std::memory_order_acquire) &&
+           "the process-wide lock was used after its deletion at exit");
+    lock = CreateProcessLock();
+    processLock.store(lock, std::memory_order_release);
+    return *lock;
+}
+
+// --- Thread slot key -------------------------------------------------------
+
+namespace {
+
+std::uint32_t slotKeyForRelease = Platform::kTlsInvalidKey;
+
+void ReleaseThreadSlotKey() { Platform::TlsKeyFree(slotKeyForRelease); }
+
+}  // namespace
+
+std::uint32_t InitThreadSlotKey() {
+    static const std::uint32_t key = [] {
+        const std::uint32_t k = Platform::TlsKeyAlloc();
+        assert(k != Platform::kTlsInvalidKey && "no thread-local key left for the thread slots");
+        slotKeyForRelease = k;
+        std::atexit(&ReleaseThreadSlotKey);
+        return k;
+    }();
+    return key;
+}
+
+std::int32_t GetCurrentThreadSlot() {
+    return static_cast<std::int32_t>(Platform::TlsKeyGet(InitThreadSlotKey()));
+}
+
+// --- Thread slot table -----------------------------------------------------
+
+namespace {
+
+alignas(TThreadSlotTable) unsigned char slotTableStorage[sizeof(TThreadSlotTable)];
+std::atomic<TThreadSlotTable*> slotTable{nullptr};
+bool slotTableConstructed = false;  // written under the process-wide lock
+
+void ReleaseThreadSlotTable() {
+    TScopedLock lock(GetProcessLock());
+    TThreadSlotTable* table = slotTable.exchange(nullptr, std::memory_order_acq_rel);
+    if (table != nullptr) table->~TThreadSlotTable();
+}
+
+}  // namespace
+
+TThreadSlotTable* GetThreadSlotTable() {
+    TThreadSlotTable* table = slotTable.load(std::memory_order_acquire);
+    if (table != nullptr) return table;
+    TScopedLock lock(GetProcessLock());
+    table = slotTable.load(std::memory_order_acquire);
+    if (table == nullptr && !slotTableConstructed) {
+        slotTableConstructed = true;
+        table = new (slotTableStorage) TThreadSlotTable;
+        table->slots.push_back(0);
+        std::atexit(&ReleaseThreadSlotTable);
+        slotTable.store(table, std::memory_order_release);
+    }
+    return table;
+}
+
+void AddThreadCallback(TThreadCallback callback) {
+    assert(callback != nullptr && "AddThreadCallback needs a function");
+    TScopedLock lock(GetProcessLock());
+    TThreadSlotTable* table = GetThreadSlotTable();
+    assert(table != nullptr && "thread callback registered after the slot table was released");
+    table->callbacks.push_back(callback);
+}
+
+// --- Taking and releasing slots --------------------------------------------
+
+TOnThreadCreate::TOnThreadCreate() {
+    GetSystemRecord();
+    const std::uint32_t key = InitThreadSlotKey();
+    TScopedLock lock(GetProcessLock());
+    TThreadSlotTable* table = GetThreadSlotTable();
+    assert(table != nullptr && "thread slot taken after the slot table was released at exit");
+    assert(Platform::TlsKeyGet(key) == 0 && "a thread holds at most one thread slot");
+
+    std::vector<std::int32_t>& slots = table->slots;
+    const auto count = static_cast<std::int32_t>(slots.size());
+    std::int32_t slot = count;
+    for (std::int32_t i = 0; i < count; ++i) {
+        if (slots[static_cast<std::size_t>(i)] == -1) {
+            slot = i;
+            break;
+        }
+    }
+    if (slot == count) {
+        slots.push_back(slot);
+    } else {
+        slots[static_cast<std::size_t>(slot)] = slot;
+    }
+    Platform::TlsKeySet(key, static_cast<std::uintptr_t>(slot));
+}
+
+TOnThreadCreate::~TOnThreadCreate() {
+    const std::uint32_t key = InitThreadSlotKey();
+    TScopedLock lock(GetProcessLock());
+    TThreadSlotTable* table = GetThreadSlotTable();
+    const auto slot = static_cast<std::size_t>(Platform::TlsKeyGet(key));
+    assert(table != nullptr && slot != 0 && slot < table->slots.size() &&
+           table->slots[slot] == static_cast<std::int32_t>(slot) &&
+           "TOnThreadCreate released a slot its thread does not hold");
+    if (table != nullptr && slot != 0 && slot < table->slots.size()) table->slots[slot] = -1;
+    Platform::TlsKeySet(key, 0);
+}
+
+}  // namespace KavV3Base

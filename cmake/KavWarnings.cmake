@@ -1,0 +1,28 @@
+# Warning and floating-point flags shared by every target of the project.
+add_library(kav_options INTERFACE)
+
+if(MSVC)
+  target_compile_options(kav_options INTERFACE /W4 /permissive- /fp:precise)
+else()
+  target_compile_options(kav_options INTERFACE
+    -Wall -Wextra -Wpedantic -Wshadow
+    # The render's results are defined to single-precision rounding of each
+    # operation: never fuse a multiply and an add, never relax IEEE semantics.
+    -ffp-contract=off -fno-fast-math)
+endif()
+
+option(KAV_WERROR "Treat warnings as errors" OFF)
+if(KAV_WERROR)
+  if(MSVC)
+    target_compile_options(kav_options INTERFACE /WX)
+  else()
+    target_compile_options(kav_options INTERFACE -Werror)
+  endif()
+endif()
+
+# Helper: a framework static library with the repository root as include path.
+function(kav_add_library name)
+  add_library(${name} STATIC ${ARGN})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC kav_options)
+endfunction()

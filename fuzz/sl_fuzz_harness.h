@@ -1,0 +1,25 @@
+// KavFuzz::LoadArchiveBytes, the archive loading exercise shared by the fuzz targets and their replay test.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace KavFuzz {
+
+struct TFuzzResult {
+  // Null, or the property that broke: a failed load that left objects
+  // behind, or a loaded graph that did not save, load and save again to the
+  // same bytes.
+  const char* problem = nullptr;
+  // Whether the bytes held one complete reference record.
+  bool loadedAsReference = false;
+};
+
+// Loads bytes as an archive of the given coding (0 text, 1 binary) in every
+// way the framework allows: once as one object reference, and once as the
+// fields of a new object of every registered class. Whatever loads is saved,
+// loaded and saved again and compared; then everything created is freed
+// through the archive. Memory errors and leaks are left to the sanitizers.
+TFuzzResult LoadArchiveBytes(const std::uint8_t* data, std::size_t size, std::int32_t coding);
+
+}  // namespace KavFuzz

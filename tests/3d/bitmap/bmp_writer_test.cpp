@@ -1,0 +1,238 @@
+// Tests of TBitmap::WriteBmp and TBitmap::SaveBmp.
+#include "3d/bitmap/bitmap.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/stream/file_stream.h"
+#include "tests/base/stream/memory_stream.h"
+#include "tests/base/stream/temp_dir.h"
+
+using KavTest::ReadFileBytes;
+using KavTest::TMemoryStream;
+using KavTest::TTempDir;
+using KavV33D::TBitmap;
+using Bytes = std::vector<unsigned char>;
+
+namespace {
+
+std::uint32_t U32At(const Bytes& b, std::size_t at)
+{
+    return static_cast<std::uint32_t>(b.at(at)) | static_cast<std::uint32_t>(b.at(at + 1)) << 8 |
+           static_cast<std::uint32_t>(b.at(at + 2)) << 16 | static_cast<std::uint32_t>(b.at(at + 3)) << 24;
+}
+
+std::uint32_t U16At(const Bytes& b, std::size_t at)
+{
+    return static_cast<std::uint32_t>(b.at(at)) | static_cast<std::uint32_t>(b.at(at + 1)) << 8;
+}
+
+// Every pixel's memory bytes are (x, y, 0x80 + x, 0xC0 + y), so each one is
+// recognisable in the file.
+void FillPattern(TBitmap& b)
+{
+    for (int y = 0; y < b.GetHeight(); ++y) {
+        unsigned char* row = b.GetBits() + y * b.GetPitch();
+        for (int x = 0; x < b.GetWidth(); ++x) {
+            row[4 * x + 0] = static_cast<unsigned char>(x);
+            row[4 * x + 1] = static_cast<unsigned char>(y);
+            row[4 * x + 2] = static_cast<unsigned char>(0x80 + x);
+            row[4 * x + 3] = static_cast<unsigned char>(0xC0 + y);
+        }
+    }
+}
+
+} // namespace
+
+TEST(TBitmap, SaveBmpWritesTheHeaders)
+{
+    const TTempDir dir;
+    const std::string name = dir.File("aomt.bmp");
+    TBitmap b;
+    b.Create(256, 256, 32);
+    FillPattern(b);
+    ASSERT_EQ(b.SaveBmp(name.c_str()), 1);
+
+    const Bytes file = ReadFileBytes(name);
+    ASSERT_EQ(file.size(), 196662u);
+    EXPECT_EQ(file[0], 'B');
+    EXPECT_EQ(file[1], 'M');
+    EXPECT_EQ(U32At(file, 2), 196662u);
+    EXPECT_EQ(file[2], 0x36);
+    EXPECT_EQ(file[3], 0x00);
+    EXPECT_EQ(file[4], 0x03);
+    EXPECT_EQ(file[5], 0x00);
+    EXPECT_EQ(U32At(file, 6), 0u);   // both reserved fields
+    EXPECT_EQ(U32At(file, 10), 54u); // pixel data offset
+    EXPECT_EQ(U32At(file, 14), 40u); // information header size
+    EXPECT_EQ(U32At(file, 18), 256u);
+    EXPECT_EQ(U32At(file, 22), 256u);
+    EXPECT_EQ(U16At(file, 26), 1u);
+    EXPECT_EQ(U16At(file, 28), 24u);
+    for (std::size_t at = 30; at < 54; ++at)
+        ASSERT_EQ(file[at], 0) << "header byte " << at;
+
+    // Last pixel of the last row: row 255 is the final file row, pixel 255.
+    const std::size_t last = 54 + 255 * 768 + 255 * 3;
+    EXPECT_EQ(file[last + 0], static_cast<unsigned char>(0x80 + 255));
+    EXPECT_EQ(file[last + 1], 255);
+    EXPECT_EQ(file[last + 2], 255);
+}
+
+TEST(TBitmap, WriteBmpReordersBytesAndPadsRowsWithZeros)
+{
+    TBitmap one;
+    one.Create(1, 1, 32);
+    const unsigned char pixel[4] = {0x11, 0x22, 0x33, 0x44};
+    std::copy(pixel, pixel + 4, one.GetBits());
+    TMemoryStream s;
+    ASSERT_EQ(one.WriteBmp(s), 1);
+    ASSERT_EQ(s.bytes.size(), 54u + 4);
+    EXPECT_EQ(Bytes(s.bytes.begin() + 54, s.bytes.end()), (Bytes{0x33, 0x22, 0x11, 0x00}));
+
+    // Width 3: rows of 12 bytes, 9 of pixels and 3 of zero padding. The
+    // storage bytes are 0xEE so stray bytes would show.
+    TBitmap three;
+    three.Create(3, 2, 32);
+    std::fill(three.GetBits(), three.GetBits() + three.GetStorageSize(), 0xEE);
+    TMemoryStream t;
+    ASSERT_EQ(three.WriteBmp(t), 1);
+    ASSERT_EQ(t.bytes.size(), 54u + 2 * 12);
+    EXPECT_EQ(U32At(t.bytes, 2), 78u);
+    for (std::size_t row = 0; row < 2; ++row) {
+        const std::size_t start = 54 + row * 12;
+        EXPECT_EQ(Bytes(t.bytes.begin() + static_cast<long>(start), t.bytes.begin() + static_cast<long>(start) + 9),
+                  Bytes(9, 0xEE));
+        EXPECT_EQ(Bytes(t.bytes.begin() + static_cast<long>(start) + 9, t.bytes.begin() + static_cast<long>(start) + 12),
+                  Bytes(3, 0x00));
+    }
+}
+
+TEST(TBitmap, WriteBmpStoresRowZeroFirst)
+{
+    TBitmap b;
+    b.Create(5, 3, 32); // stride 16: 15 pixel bytes and one padding byte
+    FillPattern(b);
+    TMemoryStream s;
+    ASSERT_EQ(b.WriteBmp(s), 1);
+    ASSERT_EQ(s.bytes.size(), 54u + 3 * 16);
+    for (int y = 0; y < 3; ++y) {
+        for (int x = 0; x < 5; ++x) {
+            const std::size_t at = 54 + static_cast<std::size_t>(y) * 16 + static_cast<std::size_t>(x) * 3;
+            ASSERT_EQ(s.bytes[at + 0], 0x80 + x) << x << "," << y;
+            ASSERT_EQ(s.bytes[at + 1], y) << x << "," << y;
+            ASSERT_EQ(s.bytes[at + 2], x) << x << "," << y;
+        }
+        ASSERT_EQ(s.bytes[54 + static_cast<std::size_t>(y) * 16 + 15], 0);
+    }
+    EXPECT_EQ(U32At(s.bytes, 22), 3u); // positive height: bottom-up
+}
+
+TEST(TBitmap, WriteBmpStartsAtTheStreamPosition)
+{
+    const TTempDir dir;
+    const std::string name = dir.File("offset.bin");
+    TBitmap b;
+    b.Create(4, 2, 32);
+    FillPattern(b);
+    {
+        KavV3Base::TFileStream s;
+        ASSERT_TRUE(s.Open(name.c_str(), KavV3Base::TFileStream::ModeWrite));
+        const Bytes prefix(100, 0x5A);
+        ASSERT_EQ(s.Write(prefix.data(), 100), 1);
+        ASSERT_EQ(b.WriteBmp(s), 1);
+        EXPECT_EQ(s.Tell(), 100 + 54 + 2 * 12); // left after the picture
+        ASSERT_EQ(s.WriteUChar(static_cast<unsigned char>(0x77)), 1);
+    }
+    const Bytes file = ReadFileBytes(name);
+    ASSERT_EQ(file.size(), 100u + 78 + 1);
+    EXPECT_EQ(Bytes(file.begin(), file.begin() + 100), Bytes(100, 0x5A));
+    EXPECT_EQ(file[100], 'B');
+    EXPECT_EQ(file[101], 'M');
+    EXPECT_EQ(U32At(file, 102), 78u); // only the picture's own bytes
+    EXPECT_EQ(U32At(file, 110), 54u);
+    EXPECT_EQ(file[100 + 54], 0x80); // first pixel of row 0
+    EXPECT_EQ(file.back(), 0x77);
+}
+
+TEST(TBitmap, WriteBmpRefusesWhatItCannotConvert)
+{
+    TBitmap sixteen;
+    sixteen.Create(4, 4, 16);
+    TMemoryStream s;
+    EXPECT_EQ(sixteen.WriteBmp(s), 0);
+    EXPECT_TRUE(s.bytes.empty());
+
+    TBitmap twentyFour;
+    twentyFour.CreateWithMasks(4, 4, 24, 0, 0, 0, 0);
+    EXPECT_EQ(twentyFour.WriteBmp(s), 0);
+    EXPECT_TRUE(s.bytes.empty());
+
+    TBitmap freed; // geometry without storage
+    freed.Create(4, 4, 32);
+    freed.Free();
+    EXPECT_EQ(freed.WriteBmp(s), 0);
+    EXPECT_TRUE(s.bytes.empty());
+
+    TBitmap never; // never created: 0 bits per pixel
+    EXPECT_EQ(never.WriteBmp(s), 0);
+    EXPECT_TRUE(s.bytes.empty());
+
+    const TTempDir dir;
+    const std::string name = dir.File("sixteen.bmp");
+    EXPECT_EQ(sixteen.SaveBmp(name.c_str()), 0);
+    EXPECT_FALSE(std::filesystem::exists(name));
+}
+
+TEST(TBitmap, WriteBmpOfNoRowsWritesHeadersOnly)
+{
+    TBitmap b;
+    b.CreateWithMasks(4, 0, 32, 0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000);
+    TMemoryStream s;
+    ASSERT_EQ(b.WriteBmp(s), 1);
+    ASSERT_EQ(s.bytes.size(), 54u);
+    EXPECT_EQ(U32At(s.bytes, 2), 54u);
+    EXPECT_EQ(U32At(s.bytes, 18), 4u);
+    EXPECT_EQ(U32At(s.bytes, 22), 0u);
+    EXPECT_EQ(s.Tell(), 54);
+}
+
+TEST(TBitmap, WriteBmpReportsStreamFailures)
+{
+    TBitmap b;
+    b.Create(2, 2, 32);
+    FillPattern(b);
+    for (int okWrites = 0; okWrites < 12; ++okWrites) {
+        TMemoryStream s;
+        s.writesBeforeFailure = okWrites; // a header write, the pixels or the patch fails
+        EXPECT_EQ(b.WriteBmp(s), 0) << okWrites;
+    }
+    TMemoryStream seekless;
+    seekless.failSeek = true;
+    EXPECT_EQ(b.WriteBmp(seekless), 0);
+
+    TMemoryStream fine;
+    fine.writesBeforeFailure = 12; // exactly the writes a BMP needs
+    EXPECT_EQ(b.WriteBmp(fine), 1);
+}
+
+TEST(TBitmap, SaveBmpFailsWhenTheFileCannotBeWritten)
+{
+    const TTempDir dir;
+    TBitmap b;
+    b.Create(2, 2, 32);
+    FillPattern(b);
+    EXPECT_EQ(b.SaveBmp(dir.File("no_dir/aomt.bmp").c_str()), 0);
+    EXPECT_FALSE(std::filesystem::exists(dir.path / "no_dir"));
+    EXPECT_EQ(b.SaveBmp(nullptr), 0);
+    EXPECT_EQ(b.SaveBmp(""), 0);
+
+    if (!std::filesystem::exists("/dev/full"))
+        GTEST_SKIP() << "no device that refuses writes";
+    EXPECT_EQ(b.SaveBmp("/dev/full"), 0);
+}

@@ -1,0 +1,128 @@
+// Runs the built benchmark as a separate process in a scratch folder and
+// checks everything it leaves behind: console output, the two result files
+// and the exit status, also when a result file cannot be written.
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::uint32_t Le32(const std::string& bytes, std::size_t at) {
+  return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at])) |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 1])) << 8 |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 2])) << 16 |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 3])) << 24;
+}
+
+struct TRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+class AobenchProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir = fs::temp_directory_path() / (std::string("aobench_process_") + info->name());
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+  }
+  void TearDown() override { fs::remove_all(dir); }
+
+  TRun Run() {
+    const fs::path out = dir / "stdout.txt";
+    const fs::path err = dir / "stderr.txt";
+    const fs::path status = dir / "status.txt";
+    // The shell records the exit status itself, which keeps wait-status
+    // decoding out of the test.
+    const std::string command = "cd \"" + dir.string() + "\" && \"" + AOBENCH_PATH + "\" >\"" +
+                                out.string() + "\" 2>\"" + err.string() + "\"; echo $? >\"" +
+                                status.string() + "\"";
+    TRun run;
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    run.status = std::atoi(ReadFile(status).c_str());
+    run.out = ReadFile(out);
+    run.err = ReadFile(err);
+    fs::remove(out);
+    fs::remove(err);
+    fs::remove(status);
+    return run;
+  }
+
+  fs::path dir;
+};
+
+void ExpectTimingLine(const std::string& text) {
+  EXPECT_TRUE(std::regex_match(text, std::regex("AO Multi Thread Time = (0|[1-9][0-9]*)ms\n"))) << text;
+}
+
+void ExpectPicture(const std::string& bmp) {
+  ASSERT_EQ(bmp.size(), 196662u);
+  EXPECT_EQ(bmp.substr(0, 2), "BM");
+  EXPECT_EQ(Le32(bmp, 2), 196662u);
+  EXPECT_EQ(Le32(bmp, 10), 54u);
+  EXPECT_EQ(Le32(bmp, 18), 256u);
+  EXPECT_EQ(Le32(bmp, 22), 256u);
+  EXPECT_EQ(static_cast<unsigned char>(bmp[28]), 24);
+  // The bottom row of the file is picture row 0, which sees the ground, and
+  // the top row sees only sky: black.
+  EXPECT_NE(bmp.substr(54, 768), std::string(768, '\0'));
+  EXPECT_EQ(bmp.substr(54 + 255 * 768, 768), std::string(768, '\0'));
+}
+
+TEST_F(AobenchProcessTest, PrintsOnlyTheBannerAndWritesBothFiles) {
+  const TRun run = Run();
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "Kav3DTest6_AOBench\n");
+  EXPECT_EQ(run.err, "");
+  ExpectTimingLine(ReadFile(dir / "AOBench.txt"));
+  ExpectPicture(ReadFile(dir / "aomt.bmp"));
+}
+
+TEST_F(AobenchProcessTest, OverwritesEarlierResults) {
+  { std::ofstream(dir / "AOBench.txt") << std::string(100, 'x'); }
+  { std::ofstream(dir / "aomt.bmp") << std::string(300000, 'y'); }
+  const TRun run = Run();
+  EXPECT_EQ(run.status, 0);
+  ExpectTimingLine(ReadFile(dir / "AOBench.txt"));
+  ExpectPicture(ReadFile(dir / "aomt.bmp"));
+}
+
+// A folder standing where a result file belongs makes that file unwritable,
+// whatever the user's privileges.
+TEST_F(AobenchProcessTest, UnwritablePictureIsReportedAndFailsTheRun) {
+  fs::create_directory(dir / "aomt.bmp");
+  const TRun run = Run();
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "Kav3DTest6_AOBench\n");
+  EXPECT_NE(run.err.find("\"aomt.bmp\""), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("AOBench.txt"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.back(), '\n');
+  ExpectTimingLine(ReadFile(dir / "AOBench.txt"));
+}
+
+TEST_F(AobenchProcessTest, UnwritableTimingFileIsReportedAndFailsTheRun) {
+  fs::create_directory(dir / "AOBench.txt");
+  const TRun run = Run();
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "Kav3DTest6_AOBench\n");
+  EXPECT_NE(run.err.find("\"AOBench.txt\""), std::string::npos) << run.err;
+  ExpectPicture(ReadFile(dir / "aomt.bmp"));
+}
+
+}  // namespace

@@ -1,0 +1,39 @@
+// Tests of the in-memory stream.
+
+#include "base/sl/memory_stream.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace KavV3Base;
+
+TEST(TMemoryStream, WritesExtendReadsStopAtTheEnd) {
+  TMemoryStream stream;
+  const std::int32_t value = 0x04030201;
+  EXPECT_EQ(stream.WriteInt(value), 1);
+  EXPECT_EQ(stream.Write("xy", 0), 0);
+  EXPECT_EQ(stream.Size(), 4u);
+  EXPECT_EQ(stream.Seek(1), 0);
+  EXPECT_EQ(stream.Write("z", 1), 1);  // overwrites in place
+  EXPECT_EQ(stream.Size(), 4u);
+  EXPECT_NE(stream.Seek(5), 0);
+  EXPECT_EQ(stream.Tell(), 2);
+
+  EXPECT_EQ(stream.Seek(0), 0);
+  std::int32_t read = 0;
+  EXPECT_EQ(stream.ReadInt(read), 1);
+  EXPECT_EQ(read, 0x0403'7a01);
+  char c = 0;
+  EXPECT_EQ(stream.Read(&c, 1), 0);  // nothing left: no partial read
+  EXPECT_EQ(stream.Tell(), 4);
+  EXPECT_EQ(stream.Seek(3), 0);
+  EXPECT_EQ(stream.ReadInt(read), 0);
+  EXPECT_EQ(stream.Tell(), 3);
+
+  stream.Clear();
+  EXPECT_EQ(stream.Size(), 0u);
+  EXPECT_EQ(stream.Tell(), 0);
+}
+
+}  // namespace

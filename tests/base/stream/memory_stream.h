@@ -1,0 +1,61 @@
+// TMemoryStream, an in-memory stream for tests, with injectable failures.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "base/stream/stream.h"
+
+namespace KavTest {
+
+// Holds its bytes in a vector. Writes past the end extend it. Failures can be
+// switched on to check that callers notice them.
+class TMemoryStream : public KavV3Base::TStream {
+public:
+    std::vector<unsigned char> bytes;
+    std::int32_t position = 0;
+    int writesBeforeFailure = -1; // failing Write calls start after this many; -1 never
+    bool failSeek = false;
+    int readCalls = 0;
+
+    TMemoryStream() = default;
+    explicit TMemoryStream(std::vector<unsigned char> initial) : bytes(std::move(initial)) {}
+
+    int Seek(std::int32_t to) override
+    {
+        if (failSeek || to < 0 || static_cast<std::size_t>(to) > bytes.size())
+            return -1;
+        position = to;
+        return 0;
+    }
+    std::int32_t Tell() override { return position; }
+    int Read(void* buffer, std::uint32_t size) override
+    {
+        ++readCalls;
+        if (size == 0 || static_cast<std::size_t>(position) + size > bytes.size())
+            return 0;
+        std::memcpy(buffer, bytes.data() + position, size);
+        position += static_cast<std::int32_t>(size);
+        return 1;
+    }
+    int Write(const void* buffer, std::uint32_t size) override
+    {
+        if (size == 0)
+            return 0;
+        if (writesBeforeFailure == 0)
+            return 0;
+        if (writesBeforeFailure > 0)
+            --writesBeforeFailure;
+        const std::size_t end = static_cast<std::size_t>(position) + size;
+        if (end > bytes.size())
+            bytes.resize(end);
+        std::memcpy(bytes.data() + position, buffer, size);
+        position += static_cast<std::int32_t>(size);
+        return 1;
+    }
+    std::uint32_t Size() override { return static_cast<std::uint32_t>(bytes.size()); }
+};
+
+} // namespace KavTest

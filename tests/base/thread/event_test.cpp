@@ -1,0 +1,124 @@
+// Tests of TEvent: auto-reset semantics, create, close.
+
+#include "base/thread/event.h"
+
+#include <atomic>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "base/thread/platform.h"
+
+namespace KavV3Base {
+namespace {
+
+// True if the event holds a signal; consumes it. Never blocks.
+bool IsSignalled(TEvent& event) { return Platform::EventTryWait(event.handle); }
+
+TEST(TEvent, StartsNotCreated) {
+    TEvent event;
+    EXPECT_EQ(event.created, 0);
+    EXPECT_EQ(event.handle, nullptr);
+    EXPECT_EQ(event.Set(), 0);
+}
+
+TEST(TEvent, CreatedEventIsNotSignalled) {
+    TEvent event;
+    EXPECT_EQ(event.Create(), 1);
+    EXPECT_EQ(event.created, 1);
+    EXPECT_NE(event.handle, nullptr);
+    EXPECT_FALSE(IsSignalled(event));
+}
+
+TEST(TEvent, SetBeforeWaitIsNotLost) {
+    TEvent event;
+    event.Create();
+    EXPECT_EQ(event.Set(), 1);
+    EXPECT_EQ(event.Wait(), 0);  // returns at once: the signal waited for it
+}
+
+TEST(TEvent, WaitBlocksUntilAnotherThreadSets) {
+    TEvent event;
+    event.Create();
+    std::atomic<int> marker{0};
+    std::thread setter([&] {
+        marker.store(1, std::memory_order_relaxed);
+        event.Set();
+    });
+    EXPECT_EQ(event.Wait(), 0);
+    // The only signal is the one set after the marker.
+    EXPECT_EQ(marker.load(std::memory_order_relaxed), 1);
+    setter.join();
+}
+
+TEST(TEvent, TwoSetsReleaseOnlyOneWait) {
+    TEvent event;
+    event.Create();
+    event.Set();
+    event.Set();
+    EXPECT_EQ(event.Wait(), 0);
+
+    // A second Wait has nothing left to consume: it can only return on the
+    // helper's Set, which comes after the marker.
+    std::atomic<int> marker{0};
+    std::thread setter([&] {
+        marker.store(1, std::memory_order_relaxed);
+        event.Set();
+    });
+    EXPECT_EQ(event.Wait(), 0);
+    EXPECT_EQ(marker.load(std::memory_order_relaxed), 1);
+    setter.join();
+    // An event that counted its Sets would still hold one here.
+    EXPECT_FALSE(IsSignalled(event));
+}
+
+TEST(TEvent, CreateTwiceLeavesOneFreshEvent) {
+    const std::int64_t live = Platform::EventLiveCount();
+    TEvent event;
+    event.Create();
+    event.Set();
+    event.Create();
+    EXPECT_EQ(Platform::EventLiveCount(), live + 1) << "the first platform event must be closed";
+    EXPECT_EQ(event.created, 1);
+    EXPECT_FALSE(IsSignalled(event)) << "the fresh event carries no signal";
+    event.Close();
+    EXPECT_EQ(Platform::EventLiveCount(), live);
+}
+
+TEST(TEvent, CloseTwiceIsHarmlessAndWaitAfterCloseFailsAtOnce) {
+    const std::int64_t live = Platform::EventLiveCount();
+    TEvent event;
+    event.Create();
+    event.Close();
+    EXPECT_EQ(event.created, 0);
+    event.Close();
+    EXPECT_EQ(event.created, 0);
+    EXPECT_EQ(Platform::EventLiveCount(), live);
+    EXPECT_EQ(event.Wait(), -1);
+    EXPECT_EQ(event.Set(), 0);
+
+    TEvent never;
+    EXPECT_EQ(never.Wait(), -1);
+}
+
+TEST(TEvent, CanBeCreatedAgainAfterClose) {
+    TEvent event;
+    event.Create();
+    event.Close();
+    event.Create();
+    event.Set();
+    EXPECT_EQ(event.Wait(), 0);
+}
+
+TEST(TEvent, DestructorCloses) {
+    const std::int64_t live = Platform::EventLiveCount();
+    {
+        TEvent event;
+        event.Create();
+        EXPECT_EQ(Platform::EventLiveCount(), live + 1);
+    }
+    EXPECT_EQ(Platform::EventLiveCount(), live);
+}
+
+}  // namespace
+}  // namespace KavV3Base

@@ -16,6 +16,9 @@ constexpr int kSize = 256;
 // Shaded sub-samples of the 256 x 256 picture with 2 x 2 sub-samples.
 constexpr std::uint64_t kShadedSubSamples = 142874;
 constexpr std::uint64_t kStepsPerSubSample = 2 * 64;
+// Digest of the single-threaded 256 x 256 picture and slot 0's state after it.
+constexpr std::uint64_t kPictureDigest = 0xBC3D63416A72275Full;
+constexpr std::uint64_t kFinalSlotZeroState = 0x651A093344594B88ull;
 
 std::vector<std::uint32_t> Pixels(KavV33D::TBitmap& bitmap) {
   const auto* words = reinterpret_cast<const std::uint32_t*>(bitmap.GetBits());
@@ -74,6 +77,18 @@ TEST_F(AoRenderTest, SingleThreadIsDeterministicAndAdvancesSlotZeroOnly) {
   EXPECT_EQ(again.rngStates[0], test.rngStates[0]);
 
   for (std::uint32_t pixel : first) EXPECT_EQ(pixel >> 24, 0xFFu);
+
+  // The single-threaded picture is part of the benchmark's contract: any
+  // change to the kernel's arithmetic or draw order changes this digest.
+  std::uint64_t digest = 0xCBF29CE484222325ull;  // FNV-1a over the pixel bytes
+  for (std::uint32_t pixel : first) {
+    for (int byte = 0; byte < 4; ++byte) {
+      digest ^= (pixel >> (8 * byte)) & 0xFFu;
+      digest *= 0x100000001B3ull;
+    }
+  }
+  EXPECT_EQ(digest, kPictureDigest);
+  EXPECT_EQ(test.rngStates[0], kFinalSlotZeroState);
 }
 
 TEST_F(AoRenderTest, MultiThreadQueuesOneJobPerRowAndUsesWorkerSlots) {

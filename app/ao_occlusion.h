@@ -35,7 +35,16 @@ struct TOcclusionQuery {
   float planeDistance;               // dot(origin, plane normal) + offset
   TVec3 sphereOffset[kSphereCount];  // origin - centre
   float sphereC[kSphereCount];       // dot(offset, offset) - radius^2
+  // False when the sphere tests may be decided from signs alone, which is
+  // exact for every query whose values are of moderate size and whose origin
+  // is not within 2^-100 of a sphere's surface from inside (see
+  // SphereTestNeedsRoots).
+  bool sphereRootsNeeded;
 };
+
+// Whether the vector paths must compute the sphere roots for this query to
+// match the scalar kernel; see the sphere test of the vector kernel.
+bool SphereTestNeedsRoots(const TOcclusionQuery& query);
 
 // The query for rays from origin in the frame (axisX, axisY, axisZ).
 TOcclusionQuery MakeOcclusionQuery(const TPlane& plane, const TSphere (&spheres)[kSphereCount],

@@ -79,10 +79,8 @@ struct TAvx2 {
   }
   static Q And(Q a, Q b) { return _mm256_and_si256(a, b); }
   static Q ShiftLeft62(Q a) { return _mm256_slli_epi64(a, 62); }
-  // For values below 2^63, where the signed comparison is the unsigned one.
-  static DMask NotGreater64(Q a, std::uint64_t bound) {
-    return _mm256_castsi256_pd(
-        _mm256_xor_si256(_mm256_cmpgt_epi64(a, Set64(bound)), _mm256_set1_epi64x(-1)));
+  static DMask NoBitsOf64(Q a, std::uint64_t bits) {
+    return _mm256_castsi256_pd(_mm256_cmpeq_epi64(_mm256_and_si256(a, Set64(bits)), _mm256_setzero_si256()));
   }
   static DMask LowBitSet(Q a) {
     return _mm256_castsi256_pd(_mm256_cmpeq_epi64(_mm256_and_si256(a, Set64(1)), Set64(1)));
@@ -101,6 +99,10 @@ struct TAvx2 {
   // Rounds both halves to single; low lanes first.
   static F ToFloat(D low, D high) {
     return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm256_cvtpd_ps(low)), _mm256_cvtpd_ps(high), 1);
+  }
+  // r1 = u1 * 2^-32 for all 8 lanes, formed in double and rounded once.
+  static F DrawsToUnitFloat(Q low, Q high) {
+    return ToFloat(_mm256_mul_pd(DrawToDouble(low), Set(0x1p-32)), _mm256_mul_pd(DrawToDouble(high), Set(0x1p-32)));
   }
   static D RoundToFloat(D a) { return _mm256_cvtps_pd(_mm256_cvtpd_ps(a)); }
   static D WidenFloats(const float* p) { return _mm256_cvtps_pd(_mm_loadu_ps(p)); }

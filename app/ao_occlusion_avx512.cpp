@@ -79,9 +79,7 @@ struct TAvx512 {
   static Q Mul64(Q a, Q b) { return _mm512_mullo_epi64(a, b); }
   static Q And(Q a, Q b) { return _mm512_and_si512(a, b); }
   static Q ShiftLeft62(Q a) { return _mm512_slli_epi64(a, 62); }
-  static DMask NotGreater64(Q a, std::uint64_t bound) {
-    return _mm512_cmp_epu64_mask(a, Set64(bound), _MM_CMPINT_LE);
-  }
+  static DMask NoBitsOf64(Q a, std::uint64_t bits) { return _mm512_testn_epi64_mask(a, Set64(bits)); }
   static DMask LowBitSet(Q a) { return _mm512_test_epi64_mask(a, Set64(1)); }
   static Q AsBits(D a) { return _mm512_castpd_si512(a); }
   static D XorBits(D a, Q bits) { return _mm512_castsi512_pd(_mm512_xor_si512(_mm512_castpd_si512(a), bits)); }
@@ -94,6 +92,15 @@ struct TAvx512 {
   // Rounds both halves to single; low lanes first.
   static F ToFloat(D low, D high) {
     return _mm512_insertf32x8(_mm512_castps256_ps512(_mm512_cvtpd_ps(low)), _mm512_cvtpd_ps(high), 1);
+  }
+  // r1 = u1 * 2^-32 for all 16 lanes: the draws gathered into 32-bit lanes,
+  // converted with one rounding (the same as rounding the exact double) and
+  // scaled exactly.
+  static F DrawsToUnitFloat(Q low, Q high) {
+    const __m512i evenWords = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+    const __m512i draws =
+        _mm512_permutex2var_epi32(_mm512_srli_epi64(low, 16), evenWords, _mm512_srli_epi64(high, 16));
+    return _mm512_mul_ps(_mm512_cvtepu32_ps(draws), _mm512_set1_ps(0x1p-32f));
   }
   static D RoundToFloat(D a) { return _mm512_cvtps_pd(_mm512_cvtpd_ps(a)); }
   static D WidenFloats(const float* p) { return _mm512_cvtps_pd(_mm256_loadu_ps(p)); }

@@ -74,7 +74,18 @@ typename V::FMask PlaneHits(const TOcclusionQuery& query, typename V::F dx, type
 // otherwise t is the near root -B - sqrt(D), or the far root sqrt(D) - B
 // when the near one is negative, and must be >= 0 and below the record's
 // start distance.
-template <class V>
+//
+// Without kRoots the roots are not computed: for the queries that
+// SphereTestNeedsRoots lets through, a sphere that passes the two skips is
+// always hit. With B <= 0 the near root is >= 0 whenever sqrt(D) <= -B, and
+// otherwise the far root sqrt(D) + |B| is positive. With B > 0 the origin is
+// inside (C <= 0, in fact C <= -2^-100): the near root is negative and the
+// far root is >= 0 exactly when sqrt(D) >= B. D = B^2 - C >= B^2 rounded;
+// when B^2 does not underflow, the rounded square root of the rounded B^2 is
+// B itself (a property of binary floating point with rounding to nearest),
+// and when it does, B < 2^-63 while D >= -C >= 2^-100 gives sqrt(D) >= 2^-50.
+// The size limits rule out overflow, so every accepted t is finite.
+template <class V, bool kRoots>
 typename V::FMask SphereHits(const TOcclusionQuery& query, int i, typename V::F dx, typename V::F dy,
                              typename V::F dz) {
   using F = typename V::F;
@@ -84,21 +95,23 @@ typename V::FMask SphereHits(const TOcclusionQuery& query, int i, typename V::F 
   const float c = query.sphereC[i];
   const F b = V::Add(V::Add(V::Mul(V::Set(rs.x), dx), V::Mul(V::Set(rs.y), dy)), V::Mul(V::Set(rs.z), dz));
   const F d = V::Sub(V::Mul(b, b), V::Set(c));
-  const F root = V::Sqrt(d);
-  const F nearT = V::Sub(V::Negate(b), root);
-  const F farT = V::Sub(root, b);
-  const FMask nearOk = V::NotLess(nearT, zero);
-  const F t = V::Select(nearOk, nearT, farT);
-  FMask hit = V::And(V::And(V::NotLess(d, zero), V::Or(nearOk, V::NotLess(farT, zero))),
-                     V::Less(t, V::Set(kNoHitDistance)));
+  FMask hit = V::NotLess(d, zero);
+  if constexpr (kRoots) {
+    const F root = V::Sqrt(d);
+    const F nearT = V::Sub(V::Negate(b), root);
+    const F farT = V::Sub(root, b);
+    const FMask nearOk = V::NotLess(nearT, zero);
+    const F t = V::Select(nearOk, nearT, farT);
+    hit = V::And(V::And(hit, V::Or(nearOk, V::NotLess(farT, zero))), V::Less(t, V::Set(kNoHitDistance)));
+  }
   if (c > 0.0f) hit = V::AndNot(hit, V::Greater(b, zero));
   return hit;
 }
 
 // The number of the query's rays that hit the scene; moves state on by two
 // steps per ray.
-template <class V>
-std::uint32_t CountOccluded(const TOcclusionQuery& query, std::uint64_t& state) {
+template <class V, bool kRoots>
+std::uint32_t CountBatches(const TOcclusionQuery& query, std::uint64_t& state) {
   using F = typename V::F;
   using D = typename V::D;
   using Q = typename V::Q;
@@ -125,20 +138,19 @@ std::uint32_t CountOccluded(const TOcclusionQuery& query, std::uint64_t& state) 
   const F xx = V::Set(query.axisX.x), xy = V::Set(query.axisX.y), xz = V::Set(query.axisX.z);
   const F yx = V::Set(query.axisY.x), yy = V::Set(query.axisY.y), yz = V::Set(query.axisY.z);
   const F zx = V::Set(query.axisZ.x), zy = V::Set(query.axisZ.y), zz = V::Set(query.axisZ.z);
-  const D drawScale = V::Set(0x1p-32);
   const D phiScale = V::Set(static_cast<double>(kPhiScale));
 
   std::uint32_t occluded = 0;
   for (std::uint32_t done = 0;; done += kLanes) {
-    // r1 = u1 * 2^-32 and phi = u2 * K, each formed in double and rounded
-    // once to single.
-    const F r1 = V::ToFloat(V::Mul(V::DrawToDouble(first[0]), drawScale),
-                            V::Mul(V::DrawToDouble(first[1]), drawScale));
+    // r1 = u1 * 2^-32 and phi = u2 * K, each as if formed in double and
+    // rounded once to single. phi lies in [0, 2 pi (1 + 2^-24)], well
+    // inside the reduction's domain.
+    const F r1 = V::DrawsToUnitFloat(first[0], first[1]);
     const D phiLow = V::RoundToFloat(V::Mul(V::DrawToDouble(second[0]), phiScale));
     const D phiHigh = V::RoundToFloat(V::Mul(V::DrawToDouble(second[1]), phiScale));
     D cosLow, sinLow, cosHigh, sinHigh;
-    AoVectorTrig::CosSin<V>(phiLow, cosLow, sinLow);
-    AoVectorTrig::CosSin<V>(phiHigh, cosHigh, sinHigh);
+    AoVectorTrig::CosSin<V, false>(phiLow, cosLow, sinLow);
+    AoVectorTrig::CosSin<V, false>(phiHigh, cosHigh, sinHigh);
 
     const F s = V::Sqrt(V::Sub(V::Set(1.0f), r1));
     const F lx = V::Mul(V::ToFloat(cosLow, cosHigh), s);
@@ -150,7 +162,7 @@ std::uint32_t CountOccluded(const TOcclusionQuery& query, std::uint64_t& state) 
     const F dz = V::Add(V::Add(V::Mul(zz, lz), V::Mul(yz, ly)), V::Mul(xz, lx));
 
     typename V::FMask hit = PlaneHits<V>(query, dx, dy, dz);
-    for (int i = 0; i < kSphereCount; ++i) hit = V::Or(hit, SphereHits<V>(query, i, dx, dy, dz));
+    for (int i = 0; i < kSphereCount; ++i) hit = V::Or(hit, SphereHits<V, kRoots>(query, i, dx, dy, dz));
     std::uint32_t bits = V::Bits(hit);
 
     const std::uint32_t left = rays - done;
@@ -174,6 +186,12 @@ std::uint32_t CountOccluded(const TOcclusionQuery& query, std::uint64_t& state) 
   }
 }
 
+template <class V>
+std::uint32_t CountOccluded(const TOcclusionQuery& query, std::uint64_t& state) {
+  return query.sphereRootsNeeded ? CountBatches<V, true>(query, state)
+                                 : CountBatches<V, false>(query, state);
+}
+
 // Cosine and sine rounded to single for an array of angles, as the kernel
 // evaluates them; see EvaluateCosSin.
 template <class V>
@@ -189,7 +207,7 @@ std::size_t EvaluateCosSin(const float* angles, std::size_t count, float* cosOut
     const D x = V::WidenFloats(in);
 
     D c, s;
-    const typename V::DMask fallback = AoVectorTrig::CosSinApprox<V>(x, c, s);
+    const typename V::DMask fallback = AoVectorTrig::CosSinApprox<V, true>(x, c, s);
     alignas(64) double approxCos[kHalf];
     alignas(64) double approxSin[kHalf];
     V::Store(approxCos, c);
@@ -202,7 +220,7 @@ std::size_t EvaluateCosSin(const float* angles, std::size_t count, float* cosOut
       if (rawSin != nullptr) rawSin[i + j] = approxSin[j];
     }
 
-    AoVectorTrig::CosSin<V>(x, c, s);
+    AoVectorTrig::CosSin<V, true>(x, c, s);
     alignas(64) float cosF[kHalf];
     alignas(64) float sinF[kHalf];
     V::NarrowToFloats(cosF, c);

@@ -3,8 +3,11 @@
 
 #include "app/ao_test.h"
 
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
+
+#include "app/ao_occlusion.h"
 
 namespace {
 
@@ -58,40 +61,56 @@ std::uint32_t TTest3DLoop_AmbOccTest_AO::NextRandom(int slot) {
   return StepRandom(rngStates[slot]);
 }
 
+namespace {
+
+// The frame of the ground plane's normal, which most shaded points have:
+// LookAt's result depends on its arguments alone, so it is built once.
+const TMatrix4& UpNormalFrame() {
+  static const TMatrix4 frame = [] {
+    TMatrix4 m = TMatrix4::Identity();
+    LookAt(m, -kUp, kUp);
+    return m;
+  }();
+  return frame;
+}
+
+bool IsUpNormal(const TVec3& normal) {
+  return std::bit_cast<std::uint32_t>(normal.x) == 0 && std::bit_cast<std::uint32_t>(normal.y) == 0x3F800000u &&
+         std::bit_cast<std::uint32_t>(normal.z) == 0;
+}
+
+}  // namespace
+
 TVec3* TTest3DLoop_AmbOccTest_AO::AmbientOcclusion(const TVec3& point, const TVec3& normal,
                                                     TVec3& colour, int slot) {
   CheckRandomSlot(slot);
   const TVec3 origin = point + normal * kRayEpsilon;
 
-  TMatrix4 frame = TMatrix4::Identity();
-  LookAt(frame, -normal, kUp);
-  const TVec3 axisX = frame.Row(0);
-  const TVec3 axisY = frame.Row(1);
-  const TVec3 axisZ = frame.Row(2);
+  TMatrix4 frame;
+  if (IsUpNormal(normal)) {
+    frame = UpNormalFrame();
+  } else {
+    frame = TMatrix4::Identity();
+    LookAt(frame, -normal, kUp);
+  }
 
-  // The slot's state lives in a register for the whole estimate and is stored
+  // The aoSamples x aoSamples rays, row by row, are one sequence of rays on
+  // the active path; each draws r1, then phi, from the slot's generator.
+  const std::uint32_t rays =
+      aoSamples > 0 ? static_cast<std::uint32_t>(aoSamples) * static_cast<std::uint32_t>(aoSamples) : 0;
+  const TOcclusionQuery query =
+      MakeOcclusionQuery(plane, spheres, origin, frame.Row(0), frame.Row(1), frame.Row(2), rays);
+  // The slot's state lives in a local for the whole estimate and is stored
   // back once: the eight states share a cache line, and storing on every draw
   // would make the workers' cores fight over it. No other thread touches this
   // slot meanwhile, so the result is the same.
   std::uint64_t state = rngStates[slot];
-  float occluded = 0.0f;
-  for (int j = 0; j < aoSamples; ++j) {
-    for (int i = 0; i < aoSamples; ++i) {
-      const float r1 = static_cast<float>(static_cast<double>(StepRandom(state)) * 0x1p-32);
-      const float phi =
-          static_cast<float>(static_cast<double>(StepRandom(state)) * static_cast<double>(kPhiScale));
-
-      const float s = std::sqrt(1.0f - r1);
-      const float lx = static_cast<float>(std::cos(static_cast<double>(phi))) * s;
-      const float ly = static_cast<float>(std::sin(static_cast<double>(phi))) * s;
-      const float lz = std::sqrt(r1);
-
-      const TVec3 dir = (axisZ * lz + axisY * ly) + axisX * lx;
-      if (HitsScene(plane, spheres, origin, dir)) occluded += 1.0f;
-    }
-  }
+  const std::uint32_t hits = CountOccludedRays(query, state);
   rngStates[slot] = state;
 
+  // A float count that grows by 1 per hit is exact up to 2^24 and stays
+  // there, since 2^24 + 1 rounds back to 2^24.
+  const float occluded = static_cast<float>(hits < (1u << 24) ? hits : (1u << 24));
   const float total = static_cast<float>(static_cast<std::uint32_t>(aoSamples) *
                                          static_cast<std::uint32_t>(aoSamples));
   const float open = (total - occluded) / total;

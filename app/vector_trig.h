@@ -33,9 +33,10 @@ namespace AoVectorTrig {
 // reduction is exact enough for every single-precision angle.
 inline constexpr double kReductionLimit = 65536.0;
 
-// Results this many double-precision ulps or fewer from a single-precision
-// rounding midpoint go to the library.
-inline constexpr std::uint64_t kMidpointGuard = 4;
+// Results within this band of a single-precision rounding midpoint go to the
+// library: from kMidpointGuard ulps (of double precision) below a midpoint
+// to kMidpointGuard - 1 above it.
+inline constexpr std::uint64_t kMidpointGuard = 8;
 
 inline constexpr double kTwoOverPi = 0x1.45f306dc9c883p-1;
 // Adding this rounds a double below 2^51 in magnitude to an integer and
@@ -62,20 +63,22 @@ inline constexpr double kCos4 = -0x1.27e4f807d6054p-22;
 inline constexpr double kCos5 = 0x1.1ee9ea6cac3a7p-29;
 inline constexpr double kCos6 = -0x1.8fadd0641a0dep-37;
 
-// Lanes that are within the guard band of a single-precision midpoint. In a
-// double inside the float range the low 29 bits of the pattern are what
-// rounding to float drops; 2^28 there is the midpoint. Adding 2^28 + guard
-// maps the band [2^28 - guard, 2^28 + guard] onto [0, 2 * guard].
+// Lanes within the guard band of a single-precision midpoint. In a double
+// inside the float range the low 29 bits of the pattern are what rounding to
+// float drops, and 2^28 there is the midpoint. Adding 2^28 + guard (mod 2^29)
+// moves the band [2^28 - guard, 2^28 + guard) onto [0, 2 * guard), the
+// values with no bit set between bit log2(2 * guard) and bit 28.
 template <class V>
 typename V::DMask NearFloatMidpoint(typename V::D value) {
-  const typename V::Q low = V::And(V::Add64(V::AsBits(value), V::Set64((std::uint64_t{1} << 28) + kMidpointGuard)),
-                                   V::Set64((std::uint64_t{1} << 29) - 1));
-  return V::NotGreater64(low, 2 * kMidpointGuard);
+  static_assert((kMidpointGuard & (kMidpointGuard - 1)) == 0, "the band test needs a power of two");
+  const typename V::Q shifted = V::Add64(V::AsBits(value), V::Set64((std::uint64_t{1} << 28) + kMidpointGuard));
+  return V::NoBitsOf64(shifted, (std::uint64_t{1} << 29) - 2 * kMidpointGuard);
 }
 
 // cos x and sin x for every lane of x; returns the mask of the lanes that
-// must be taken from the library instead (see above).
-template <class V>
+// must be taken from the library instead (see above). Callers whose angles
+// are known to lie within the reduction's domain leave out its check.
+template <class V, bool kCheckDomain>
 typename V::DMask CosSinApprox(typename V::D x, typename V::D& cosOut, typename V::D& sinOut) {
   using D = typename V::D;
   using Q = typename V::Q;
@@ -126,16 +129,17 @@ typename V::DMask CosSinApprox(typename V::D x, typename V::D& cosOut, typename 
   sinOut = V::XorBits(V::Select(swap, cosR, sinR), sinSign);
   cosOut = V::XorBits(V::Select(swap, sinR, cosR), cosSign);
 
-  return V::Or(V::Or(NearFloatMidpoint<V>(sinOut), NearFloatMidpoint<V>(cosOut)),
-               V::NotWithin(x, kReductionLimit));
+  const typename V::DMask nearMidpoint = V::Or(NearFloatMidpoint<V>(sinOut), NearFloatMidpoint<V>(cosOut));
+  if constexpr (kCheckDomain) return V::Or(nearMidpoint, V::NotWithin(x, kReductionLimit));
+  return nearMidpoint;
 }
 
 // cos x and sin x, each exactly as the library computes them wherever the
 // result matters after rounding to single precision. Returns the number of
 // lanes taken from the library.
-template <class V>
+template <class V, bool kCheckDomain>
 int CosSin(typename V::D x, typename V::D& cosOut, typename V::D& sinOut) {
-  const typename V::DMask fallback = CosSinApprox<V>(x, cosOut, sinOut);
+  const typename V::DMask fallback = CosSinApprox<V, kCheckDomain>(x, cosOut, sinOut);
   if (!V::Any(fallback)) return 0;
 
   constexpr int kLanes = V::kLanes / 2;

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "3d/bitmap/algn_vec.h"
+#include "base/sl/kav_sl.h"
 #include "base/stream/stream.h"
 
 namespace KavV33D {
@@ -13,16 +14,24 @@ namespace KavV33D {
 // labelled line each ("x = 3"), so that a class keeping these defaults shows
 // every per-pixel call it receives.
 //
-// The order of the virtual operations is part of the interface; derived
-// classes append theirs after GetPixelAlpha.
+// The order of the virtual operations is part of the interface: the
+// serializable object's come first (from TKavSL), then the bitmap's own;
+// derived classes append theirs after GetPixelAlpha. Registered as
+// "TVBitmap" (base "TKavSL"); it saves no fields of its own.
 //
 // No lock: while worker threads write pixel rows through addresses handed
 // out earlier, other threads may call only GetWidth and GetHeight, and no
 // operation that changes the bitmap may run.
-class TVBitmap {
+class TVBitmap : public KavV3Base::TKavSL {
 public:
     TVBitmap() = default;
-    virtual ~TVBitmap() = default;
+    ~TVBitmap() override = default;
+
+    const KavV3Base::TSLClassRecord* GetClassRecord() const override;
+    void Save(KavV3Base::TSLArchive& archive) override;
+    void Load(KavV3Base::TSLArchive& archive) override;
+    static const KavV3Base::TSLClassRecord* ClassRecord();
+    static KavV3Base::TKavSLRoot* NewInstance();
 
     // First byte of row 0; each row starts GetPitch() bytes after the one
     // before. Borrowed: valid until the storage is recreated or freed.
@@ -52,12 +61,25 @@ public:
 // Empty after construction (all fields zero, no storage). Free drops the
 // storage but keeps the geometry, so only GetBits tells a freed bitmap from a
 // created one.
+//
+// Registered as "TBitmap" (base "TVBitmap"). Save writes the pixel bytes
+// (their count, then each byte), then width, height, bitsPerPixel, pitch and
+// reserved, then the four masks; Load reads them back as they are, pitch
+// included, so a loaded bitmap is exactly what was saved.
 class TBitmap : public TVBitmap {
 public:
     TBitmap() = default;
     TBitmap(const TBitmap&) = delete;
     TBitmap& operator=(const TBitmap&) = delete;
     ~TBitmap() override;
+
+    const KavV3Base::TSLClassRecord* GetClassRecord() const override;
+    void Save(KavV3Base::TSLArchive& archive) override;
+    // On a malformed archive the archive fails and the storage is left as it
+    // was; fields read before the fault keep their new values.
+    void Load(KavV3Base::TSLArchive& archive) override;
+    static const KavV3Base::TSLClassRecord* ClassRecord();
+    static KavV3Base::TKavSLRoot* NewInstance();
 
     unsigned char* GetBits() override;
     void ReleaseBits() override;
@@ -112,7 +134,7 @@ private:
     std::int32_t height = 0;
     std::int32_t bitsPerPixel = 0;
     std::int32_t pitch = 0;
-    [[maybe_unused]] std::int32_t reserved = 0; // carried along with the other fields; unused here
+    std::int32_t reserved = 0; // nothing reads it; only saved and loaded with the other fields
     std::uint32_t redMask = 0;
     std::uint32_t greenMask = 0;
     std::uint32_t blueMask = 0;

@@ -13,6 +13,7 @@
 // the node pools of its lists, the slot table and the system singleton, and
 // the process-wide lock last.
 
+#include "3d/bitmap/bitmap.h"
 #include "base/sl/kav_sl.h"
 #include "base/sl/ref_carry.h"
 #include "base/thread/clock.h"
@@ -27,9 +28,11 @@ struct TFrameworkStartup {
     // The per-thread slot word must exist before the first slot is taken.
     InitThreadSlotKey();
     // The first registration creates the process-wide lock and the class
-    // registry, registers "TKavSLRoot" and "TKavSL" ahead of the class itself,
-    // and through the registry's lists makes the first call of the system
+    // registry, registers "TKavSLRoot" and "TKavSL" ahead of "TVBitmap", and
+    // through the registry's lists makes the first call of the system
     // singleton, which creates the thread slot table as [0, -1].
+    KavV33D::TVBitmap::ClassRecord();
+    KavV33D::TBitmap::ClassRecord();
     TKavSL::ClassRecord();
     GetSystemRecord();
     GetProcessLock();

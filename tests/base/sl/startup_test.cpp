@@ -30,7 +30,9 @@ struct TExpected {
 const std::vector<TExpected> kStartupClasses = {
     {"TKavSLRoot", 1, nullptr},
     {"TKavSL", 2, "TKavSLRoot"},
-    {"TSLRefCarry", 3, "TKavSL"},
+    {"TVBitmap", 3, "TKavSL"},
+    {"TBitmap", 4, "TVBitmap"},
+    {"TSLRefCarry", 5, "TKavSL"},
 };
 
 std::string ExpectedListing() {

@@ -1,0 +1,194 @@
+#include "base/util/change_notification.h"
+
+#include <atomic>
+
+#include "base/sl/archive.h"
+#include "base/sl/object_graph.h"
+
+namespace KavV3Base {
+
+// --- TChangable --------------------------------------------------------------
+
+TChangable::~TChangable() { ForgetCheckers(); }
+
+const TSLClassRecord* TChangable::GetClassRecord() const { return ClassRecord(); }
+
+void TChangable::Save(TSLArchive& archive) {
+  TKavSL::Save(archive);
+  static_cast<void>(SkipFields(archive));
+}
+
+void TChangable::Load(TSLArchive& archive) {
+  TKavSL::Load(archive);
+  static_cast<void>(SkipFields(archive));
+}
+
+void TChangable::ForgetCheckers() {
+  for (TChangeChecker* checker : checkers) {
+    checker->list = nullptr;
+    checker->node = nullptr;
+  }
+  checkers.Clear();
+}
+
+void TChangable::SLDiscardLinks() { ForgetCheckers(); }
+
+void TChangable::RaiseChangedB() {
+  for (TChangeChecker* checker : checkers) checker->changedB = 1;
+}
+
+void TChangable::RaiseChangedA() {
+  for (TChangeChecker* checker : checkers) checker->changedA = 1;
+}
+
+TSLRefCarry** TChangable::GetCarrierPlace() { return checkers.IsEmpty() ? nullptr : &checkers.Front()->carrier; }
+
+void TChangable::ClearChangedB() {
+  for (TChangeChecker* checker : checkers) checker->changedB = 0;
+}
+
+void TChangable::ClearChangedA() {
+  for (TChangeChecker* checker : checkers) checker->changedA = 0;
+}
+
+const TSLClassRecord* TChangable::ClassRecord() {
+  static constinit std::atomic<const TSLClassRecord*> cache{nullptr};
+  return SLRegisterClass(cache, "TChangable", &TKavSL::ClassRecord, &TChangable::NewInstance);
+}
+
+TKavSLRoot* TChangable::NewInstance() { return SLNewInstance<TChangable>(); }
+
+// --- TChangeChecker ----------------------------------------------------------
+
+TChangeChecker::~TChangeChecker() { Release(); }
+
+const TSLClassRecord* TChangeChecker::GetClassRecord() const { return ClassRecord(); }
+
+bool TChangeChecker::Acceptable(const TSLRefCarry* candidate) {
+  if (candidate->reference == nullptr) return true;
+  auto* changable = dynamic_cast<TChangable*>(candidate->reference);
+  if (changable == nullptr) return false;
+  // All checkers of one changable share one carrier, whose count is what
+  // keeps the changable alive; a second carrier would delete it under the
+  // first one's checkers.
+  TSLRefCarry** shared = changable->GetCarrierPlace();
+  return shared == nullptr || *shared == candidate;
+}
+
+void TChangeChecker::Hold(TSLRefCarry* candidate) {
+  carrier = candidate;
+  ++carrier->count;
+  if (auto* changable = dynamic_cast<TChangable*>(carrier->reference)) LinkTo(changable);
+}
+
+void TChangeChecker::LinkTo(TChangable* changable) {
+  if (node != nullptr) return;
+  list = &changable->checkers;
+  node = list->TakeNode(this);
+  TChangable::TCheckerList::InsertBefore(list->Head(), node);
+  changedB = 1;
+  changedA = 1;
+  changedC = 1;
+}
+
+void TChangeChecker::Unlink() {
+  if (node != nullptr) list->ReturnNode(node);
+  node = nullptr;
+  list = nullptr;
+}
+
+void TChangeChecker::Release() {
+  // Out of the list first: the changable may be deleted below.
+  Unlink();
+  pendingIdentity = 0;
+  if (carrier == nullptr) return;
+  TSLRefCarry* held = carrier;
+  carrier = nullptr;
+  if (--held->count > 0) return;
+  if (held->reference != nullptr) {
+    TKavSL* watched = held->reference;
+    held->reference = nullptr;
+    delete watched;
+  }
+  delete held;
+}
+
+void TChangeChecker::Save(TSLArchive& archive) {
+  TKavSL::Save(archive);
+  if (SkipFields(archive) != 0) return;
+  if (archive.ReferenceMode == TSLArchive::ReferenceInline)
+    SLSaveObject(archive, &carrier);
+  else
+    SLSaveObjectIdentity(archive, &carrier);
+}
+
+void TChangeChecker::Load(TSLArchive& archive) {
+  TKavSL::Load(archive);
+  if (SkipFields(archive) != 0) return;
+  Release();
+  if (!archive.CanCode()) return;
+
+  if (archive.ReferenceMode != TSLArchive::ReferenceInline) {
+    std::uint32_t identity = 0;
+    if (SLLoadObjectIdentity(archive, &identity)) pendingIdentity = identity;
+    return;
+  }
+
+  TSLRefCarry* loaded = nullptr;
+  if (!SLLoadObject(archive, &loaded) || loaded == nullptr) return;
+  if (!Acceptable(loaded)) {
+    archive.Fail();
+    return;
+  }
+  // Counted now, linked by LoadPost.
+  carrier = loaded;
+  ++carrier->count;
+}
+
+void TChangeChecker::LoadPost(TSLArchive& archive) {
+  TKavSL::LoadPost(archive);
+  if (archive.Failed()) return;
+  if (archive.ReferenceMode == TSLArchive::ReferenceInline) {
+    if (carrier != nullptr)
+      if (auto* changable = dynamic_cast<TChangable*>(carrier->reference)) LinkTo(changable);
+    return;
+  }
+  // A carrier that comes later in the archive is left to Resolve.
+  if (pendingIdentity != 0 && archive.Objects.FindObject(pendingIdentity) != nullptr)
+    static_cast<void>(Resolve(archive));
+}
+
+bool TChangeChecker::Resolve(TSLArchive& archive) {
+  if (pendingIdentity == 0) return true;
+  TKavSLRoot* found = archive.Objects.FindObject(pendingIdentity);
+  if (found == nullptr) return false;
+  pendingIdentity = 0;
+  auto* resolved = dynamic_cast<TSLRefCarry*>(found);
+  if (resolved == nullptr || !Acceptable(resolved)) {
+    archive.Fail();
+    return false;
+  }
+  Hold(resolved);
+  return true;
+}
+
+bool TChangeChecker::Watch(TSLRefCarry* watched) {
+  if (watched == nullptr || carrier != nullptr || pendingIdentity != 0 || !Acceptable(watched)) return false;
+  Hold(watched);
+  return true;
+}
+
+void TChangeChecker::SLDiscardLinks() {
+  Unlink();
+  carrier = nullptr;
+  pendingIdentity = 0;
+}
+
+const TSLClassRecord* TChangeChecker::ClassRecord() {
+  static constinit std::atomic<const TSLClassRecord*> cache{nullptr};
+  return SLRegisterClass(cache, "TChangeChecker", &TKavSL::ClassRecord, &TChangeChecker::NewInstance);
+}
+
+TKavSLRoot* TChangeChecker::NewInstance() { return SLNewInstance<TChangeChecker>(); }
+
+}  // namespace KavV3Base

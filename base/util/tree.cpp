@@ -1,0 +1,147 @@
+#include "base/util/tree.h"
+
+#include <atomic>
+#include <cstdint>
+
+#include "base/sl/archive.h"
+#include "base/sl/object_graph.h"
+
+namespace KavV3Base {
+
+// --- TVTree ------------------------------------------------------------------
+
+const TSLClassRecord* TVTree::GetClassRecord() const { return ClassRecord(); }
+
+void TVTree::UnlinkFromRing() {
+  prev->next = next;
+  next->prev = prev;
+  next = this;
+  prev = this;
+}
+
+const TSLClassRecord* TVTree::ClassRecord() {
+  static constinit std::atomic<const TSLClassRecord*> cache{nullptr};
+  return SLRegisterClass(cache, "TVTree", &TKavSL::ClassRecord, &TVTree::NewInstance);
+}
+
+TKavSLRoot* TVTree::NewInstance() { return SLNewInstance<TVTree>(); }
+
+// --- TTree -------------------------------------------------------------------
+
+TTree::TTree() : childHead(new TVTree) {
+  childHead->parent = this;
+  children = childHead;
+}
+
+TTree::~TTree() {
+  UnlinkFromRing();
+  parent = nullptr;
+  // Each child's destructor takes it out of this ring, so the next node is
+  // read before the child goes.
+  TVTree* node = childHead->next;
+  while (node != childHead) {
+    TVTree* following = node->next;
+    delete node;
+    node = following;
+  }
+  delete childHead;
+}
+
+const TSLClassRecord* TTree::GetClassRecord() const { return ClassRecord(); }
+
+void TTree::Detach() {
+  UnlinkFromRing();
+  parent = nullptr;
+}
+
+bool TTree::IsSelfOrAncestor(const TTree* candidate) const {
+  for (const TTree* tree = this; tree != nullptr; tree = tree->parent)
+    if (tree == candidate) return true;
+  return false;
+}
+
+bool TTree::AddChild(TTree* child) {
+  // A tree inside its own subtree would make a cycle: endless walks, and
+  // a destructor deleting itself.
+  if (child == nullptr || IsSelfOrAncestor(child)) return false;
+  child->Detach();
+  child->parent = this;
+  child->next = childHead;
+  child->prev = childHead->prev;
+  childHead->prev->next = child;
+  childHead->prev = child;
+  return true;
+}
+
+TTree* TTree::GetFirstChild() const {
+  // Every node of a child ring but the head is a tree: only AddChild links
+  // nodes into it.
+  return childHead->next != childHead ? static_cast<TTree*>(childHead->next) : nullptr;
+}
+
+TTree* TTree::GetNextSibling() const {
+  if (parent == nullptr || next->children == nullptr) return nullptr;
+  return static_cast<TTree*>(next);
+}
+
+std::size_t TTree::GetChildCount() const {
+  std::size_t count = 0;
+  for (const TVTree* node = childHead->next; node != childHead; node = node->next) ++count;
+  return count;
+}
+
+void TTree::SavePre(TSLArchive& archive) {
+  TVTree::SavePre(archive);
+  const auto count = static_cast<std::uint32_t>(GetChildCount());
+  SLWriteSize(archive, &count);
+  for (TTree* child = GetFirstChild(); child != nullptr; child = child->GetNextSibling())
+    if (!SLSaveObject(archive, &child)) return;
+}
+
+void TTree::LoadPre(TSLArchive& archive) {
+  TVTree::LoadPre(archive);
+  if (!archive.CanCode()) return;
+  std::uint32_t count = 0;
+  SLReadSize(archive, &count);
+  // One child at a time: a count the stream cannot hold ends at the first
+  // record that is not there.
+  for (std::uint32_t i = 0; i < count && !archive.Failed(); ++i) {
+    TTree* child = nullptr;
+    if (!SLLoadObject(archive, &child)) return;
+    if (child == nullptr || !AddChild(child)) archive.Fail();
+  }
+}
+
+void TTree::Save(TSLArchive& archive) {
+  TVTree::Save(archive);
+  static_cast<void>(SkipFields(archive));
+}
+
+void TTree::Load(TSLArchive& archive) {
+  TVTree::Load(archive);
+  static_cast<void>(SkipFields(archive));
+}
+
+void TTree::SLDiscardLinks() {
+  TVTree* node = childHead->next;
+  while (node != childHead) {
+    TVTree* following = node->next;
+    node->next = node;
+    node->prev = node;
+    node->parent = nullptr;
+    node = following;
+  }
+  childHead->next = childHead;
+  childHead->prev = childHead;
+  UnlinkFromRing();
+  parent = nullptr;
+}
+
+const TSLClassRecord* TTree::ClassRecord() {
+  static constinit std::atomic<const TSLClassRecord*> cache{nullptr};
+  return SLRegisterClass(cache, "TTree", &TVTree::ClassRecord, &TTree::NewInstance);
+}
+
+TKavSLRoot* TTree::NewInstance() { return SLNewInstance<TTree>(); }
+
+}  // namespace KavV3Base

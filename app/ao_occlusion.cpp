@@ -1,10 +1,12 @@
-// ao_occlusion.cpp - the per-point set-up of the occlusion rays and the
-// dispatch to the active path.
+// ao_occlusion.cpp - the per-point set-up of the occlusion rays, the dispatch
+// to the active path, and the scalar path: the kernel's own sampling loop,
+// one ray at a time.
 
 #include "app/ao_occlusion.h"
 
 #include <cmath>
-#include <initializer_list>
+
+#include "app/ao_vector_paths.h"
 
 TOcclusionQuery MakeOcclusionQuery(const TPlane& plane, const TSphere (&spheres)[kSphereCount],
                                    TVec3 origin, TVec3 axisX, TVec3 axisY, TVec3 axisZ,
@@ -31,27 +33,70 @@ TOcclusionQuery MakeOcclusionQuery(const TPlane& plane, const TSphere (&spheres)
 }
 
 bool SphereTestNeedsRoots(const TOcclusionQuery& query) {
-  // Frame axes of at most 2 per component keep every direction component
-  // below 6 in magnitude (the sample weights are at most 1).
-  for (const TVec3& axis : {query.axisX, query.axisY, query.axisZ}) {
-    for (const float v : {axis.x, axis.y, axis.z}) {
-      if (!(std::fabs(v) <= 2.0f)) return true;
-    }
-  }
+  // Sums of magnitudes: a NaN anywhere makes a sum NaN, which fails every
+  // comparison, so it asks for the roots too. This runs once per shaded
+  // point, hence the few comparisons.
+  const auto magnitude = [](TVec3 v) { return std::fabs(v.x) + std::fabs(v.y) + std::fabs(v.z); };
+  // Frame axes whose components add up to at most 6 in magnitude keep every
+  // direction component below 6 (the sample weights are at most 1).
+  bool fine = magnitude(query.axisX) + magnitude(query.axisY) + magnitude(query.axisZ) <= 6.0f;
   for (int i = 0; i < kSphereCount; ++i) {
-    // Then |B| < 2^45, B^2 < 2^90 and with |C| <= 2^100 neither D, its root
+    // Then |B| < 2^43, B^2 < 2^86 and with |C| <= 2^100 neither D, its root
     // nor a distance can overflow.
-    const TVec3 rs = query.sphereOffset[i];
-    for (const float v : {rs.x, rs.y, rs.z}) {
-      if (!(std::fabs(v) <= 0x1p40f)) return true;
-    }
     const float c = query.sphereC[i];
-    if (!(std::fabs(c) <= 0x1p100f)) return true;
+    fine = fine && magnitude(query.sphereOffset[i]) <= 0x1p40f && std::fabs(c) <= 0x1p100f;
     // An origin on the surface or just inside it: the far root of a ray
     // leaving the sphere at a tiny positive B depends on B^2 underflowing.
-    if (c <= 0.0f && c > -0x1p-100f) return true;
+    fine = fine && (c > 0.0f || c <= -0x1p-100f);
   }
-  return false;
+  return !fine;
+}
+
+namespace {
+
+// The next ray's direction: draws r1, then phi, from the generator.
+TVec3 NextRayDirection(const TOcclusionQuery& query, std::uint64_t& state) {
+  const float r1 = static_cast<float>(static_cast<double>(StepRandom(state)) * 0x1p-32);
+  const float phi = static_cast<float>(static_cast<double>(StepRandom(state)) * static_cast<double>(kPhiScale));
+
+  const float s = std::sqrt(1.0f - r1);
+  const float lx = static_cast<float>(std::cos(static_cast<double>(phi))) * s;
+  const float ly = static_cast<float>(std::sin(static_cast<double>(phi))) * s;
+  const float lz = std::sqrt(r1);
+
+  return (query.axisZ * lz + query.axisY * ly) + query.axisX * lx;
+}
+
+}  // namespace
+
+std::uint32_t CountOccludedScalar(const TOcclusionQuery& query, std::uint64_t& state) {
+  std::uint32_t occluded = 0;
+  for (std::uint32_t ray = 0; ray < query.rayCount; ++ray) {
+    if (HitsScene(query.plane, query.spheres, query.origin, NextRayDirection(query, state))) ++occluded;
+  }
+  return occluded;
+}
+
+void RayDirectionsScalar(const TOcclusionQuery& query, std::uint64_t state, float* dx, float* dy, float* dz) {
+  for (std::uint32_t ray = 0; ray < query.rayCount; ++ray) {
+    const TVec3 dir = NextRayDirection(query, state);
+    dx[ray] = dir.x;
+    dy[ray] = dir.y;
+    dz[ray] = dir.z;
+  }
+}
+
+std::size_t EvaluateCosSinScalar(const float* angles, std::size_t count, float* cosOut, float* sinOut,
+                                 double* rawCos, double* rawSin) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const double c = std::cos(static_cast<double>(angles[i]));
+    const double s = std::sin(static_cast<double>(angles[i]));
+    cosOut[i] = static_cast<float>(c);
+    sinOut[i] = static_cast<float>(s);
+    if (rawCos != nullptr) rawCos[i] = c;
+    if (rawSin != nullptr) rawSin[i] = s;
+  }
+  return 0;
 }
 
 std::uint32_t CountOccludedRays(TAoPath path, const TOcclusionQuery& query, std::uint64_t& state) {
@@ -69,6 +114,23 @@ std::uint32_t CountOccludedRays(TAoPath path, const TOcclusionQuery& query, std:
 
 std::uint32_t CountOccludedRays(const TOcclusionQuery& query, std::uint64_t& state) {
   return CountOccludedRays(ActiveAoPath(), query, state);
+}
+
+void RayDirections(TAoPath path, const TOcclusionQuery& query, std::uint64_t state, float* dx, float* dy,
+                   float* dz) {
+  switch (path) {
+#if defined(KAV_AO_X86_PATHS)
+    case TAoPath::Avx512:
+      RayDirectionsAvx512(query, state, dx, dy, dz);
+      return;
+    case TAoPath::Avx2:
+      RayDirectionsAvx2(query, state, dx, dy, dz);
+      return;
+#endif
+    default:
+      RayDirectionsScalar(query, state, dx, dy, dz);
+      return;
+  }
 }
 
 std::size_t EvaluateCosSin(TAoPath path, const float* angles, std::size_t count, float* cosOut,

@@ -59,6 +59,12 @@ std::uint32_t CountOccludedRays(const TOcclusionQuery& query, std::uint64_t& sta
 // The same on a given path, which the CPU must support (AoPathSupported).
 std::uint32_t CountOccludedRays(TAoPath path, const TOcclusionQuery& query, std::uint64_t& state);
 
+// The directions of the query's rays from the given generator state, as the
+// path computes them, into rayCount entries of each array. The counts alone
+// seldom show a difference in the last bit of a direction; these do.
+void RayDirections(TAoPath path, const TOcclusionQuery& query, std::uint64_t state, float* dx, float* dy,
+                   float* dz);
+
 // Cosine and sine of each angle, evaluated in double precision on the angle
 // widened from single and rounded to single: what the kernel computes for a
 // direction. The path must be supported. On every path the results equal
@@ -72,17 +78,11 @@ std::uint32_t CountOccludedRays(TAoPath path, const TOcclusionQuery& query, std:
 std::size_t EvaluateCosSin(TAoPath path, const float* angles, std::size_t count, float* cosOut,
                            float* sinOut, double* rawCos = nullptr, double* rawSin = nullptr);
 
-// The paths themselves. The vector ones exist only where AoPathCompiled says
-// so and may be called only where AoPathSupported says so.
+// The scalar path, which runs on every CPU and is the reference for the
+// others (the vector paths are declared in ao_vector_paths.h).
 std::uint32_t CountOccludedScalar(const TOcclusionQuery& query, std::uint64_t& state);
-std::uint32_t CountOccludedAvx2(const TOcclusionQuery& query, std::uint64_t& state);
-std::uint32_t CountOccludedAvx512(const TOcclusionQuery& query, std::uint64_t& state);
-
+void RayDirectionsScalar(const TOcclusionQuery& query, std::uint64_t state, float* dx, float* dy, float* dz);
 std::size_t EvaluateCosSinScalar(const float* angles, std::size_t count, float* cosOut, float* sinOut,
-                                 double* rawCos, double* rawSin);
-std::size_t EvaluateCosSinAvx2(const float* angles, std::size_t count, float* cosOut, float* sinOut,
-                               double* rawCos, double* rawSin);
-std::size_t EvaluateCosSinAvx512(const float* angles, std::size_t count, float* cosOut, float* sinOut,
                                  double* rawCos, double* rawSin);
 
 #endif  // KAV_APP_AO_OCCLUSION_H

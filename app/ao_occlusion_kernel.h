@@ -7,13 +7,18 @@
 // on any CPU. For the same reason the code below calls no inline function of
 // the shared headers: it reads their structures and constants only.
 //
-// Lane l of a batch of V::kLanes rays handles ray `done + l`. Its first draw
-// (r1) is the generator state after 2 * (done + l) + 1 steps and its second
-// (phi) the state after 2 * (done + l) + 2, so the lanes start from the
-// shaded point's state by precomputed jumps and all move on by 2 * kLanes
-// steps per batch. Each lane then repeats, with the same single-precision
+// The rays go in steps of V::kBatchesPerStep batches of V::kLanes rays; lane
+// l of batch g of the step that starts at ray `done` handles ray
+// n = done + g * kLanes + l. Its first draw (r1) is the generator state after
+// 2n + 1 steps and its second (phi) the state after 2n + 2, so the lanes start
+// from the shaded point's state by precomputed jumps and all move on by the
+// same jump per step. Each lane then repeats, with the same single-precision
 // operations in the same order, what the scalar kernel computes for its ray;
 // only the flag of the nearest-hit test is kept, as in the scalar kernel.
+//
+// The batches of a step go through each stage side by side (V says how many
+// at once): their chains of dependent operations are independent, and
+// placing them next to each other lets the CPU overlap them.
 
 #ifndef KAV_APP_AO_OCCLUSION_KERNEL_H
 #define KAV_APP_AO_OCCLUSION_KERNEL_H
@@ -27,22 +32,22 @@
 
 namespace AoVectorKernel {
 
-// The generator jumps from a shaded point's state to each lane's two draws of
-// the first batch, and from one batch to the next.
-template <int kLanes>
+// The generator jumps from a shaded point's state to each lane's two draws in
+// the first step of kBatches batches, and from one step to the next.
+template <int kLanes, int kBatches>
 struct TLaneJumps {
-  std::uint64_t firstMultiplier[kLanes];
-  std::uint64_t firstIncrement[kLanes];
-  std::uint64_t secondMultiplier[kLanes];
-  std::uint64_t secondIncrement[kLanes];
-  std::uint64_t batchMultiplier;
-  std::uint64_t batchIncrement;
+  std::uint64_t firstMultiplier[kLanes * kBatches];
+  std::uint64_t firstIncrement[kLanes * kBatches];
+  std::uint64_t secondMultiplier[kLanes * kBatches];
+  std::uint64_t secondIncrement[kLanes * kBatches];
+  std::uint64_t stepMultiplier;
+  std::uint64_t stepIncrement;
 };
 
-template <int kLanes>
-constexpr TLaneJumps<kLanes> MakeLaneJumps() {
-  TLaneJumps<kLanes> jumps{};
-  for (int lane = 0; lane < kLanes; ++lane) {
+template <int kLanes, int kBatches>
+constexpr TLaneJumps<kLanes, kBatches> MakeLaneJumps() {
+  TLaneJumps<kLanes, kBatches> jumps{};
+  for (int lane = 0; lane < kLanes * kBatches; ++lane) {
     const TRandomJump first = RandomJump(2 * static_cast<std::uint64_t>(lane) + 1);
     const TRandomJump second = RandomJump(2 * static_cast<std::uint64_t>(lane) + 2);
     jumps.firstMultiplier[lane] = first.multiplier;
@@ -50,9 +55,9 @@ constexpr TLaneJumps<kLanes> MakeLaneJumps() {
     jumps.secondMultiplier[lane] = second.multiplier;
     jumps.secondIncrement[lane] = second.increment;
   }
-  const TRandomJump batch = RandomJump(2 * static_cast<std::uint64_t>(kLanes));
-  jumps.batchMultiplier = batch.multiplier;
-  jumps.batchIncrement = batch.increment;
+  const TRandomJump step = RandomJump(2 * static_cast<std::uint64_t>(kLanes * kBatches));
+  jumps.stepMultiplier = step.multiplier;
+  jumps.stepIncrement = step.increment;
   return jumps;
 }
 
@@ -108,32 +113,58 @@ typename V::FMask SphereHits(const TOcclusionQuery& query, int i, typename V::F 
   return hit;
 }
 
+// Where the directions of the rays go when they are wanted (RayDirections).
+struct TDirectionsOut {
+  float* dx;
+  float* dy;
+  float* dz;
+};
+
+// Stores the lanes of rays first .. first + kLanes - 1 that are below count.
+template <class V>
+void StoreDirections(TDirectionsOut out, std::uint32_t first, std::uint32_t count, typename V::F dx,
+                     typename V::F dy, typename V::F dz) {
+  alignas(64) float x[V::kLanes];
+  alignas(64) float y[V::kLanes];
+  alignas(64) float z[V::kLanes];
+  V::Store(x, dx);
+  V::Store(y, dy);
+  V::Store(z, dz);
+  for (std::uint32_t lane = 0; lane < static_cast<std::uint32_t>(V::kLanes) && first + lane < count; ++lane) {
+    out.dx[first + lane] = x[lane];
+    out.dy[first + lane] = y[lane];
+    out.dz[first + lane] = z[lane];
+  }
+}
+
 // The number of the query's rays that hit the scene; moves state on by two
-// steps per ray.
-template <class V, bool kRoots>
-std::uint32_t CountBatches(const TOcclusionQuery& query, std::uint64_t& state) {
+// steps per ray. With kDirections the rays' directions are stored too.
+template <class V, bool kRoots, bool kDirections = false>
+std::uint32_t CountBatches(const TOcclusionQuery& query, std::uint64_t& state, TDirectionsOut out = {}) {
   using F = typename V::F;
   using D = typename V::D;
   using Q = typename V::Q;
   constexpr int kLanes = V::kLanes;
   constexpr int kHalf = kLanes / 2;
-  static constexpr TLaneJumps<kLanes> kJumps = MakeLaneJumps<kLanes>();
+  constexpr int kBatches = V::kBatchesPerStep;
+  constexpr int kHalves = 2 * kBatches;
+  static constexpr TLaneJumps<kLanes, kBatches> kJumps = MakeLaneJumps<kLanes, kBatches>();
 
   const std::uint32_t rays = query.rayCount;
   if (rays == 0) return 0;
 
-  // Lanes 0 .. kHalf-1 in [0], the rest in [1].
+  // Batch g's lanes 0 .. kHalf-1 in [2g], the rest in [2g + 1].
   const Q start = V::Set64(state);
-  Q first[2];
-  Q second[2];
-  for (int h = 0; h < 2; ++h) {
+  Q first[kHalves];
+  Q second[kHalves];
+  for (int h = 0; h < kHalves; ++h) {
     first[h] = V::Add64(V::Mul64(start, V::Load64(kJumps.firstMultiplier + h * kHalf)),
                         V::Load64(kJumps.firstIncrement + h * kHalf));
     second[h] = V::Add64(V::Mul64(start, V::Load64(kJumps.secondMultiplier + h * kHalf)),
                          V::Load64(kJumps.secondIncrement + h * kHalf));
   }
-  const Q batchMultiplier = V::Set64(kJumps.batchMultiplier);
-  const Q batchIncrement = V::Set64(kJumps.batchIncrement);
+  const Q stepMultiplier = V::Set64(kJumps.stepMultiplier);
+  const Q stepIncrement = V::Set64(kJumps.stepIncrement);
 
   const F xx = V::Set(query.axisX.x), xy = V::Set(query.axisX.y), xz = V::Set(query.axisX.z);
   const F yx = V::Set(query.axisY.x), yy = V::Set(query.axisY.y), yz = V::Set(query.axisY.z);
@@ -141,47 +172,67 @@ std::uint32_t CountBatches(const TOcclusionQuery& query, std::uint64_t& state) {
   const D phiScale = V::Set(static_cast<double>(kPhiScale));
 
   std::uint32_t occluded = 0;
-  for (std::uint32_t done = 0;; done += kLanes) {
+  for (std::uint32_t done = 0;; done += kBatches * kLanes) {
     // r1 = u1 * 2^-32 and phi = u2 * K, each as if formed in double and
     // rounded once to single. phi lies in [0, 2 pi (1 + 2^-24)], well
     // inside the reduction's domain.
-    const F r1 = V::DrawsToUnitFloat(first[0], first[1]);
-    const D phiLow = V::RoundToFloat(V::Mul(V::DrawToDouble(second[0]), phiScale));
-    const D phiHigh = V::RoundToFloat(V::Mul(V::DrawToDouble(second[1]), phiScale));
-    D cosLow, sinLow, cosHigh, sinHigh;
-    AoVectorTrig::CosSin<V, false>(phiLow, cosLow, sinLow);
-    AoVectorTrig::CosSin<V, false>(phiHigh, cosHigh, sinHigh);
+    D phi[kHalves];
+    D cosPhi[kHalves];
+    D sinPhi[kHalves];
+    for (int h = 0; h < kHalves; ++h) phi[h] = V::RoundToFloat(V::Mul(V::DrawToDouble(second[h]), phiScale));
+    const typename V::DMask fallback = AoVectorTrig::CosSinApprox<V, false, kHalves>(phi, cosPhi, sinPhi);
+    if (V::Any(fallback)) [[unlikely]] {
+      for (int h = 0; h < kHalves; ++h) AoVectorTrig::CosSinFromLibrary<V>(phi[h], cosPhi[h], sinPhi[h]);
+    }
 
-    const F s = V::Sqrt(V::Sub(V::Set(1.0f), r1));
-    const F lx = V::Mul(V::ToFloat(cosLow, cosHigh), s);
-    const F ly = V::Mul(V::ToFloat(sinLow, sinHigh), s);
-    const F lz = V::Sqrt(r1);
-
-    const F dx = V::Add(V::Add(V::Mul(zx, lz), V::Mul(yx, ly)), V::Mul(xx, lx));
-    const F dy = V::Add(V::Add(V::Mul(zy, lz), V::Mul(yy, ly)), V::Mul(xy, lx));
-    const F dz = V::Add(V::Add(V::Mul(zz, lz), V::Mul(yz, ly)), V::Mul(xz, lx));
-
-    typename V::FMask hit = PlaneHits<V>(query, dx, dy, dz);
-    for (int i = 0; i < kSphereCount; ++i) hit = V::Or(hit, SphereHits<V, kRoots>(query, i, dx, dy, dz));
-    std::uint32_t bits = V::Bits(hit);
+    // Directions, then the hit flags, kTogether batches at a time.
+    std::uint32_t bits[kBatches];
+    constexpr int kTogether = V::kBatchesTogether;
+    for (int group = 0; group < kBatches; group += kTogether) {
+      F dx[kTogether], dy[kTogether], dz[kTogether];
+      for (int j = 0; j < kTogether; ++j) {
+        const int g = group + j;
+        const F r1 = V::DrawsToUnitFloat(first[2 * g], first[2 * g + 1]);
+        const F s = V::Sqrt(V::Sub(V::Set(1.0f), r1));
+        const F lx = V::Mul(V::ToFloat(cosPhi[2 * g], cosPhi[2 * g + 1]), s);
+        const F ly = V::Mul(V::ToFloat(sinPhi[2 * g], sinPhi[2 * g + 1]), s);
+        const F lz = V::Sqrt(r1);
+        dx[j] = V::Add(V::Add(V::Mul(zx, lz), V::Mul(yx, ly)), V::Mul(xx, lx));
+        dy[j] = V::Add(V::Add(V::Mul(zy, lz), V::Mul(yy, ly)), V::Mul(xy, lx));
+        dz[j] = V::Add(V::Add(V::Mul(zz, lz), V::Mul(yz, ly)), V::Mul(xz, lx));
+        if constexpr (kDirections) {
+          StoreDirections<V>(out, done + static_cast<std::uint32_t>(g * kLanes), rays, dx[j], dy[j], dz[j]);
+        }
+      }
+      typename V::FMask hit[kTogether];
+      for (int j = 0; j < kTogether; ++j) hit[j] = PlaneHits<V>(query, dx[j], dy[j], dz[j]);
+      for (int i = 0; i < kSphereCount; ++i) {
+        for (int j = 0; j < kTogether; ++j) hit[j] = V::Or(hit[j], SphereHits<V, kRoots>(query, i, dx[j], dy[j], dz[j]));
+      }
+      for (int j = 0; j < kTogether; ++j) bits[group + j] = V::Bits(hit[j]);
+    }
 
     const std::uint32_t left = rays - done;
-    if (left <= static_cast<std::uint32_t>(kLanes)) {
-      if (left < static_cast<std::uint32_t>(kLanes)) bits &= (std::uint32_t{1} << left) - 1;
-      occluded += static_cast<std::uint32_t>(__builtin_popcount(bits));
+    if (left <= static_cast<std::uint32_t>(kBatches * kLanes)) {
+      for (int g = 0; g < kBatches; ++g) {
+        const std::uint32_t from = static_cast<std::uint32_t>(g * kLanes);
+        if (left <= from) break;
+        std::uint32_t valid = bits[g];
+        if (left - from < static_cast<std::uint32_t>(kLanes)) valid &= (std::uint32_t{1} << (left - from)) - 1;
+        occluded += static_cast<std::uint32_t>(__builtin_popcount(valid));
+      }
       // The last ray's second draw left the generator where the scalar
       // kernel leaves it.
-      alignas(64) std::uint64_t seconds[kLanes];
-      V::Store64(seconds, second[0]);
-      V::Store64(seconds + kHalf, second[1]);
+      alignas(64) std::uint64_t seconds[kBatches * kLanes];
+      for (int h = 0; h < kHalves; ++h) V::Store64(seconds + h * kHalf, second[h]);
       state = seconds[left - 1];
       return occluded;
     }
-    occluded += static_cast<std::uint32_t>(__builtin_popcount(bits));
+    for (int g = 0; g < kBatches; ++g) occluded += static_cast<std::uint32_t>(__builtin_popcount(bits[g]));
 
-    for (int h = 0; h < 2; ++h) {
-      first[h] = V::Add64(V::Mul64(first[h], batchMultiplier), batchIncrement);
-      second[h] = V::Add64(V::Mul64(second[h], batchMultiplier), batchIncrement);
+    for (int h = 0; h < kHalves; ++h) {
+      first[h] = V::Add64(V::Mul64(first[h], stepMultiplier), stepIncrement);
+      second[h] = V::Add64(V::Mul64(second[h], stepMultiplier), stepIncrement);
     }
   }
 }
@@ -190,6 +241,12 @@ template <class V>
 std::uint32_t CountOccluded(const TOcclusionQuery& query, std::uint64_t& state) {
   return query.sphereRootsNeeded ? CountBatches<V, true>(query, state)
                                  : CountBatches<V, false>(query, state);
+}
+
+// The directions of the query's rays; see RayDirections.
+template <class V>
+void RayDirections(const TOcclusionQuery& query, std::uint64_t state, float* dx, float* dy, float* dz) {
+  CountBatches<V, true, true>(query, state, {dx, dy, dz});
 }
 
 // Cosine and sine rounded to single for an array of angles, as the kernel
@@ -207,7 +264,7 @@ std::size_t EvaluateCosSin(const float* angles, std::size_t count, float* cosOut
     const D x = V::WidenFloats(in);
 
     D c, s;
-    const typename V::DMask fallback = AoVectorTrig::CosSinApprox<V, true>(x, c, s);
+    const typename V::DMask fallback = AoVectorTrig::CosSinLanes<V>(x, c, s);
     alignas(64) double approxCos[kHalf];
     alignas(64) double approxSin[kHalf];
     V::Store(approxCos, c);
@@ -220,7 +277,7 @@ std::size_t EvaluateCosSin(const float* angles, std::size_t count, float* cosOut
       if (rawSin != nullptr) rawSin[i + j] = approxSin[j];
     }
 
-    AoVectorTrig::CosSin<V, true>(x, c, s);
+    if (V::Any(fallback)) AoVectorTrig::CosSinFromLibrary<V>(x, c, s);
     alignas(64) float cosF[kHalf];
     alignas(64) float sinF[kHalf];
     V::NarrowToFloats(cosF, c);

@@ -104,3 +104,5 @@ bool SelectAoPath(TAoPath path) {
   activePath.store(static_cast<int>(path), std::memory_order_relaxed);
   return true;
 }
+
+void UseWidestAoPath() { activePath.store(static_cast<int>(WidestAoPath(RunningCpu())), std::memory_order_relaxed); }

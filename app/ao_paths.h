@@ -58,4 +58,7 @@ TAoPath ActiveAoPath();
 // when the path is not compiled or the CPU cannot run it.
 bool SelectAoPath(TAoPath path);
 
+// Drops a forced path: the widest supported one is used again.
+void UseWidestAoPath();
+
 #endif  // KAV_APP_AO_PATHS_H

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "app/ao_occlusion.h"
+#include "app/ao_primary_rays.h"
 
 namespace {
 
@@ -86,12 +87,12 @@ TVec3* TTest3DLoop_AmbOccTest_AO::AmbientOcclusion(const TVec3& point, const TVe
   CheckRandomSlot(slot);
   const TVec3 origin = point + normal * kRayEpsilon;
 
-  TMatrix4 frame;
-  if (IsUpNormal(normal)) {
-    frame = UpNormalFrame();
-  } else {
-    frame = TMatrix4::Identity();
-    LookAt(frame, -normal, kUp);
+  TMatrix4 ownFrame;
+  const TMatrix4* frame = &UpNormalFrame();
+  if (!IsUpNormal(normal)) {
+    ownFrame = TMatrix4::Identity();
+    LookAt(ownFrame, -normal, kUp);
+    frame = &ownFrame;
   }
 
   // The aoSamples x aoSamples rays, row by row, are one sequence of rays on
@@ -99,7 +100,7 @@ TVec3* TTest3DLoop_AmbOccTest_AO::AmbientOcclusion(const TVec3& point, const TVe
   const std::uint32_t rays =
       aoSamples > 0 ? static_cast<std::uint32_t>(aoSamples) * static_cast<std::uint32_t>(aoSamples) : 0;
   const TOcclusionQuery query =
-      MakeOcclusionQuery(plane, spheres, origin, frame.Row(0), frame.Row(1), frame.Row(2), rays);
+      MakeOcclusionQuery(plane, spheres, origin, frame->Row(0), frame->Row(1), frame->Row(2), rays);
   // The slot's state lives in a local for the whole estimate and is stored
   // back once: the eight states share a cache line, and storing on every draw
   // would make the workers' cores fight over it. No other thread touches this
@@ -127,6 +128,15 @@ std::uint32_t ToByte(float c) {
   return static_cast<std::uint32_t>(static_cast<double>(c) * 255.0 + 0.5);
 }
 
+// The 32-bit pixel of a sum of sub-sample colours: opaque, first component
+// in the low byte.
+std::uint32_t PackPixel(const TVec3& acc, float invSub2) {
+  const std::uint32_t b0 = ToByte(acc.x * invSub2);
+  const std::uint32_t b1 = ToByte(acc.y * invSub2);
+  const std::uint32_t b2 = ToByte(acc.z * invSub2);
+  return 0xFF000000u | (b2 << 16) | (b1 << 8) | b0;
+}
+
 }  // namespace
 
 void TTest3DLoop_AmbOccTest_AO::RenderRow(int row, KavV33D::TVBitmap* bitmap, std::uint32_t* rowBits,
@@ -143,41 +153,56 @@ void TTest3DLoop_AmbOccTest_AO::RenderRow(int row, KavV33D::TVBitmap* bitmap, st
       1.0 / static_cast<double>(static_cast<std::uint32_t>(subSamples) *
                                 static_cast<std::uint32_t>(subSamples)));
   const float rowF = static_cast<float>(row);
-  const TVec3 eye{0.0f, 0.0f, 0.0f};
+  const std::uint32_t perPixel =
+      subSamples > 0 ? static_cast<std::uint32_t>(subSamples) * static_cast<std::uint32_t>(subSamples) : 0;
+
+  // The sub-samples are queued in the kernel's order (pixel by pixel, v
+  // outer, u inner) and their primary rays traced a batch at a time: those
+  // draw no random numbers. The shading then visits the queued sub-samples
+  // in the same order, so every draw is made in the scalar kernel's order.
+  const TPrimaryScene scene = MakePrimaryScene(plane, spheres);
+  float queuedX[kPrimaryBatch];
+  float queuedY[kPrimaryBatch];
+  std::uint32_t queued = 0;
+  TPrimaryHits hits;
+  TVec3 acc{0.0f, 0.0f, 0.0f};
+  std::uint32_t pixelShaded = 0;  // sub-samples of pixel `nextPixel` done
+  int nextPixel = 0;
+  const auto shadeQueued = [&] {
+    TracePrimaryRays(scene, queuedX, queuedY, queued, hits);
+    for (std::uint32_t i = 0; i < queued; ++i) {
+      if (((hits.hitMask >> i) & 1) != 0) {
+        const TVec3 point{hits.pointX[i], hits.pointY[i], hits.pointZ[i]};
+        const TVec3 normal{hits.normalX[i], hits.normalY[i], hits.normalZ[i]};
+        TVec3 colour;
+        AmbientOcclusion(point, normal, colour, slot);
+        acc = acc + colour;
+      }
+      if (++pixelShaded == perPixel) {
+        rowBits[nextPixel++] = PackPixel(acc, invSub2);
+        acc = {0.0f, 0.0f, 0.0f};
+        pixelShaded = 0;
+      }
+    }
+    queued = 0;
+  };
 
   const int pixelCount = bitmap->GetWidth();
   float xF = 0.0f;
   for (int x = 0; x < pixelCount; ++x, xF += 1.0f) {
-    TVec3 acc{0.0f, 0.0f, 0.0f};
     float vF = 0.0f;
     for (int v = 0; v < subSamples; ++v, vF += 1.0f) {
       const float py = (vF * invSub + rowF - halfHeight) * invHalfHeight;
       float uF = 0.0f;
       for (int u = 0; u < subSamples; ++u, uF += 1.0f) {
-        const float px = (uF * invSub + xF - halfWidth) * invHalfWidth;
-
-        TVec3 dir{px, py, -1.0f};
-        const float length2 = py * py + px * px + 1.0f;
-        if (length2 > 0.0f) {
-          const float k = 1.0f / std::sqrt(length2);
-          dir = {px * k, py * k, -k};
-        }
-
-        THit hit;
-        IntersectScene(plane, spheres, eye, dir, hit);
-        if (hit.hit) {
-          const TVec3 point = eye + dir * hit.t;
-          TVec3 colour;
-          AmbientOcclusion(point, hit.normal, colour, slot);
-          acc = acc + colour;
-        }
+        queuedX[queued] = (uF * invSub + xF - halfWidth) * invHalfWidth;
+        queuedY[queued] = py;
+        if (++queued == kPrimaryBatch) shadeQueued();
       }
     }
-    const std::uint32_t b0 = ToByte(acc.x * invSub2);
-    const std::uint32_t b1 = ToByte(acc.y * invSub2);
-    const std::uint32_t b2 = ToByte(acc.z * invSub2);
-    rowBits[x] = 0xFF000000u | (b2 << 16) | (b1 << 8) | b0;
+    if (perPixel == 0) rowBits[nextPixel++] = PackPixel(acc, invSub2);  // nothing to shade
   }
+  if (queued > 0) shadeQueued();
 }
 
 void TTest3DLoop_AmbOccTest_AO::RenderSingleThread(KavV33D::TVBitmap* bitmap) {

@@ -6,8 +6,8 @@
 // function compiled with wide instructions can be shared, through the linker,
 // with code that must run on any CPU.
 //
-// Method: the angle is reduced by multiples of pi/2 (Cody-Waite, pi/2 in
-// three parts, the first product exact through a fused multiply-add) to a
+// Method: the angle is reduced by multiples of pi/2 (Cody-Waite with pi/2 in
+// three parts, the products fused with their subtractions) to a
 // double-double r = rh + rl with |r| <= pi/4, then cos r and sin r come from
 // minimax polynomials (relative error below 0.07 ulp over the interval) with
 // the leading terms kept apart, which bounds the error of each result by
@@ -16,10 +16,11 @@
 // Accuracy alone cannot promise the same single-precision rounding as the
 // library: a true value may lie closer to the midpoint between two floats
 // than either evaluation's error. So every result within kMidpointGuard ulps
-// of such a midpoint (about one in 2^26) is replaced by the library's own
+// of such a midpoint (about one in 2^25) is replaced by the library's own
 // value, as is every result for an angle outside the reduction's domain.
-// Both evaluations lie within 2 ulps of the true value, so outside the guard
-// band they round to the same float.
+// This evaluation and the library's (glibc, and every other C library in
+// use, documents its cos and sin to within 1 ulp) are then both on the same
+// side of every midpoint, so they round to the same float.
 
 #ifndef KAV_APP_VECTOR_TRIG_H
 #define KAV_APP_VECTOR_TRIG_H
@@ -75,81 +76,104 @@ typename V::DMask NearFloatMidpoint(typename V::D value) {
   return V::NoBitsOf64(shifted, (std::uint64_t{1} << 29) - 2 * kMidpointGuard);
 }
 
-// cos x and sin x for every lane of x; returns the mask of the lanes that
-// must be taken from the library instead (see above). Callers whose angles
-// are known to lie within the reduction's domain leave out its check.
-template <class V, bool kCheckDomain>
-typename V::DMask CosSinApprox(typename V::D x, typename V::D& cosOut, typename V::D& sinOut) {
+// cos x and sin x for every lane of the kCount vectors x; returns the mask of
+// the lanes (of any of them) that must be taken from the library instead
+// (see above). Callers whose angles are known to lie within the reduction's
+// domain leave out its check. The vectors go through each step together, so
+// that their independent chains of operations are next to each other.
+template <class V, bool kCheckDomain, int kCount>
+[[gnu::always_inline]] inline typename V::DMask CosSinApprox(const typename V::D* x, typename V::D* cosOut,
+                                                             typename V::D* sinOut) {
   using D = typename V::D;
   using Q = typename V::Q;
+  D k[kCount], rh[kCount], rl[kCount], z[kCount], v[kCount], sinR[kCount], cosR[kCount];
+  Q quadrant[kCount];
 
   // k = nearest integer to x * 2/pi; its low two bits pick the quadrant.
-  const D shifted = V::Fma(x, V::Set(kTwoOverPi), V::Set(kRoundingShift));
-  const Q quadrant = V::AsBits(shifted);
-  const D k = V::Sub(shifted, V::Set(kRoundingShift));
+  for (int i = 0; i < kCount; ++i) {
+    const D shifted = V::Fma(x[i], V::Set(kTwoOverPi), V::Set(kRoundingShift));
+    quadrant[i] = V::AsBits(shifted);
+    k[i] = V::Sub(shifted, V::Set(kRoundingShift));
+  }
 
-  // r = x - k * pi/2 as rh + rl. x - k * kPiOver2Hi is exact: both are
-  // multiples of 2^-52 and the difference is below 1 in magnitude.
-  const D a = V::Fnma(k, V::Set(kPiOver2Hi), x);
-  const D bh = V::Mul(k, V::Set(kPiOver2Mid));
-  const D bl = V::Fms(k, V::Set(kPiOver2Mid), bh);  // k * mid - bh, exactly
-  const D rh = V::Sub(a, bh);
-  const D rl = V::Sub(V::Sub(V::Sub(V::Sub(a, rh), bh), bl), V::Mul(k, V::Set(kPiOver2Lo)));
-
-  const D z = V::Mul(rh, rh);
-  const D v = V::Mul(z, rh);
+  // r = x - k * pi/2 as rh + rl. a = x - k * kPiOver2Hi is exact: both are
+  // multiples of 2^-52 and the difference is below 1 in magnitude. rh is
+  // a - k * kPiOver2Mid rounded once, and a - rh is exact (the two are
+  // within a factor of 2), so rl gets the rounding error of rh and the
+  // last part of pi/2.
+  for (int i = 0; i < kCount; ++i) {
+    const D a = V::Fnma(k[i], V::Set(kPiOver2Hi), x[i]);
+    rh[i] = V::Fnma(k[i], V::Set(kPiOver2Mid), a);
+    rl[i] = V::Fnma(k[i], V::Set(kPiOver2Lo), V::Fnma(k[i], V::Set(kPiOver2Mid), V::Sub(a, rh[i])));
+  }
+  for (int i = 0; i < kCount; ++i) z[i] = V::Mul(rh[i], rh[i]);
+  for (int i = 0; i < kCount; ++i) v[i] = V::Mul(z[i], rh[i]);
 
   // sin(rh + rl) ~ rh + v * S1 + v * z * P(z) + rl * (1 - z / 2).
-  D ps = V::Fma(z, V::Set(kSin6), V::Set(kSin5));
-  ps = V::Fma(z, ps, V::Set(kSin4));
-  ps = V::Fma(z, ps, V::Set(kSin3));
-  ps = V::Fma(z, ps, V::Set(kSin2));
-  const D e1 = V::Fnma(v, ps, V::Mul(V::Set(0.5), rl));  // rl / 2 - v * P
-  const D e2 = V::Fms(z, e1, rl);                          // z * e1 - rl
-  const D e3 = V::Fnma(v, V::Set(kSin1), e2);              // e2 - v * S1
-  const D sinR = V::Sub(rh, e3);
+  D ps[kCount];
+  for (int i = 0; i < kCount; ++i) ps[i] = V::Fma(z[i], V::Set(kSin6), V::Set(kSin5));
+  for (int i = 0; i < kCount; ++i) ps[i] = V::Fma(z[i], ps[i], V::Set(kSin4));
+  for (int i = 0; i < kCount; ++i) ps[i] = V::Fma(z[i], ps[i], V::Set(kSin3));
+  for (int i = 0; i < kCount; ++i) ps[i] = V::Fma(z[i], ps[i], V::Set(kSin2));
+  for (int i = 0; i < kCount; ++i) {
+    const D e1 = V::Fnma(v[i], ps[i], V::Mul(V::Set(0.5), rl[i]));  // rl / 2 - v * P
+    const D e2 = V::Fms(z[i], e1, rl[i]);                             // z * e1 - rl
+    const D e3 = V::Fnma(v[i], V::Set(kSin1), e2);                    // e2 - v * S1
+    sinR[i] = V::Sub(rh[i], e3);
+  }
 
   // cos(rh + rl) ~ (1 - z / 2) + z^2 * Q(z) - rh * rl, with the rounding
   // error of 1 - z / 2 carried into the small terms.
-  D pc = V::Fma(z, V::Set(kCos6), V::Set(kCos5));
-  pc = V::Fma(z, pc, V::Set(kCos4));
-  pc = V::Fma(z, pc, V::Set(kCos3));
-  pc = V::Fma(z, pc, V::Set(kCos2));
-  pc = V::Fma(z, pc, V::Set(kCos1));
-  const D halfZ = V::Mul(V::Set(0.5), z);
-  const D w = V::Sub(V::Set(1.0), halfZ);
-  const D tail = V::Fms(z, V::Mul(z, pc), V::Mul(rh, rl));
-  const D cosR = V::Add(w, V::Add(V::Sub(V::Sub(V::Set(1.0), w), halfZ), tail));
+  D pc[kCount];
+  for (int i = 0; i < kCount; ++i) pc[i] = V::Fma(z[i], V::Set(kCos6), V::Set(kCos5));
+  for (int i = 0; i < kCount; ++i) pc[i] = V::Fma(z[i], pc[i], V::Set(kCos4));
+  for (int i = 0; i < kCount; ++i) pc[i] = V::Fma(z[i], pc[i], V::Set(kCos3));
+  for (int i = 0; i < kCount; ++i) pc[i] = V::Fma(z[i], pc[i], V::Set(kCos2));
+  for (int i = 0; i < kCount; ++i) pc[i] = V::Fma(z[i], pc[i], V::Set(kCos1));
+  for (int i = 0; i < kCount; ++i) {
+    const D halfZ = V::Mul(V::Set(0.5), z[i]);
+    const D w = V::Sub(V::Set(1.0), halfZ);
+    const D tail = V::Fms(z[i], V::Mul(z[i], pc[i]), V::Mul(rh[i], rl[i]));
+    cosR[i] = V::Add(w, V::Add(V::Sub(V::Sub(V::Set(1.0), w), halfZ), tail));
+  }
 
   // Quadrant q: sin x = sin r, cos r, -sin r, -cos r; cos x = cos r, -sin r,
   // -cos r, sin r.
-  const typename V::DMask swap = V::LowBitSet(quadrant);
-  const Q sinSign = V::ShiftLeft62(V::And(quadrant, V::Set64(2)));
-  const Q cosSign = V::ShiftLeft62(V::And(V::Add64(quadrant, V::Set64(1)), V::Set64(2)));
-  sinOut = V::XorBits(V::Select(swap, cosR, sinR), sinSign);
-  cosOut = V::XorBits(V::Select(swap, sinR, cosR), cosSign);
-
-  const typename V::DMask nearMidpoint = V::Or(NearFloatMidpoint<V>(sinOut), NearFloatMidpoint<V>(cosOut));
-  if constexpr (kCheckDomain) return V::Or(nearMidpoint, V::NotWithin(x, kReductionLimit));
-  return nearMidpoint;
+  typename V::DMask fallback = V::NoLanes64();
+  for (int i = 0; i < kCount; ++i) {
+    const typename V::DMask swap = V::LowBitSet(quadrant[i]);
+    const Q sinSign = V::ShiftLeft62(V::And(quadrant[i], V::Set64(2)));
+    const Q cosSign = V::ShiftLeft62(V::And(V::Add64(quadrant[i], V::Set64(1)), V::Set64(2)));
+    sinOut[i] = V::XorBits(V::Select(swap, cosR[i], sinR[i]), sinSign);
+    cosOut[i] = V::XorBits(V::Select(swap, sinR[i], cosR[i]), cosSign);
+    fallback = V::Or(fallback, V::Or(NearFloatMidpoint<V>(sinOut[i]), NearFloatMidpoint<V>(cosOut[i])));
+    if constexpr (kCheckDomain) fallback = V::Or(fallback, V::NotWithin(x[i], kReductionLimit));
+  }
+  return fallback;
 }
 
-// cos x and sin x, each exactly as the library computes them wherever the
-// result matters after rounding to single precision. Returns the number of
-// lanes taken from the library.
-template <class V, bool kCheckDomain>
-int CosSin(typename V::D x, typename V::D& cosOut, typename V::D& sinOut) {
-  const typename V::DMask fallback = CosSinApprox<V, kCheckDomain>(x, cosOut, sinOut);
-  if (!V::Any(fallback)) return 0;
+// CosSinApprox for one vector of any angles.
+template <class V>
+typename V::DMask CosSinLanes(typename V::D x, typename V::D& cosOut, typename V::D& sinOut) {
+  return CosSinApprox<V, true, 1>(&x, &cosOut, &sinOut);
+}
 
+// cos x and sin x exactly as the library computes them wherever the result
+// matters after rounding to single precision: the lanes CosSinApprox cannot
+// round safely are taken from the library. Rarely needed in the kernel, so
+// kept out of line. Returns the number of lanes so taken.
+template <class V>
+[[gnu::noinline]] int CosSinFromLibrary(typename V::D x, typename V::D& cosOut, typename V::D& sinOut) {
+  typename V::D c, s;
+  const typename V::DMask fallback = CosSinLanes<V>(x, c, s);
   constexpr int kLanes = V::kLanes / 2;
   alignas(64) double angles[kLanes];
   alignas(64) double cosines[kLanes];
   alignas(64) double sines[kLanes];
   alignas(64) std::uint64_t take[kLanes];
   V::Store(angles, x);
-  V::Store(cosines, cosOut);
-  V::Store(sines, sinOut);
+  V::Store(cosines, c);
+  V::Store(sines, s);
   V::StoreMask(take, fallback);
   int taken = 0;
   for (int lane = 0; lane < kLanes; ++lane) {

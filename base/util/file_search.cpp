@@ -2,6 +2,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
+#include <system_error>
+#include <utility>
 
 #include "base/sl/archive.h"
 #include "base/stream/file_stream.h"
@@ -10,12 +13,15 @@ namespace KavV3Base {
 
 namespace {
 
-// Opens candidate for reading and closes it again; nothing is read.
+// Opens candidate for reading and closes it again; nothing is read. Some C
+// runtimes open a directory for reading too: a directory is no file, so it
+// counts as not opened, as it does where the open itself fails.
 bool Opens(const TString& candidate) {
   TFileStream probe;
   if (!probe.Open(candidate.CStr(), TFileStream::ModeRead)) return false;
   probe.Close();
-  return true;
+  std::error_code error;
+  return !std::filesystem::is_directory(std::filesystem::path(candidate.CStr()), error);
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
-// ao_occlusion_avx512.cpp - the 16-lane occlusion path for CPUs with AVX-512
-// F and DQ. This unit alone is compiled for those extensions; it is called
-// only after the CPU has been checked for them.
+// ao_vector_avx512.cpp - the 16-lane paths of the AO kernel (occlusion rays,
+// cosine and sine, primary rays) for CPUs with AVX-512 F and DQ. This unit
+// alone is compiled for those extensions, and it is called only after the
+// CPU has been checked for them.
 
-#include "app/ao_occlusion.h"
+#include "app/ao_vector_paths.h"
 
 // GCC 12's AVX-512 header initialises its "undefined" vectors from
 // themselves, which its own uninitialised-use warnings then report.
@@ -19,12 +20,15 @@
 #include <cstdint>
 
 #include "app/ao_occlusion_kernel.h"
+#include "app/ao_primary_kernel.h"
 
 namespace {
 
 // The operation set of the shared kernel: 16 floats, or 8 doubles or 64-bit
 // integers, per register; comparisons yield bit masks.
 struct TAvx512 {
+  static constexpr int kBatchesPerStep = 4;
+  static constexpr int kBatchesTogether = 2;
   static constexpr int kLanes = 16;
   using F = __m512;
   using FMask = __mmask16;
@@ -34,6 +38,8 @@ struct TAvx512 {
 
   // Single precision.
   static F Set(float v) { return _mm512_set1_ps(v); }
+  static F Load(const float* p) { return _mm512_loadu_ps(p); }
+  static void Store(float* p, F v) { _mm512_storeu_ps(p, v); }
   static F Add(F a, F b) { return _mm512_add_ps(a, b); }
   static F Sub(F a, F b) { return _mm512_sub_ps(a, b); }
   static F Mul(F a, F b) { return _mm512_mul_ps(a, b); }
@@ -51,6 +57,7 @@ struct TAvx512 {
   static FMask And(FMask a, FMask b) { return static_cast<FMask>(a & b); }
   static FMask Or(FMask a, FMask b) { return static_cast<FMask>(a | b); }
   static FMask AndNot(FMask a, FMask b) { return static_cast<FMask>(a & ~b); }
+  static FMask NoLanes() { return 0; }
   static std::uint32_t Bits(FMask m) { return m; }
 
   // Double precision.
@@ -62,6 +69,7 @@ struct TAvx512 {
   static D Fms(D a, D b, D c) { return _mm512_fmsub_pd(a, b, c); }    // a * b - c
   static D Fnma(D a, D b, D c) { return _mm512_fnmadd_pd(a, b, c); }  // c - a * b
   static D Select(DMask m, D a, D b) { return _mm512_mask_blend_pd(m, b, a); }
+  static DMask NoLanes64() { return 0; }
   static DMask Or(DMask a, DMask b) { return static_cast<DMask>(a | b); }
   static bool Any(DMask m) { return m != 0; }
   static DMask NotWithin(D x, double limit) {
@@ -111,6 +119,15 @@ struct TAvx512 {
 
 std::uint32_t CountOccludedAvx512(const TOcclusionQuery& query, std::uint64_t& state) {
   return AoVectorKernel::CountOccluded<TAvx512>(query, state);
+}
+
+void RayDirectionsAvx512(const TOcclusionQuery& query, std::uint64_t state, float* dx, float* dy, float* dz) {
+  AoVectorKernel::RayDirections<TAvx512>(query, state, dx, dy, dz);
+}
+
+void TracePrimaryAvx512(const TPrimaryScene& scene, const float* px, const float* py, std::uint32_t count,
+                        TPrimaryHits& hits) {
+  AoVectorKernel::TracePrimary<TAvx512>(scene, px, py, count, hits);
 }
 
 std::size_t EvaluateCosSinAvx512(const float* angles, std::size_t count, float* cosOut, float* sinOut,

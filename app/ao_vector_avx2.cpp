@@ -1,20 +1,24 @@
-// ao_occlusion_avx2.cpp - the 8-lane occlusion path for CPUs with AVX2 and
-// FMA. This unit alone is compiled for those extensions; it is called only
-// after the CPU has been checked for them.
+// ao_vector_avx2.cpp - the 8-lane paths of the AO kernel (occlusion rays,
+// cosine and sine, primary rays) for CPUs with AVX2 and FMA. This unit alone
+// is compiled for those extensions, and it is called only after the CPU has
+// been checked for them.
 
-#include "app/ao_occlusion.h"
+#include "app/ao_vector_paths.h"
 
 #include <immintrin.h>
 
 #include <cstdint>
 
 #include "app/ao_occlusion_kernel.h"
+#include "app/ao_primary_kernel.h"
 
 namespace {
 
 // The operation set of the shared kernel: 8 floats, or 4 doubles or 64-bit
 // integers, per register; comparisons yield lanes of all ones or all zeros.
 struct TAvx2 {
+  static constexpr int kBatchesPerStep = 4;
+  static constexpr int kBatchesTogether = 4;
   static constexpr int kLanes = 8;
   using F = __m256;
   using FMask = __m256;
@@ -24,6 +28,8 @@ struct TAvx2 {
 
   // Single precision.
   static F Set(float v) { return _mm256_set1_ps(v); }
+  static F Load(const float* p) { return _mm256_loadu_ps(p); }
+  static void Store(float* p, F v) { _mm256_storeu_ps(p, v); }
   static F Add(F a, F b) { return _mm256_add_ps(a, b); }
   static F Sub(F a, F b) { return _mm256_sub_ps(a, b); }
   static F Mul(F a, F b) { return _mm256_mul_ps(a, b); }
@@ -41,6 +47,7 @@ struct TAvx2 {
   static FMask And(FMask a, FMask b) { return _mm256_and_ps(a, b); }
   static FMask Or(FMask a, FMask b) { return _mm256_or_ps(a, b); }
   static FMask AndNot(FMask a, FMask b) { return _mm256_andnot_ps(b, a); }
+  static FMask NoLanes() { return _mm256_setzero_ps(); }
   static std::uint32_t Bits(FMask m) { return static_cast<std::uint32_t>(_mm256_movemask_ps(m)); }
 
   // Double precision.
@@ -52,6 +59,7 @@ struct TAvx2 {
   static D Fms(D a, D b, D c) { return _mm256_fmsub_pd(a, b, c); }    // a * b - c
   static D Fnma(D a, D b, D c) { return _mm256_fnmadd_pd(a, b, c); }  // c - a * b
   static D Select(DMask m, D a, D b) { return _mm256_blendv_pd(b, a, m); }
+  static DMask NoLanes64() { return _mm256_setzero_pd(); }
   static DMask Or(DMask a, DMask b) { return _mm256_or_pd(a, b); }
   static bool Any(DMask m) { return _mm256_movemask_pd(m) != 0; }
   static DMask NotWithin(D x, double limit) {
@@ -113,6 +121,15 @@ struct TAvx2 {
 
 std::uint32_t CountOccludedAvx2(const TOcclusionQuery& query, std::uint64_t& state) {
   return AoVectorKernel::CountOccluded<TAvx2>(query, state);
+}
+
+void RayDirectionsAvx2(const TOcclusionQuery& query, std::uint64_t state, float* dx, float* dy, float* dz) {
+  AoVectorKernel::RayDirections<TAvx2>(query, state, dx, dy, dz);
+}
+
+void TracePrimaryAvx2(const TPrimaryScene& scene, const float* px, const float* py, std::uint32_t count,
+                      TPrimaryHits& hits) {
+  AoVectorKernel::TracePrimary<TAvx2>(scene, px, py, count, hits);
 }
 
 std::size_t EvaluateCosSinAvx2(const float* angles, std::size_t count, float* cosOut, float* sinOut,

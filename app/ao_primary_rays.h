@@ -1,0 +1,63 @@
+// ao_primary_rays.h - the primary rays of the AO kernel's camera: nearest
+// hit, hit point and surface normal of a batch of sub-sample rays, on the
+// active path.
+//
+// Primary rays draw no random numbers, so a row's rays can be traced ahead in
+// batches while the shading still visits its sub-samples in the kernel's
+// order. Every path computes each ray with the scalar kernel's
+// single-precision operations in the same order, so the hit records are the
+// same bit for bit.
+
+#ifndef KAV_APP_AO_PRIMARY_RAYS_H
+#define KAV_APP_AO_PRIMARY_RAYS_H
+
+#include <cstdint>
+
+#include "app/ao_paths.h"
+#include "app/ao_scene.h"
+
+// The most rays one call traces.
+inline constexpr int kPrimaryBatch = 64;
+
+// The scene as seen from the eye at the origin, with the per-object terms of
+// the intersection tests that do not depend on the direction, computed by
+// the scalar kernel's own operations.
+struct TPrimaryScene {
+  TPlane plane;
+  TSphere spheres[kSphereCount];
+  float planeDistance;               // dot(eye, plane normal) + offset
+  TVec3 sphereOffset[kSphereCount];  // eye - centre
+  float sphereC[kSphereCount];       // dot(offset, offset) - radius^2
+};
+
+TPrimaryScene MakePrimaryScene(const TPlane& plane, const TSphere (&spheres)[kSphereCount]);
+
+// Hit records of a batch: ray i hit something when bit i of hitMask is set,
+// and then its point (eye + direction * t) and normal are as the scalar
+// kernel computes them. The other entries are unspecified.
+struct TPrimaryHits {
+  std::uint64_t hitMask;
+  float pointX[kPrimaryBatch];
+  float pointY[kPrimaryBatch];
+  float pointZ[kPrimaryBatch];
+  float normalX[kPrimaryBatch];
+  float normalY[kPrimaryBatch];
+  float normalZ[kPrimaryBatch];
+};
+
+// Traces rays i < count (count <= kPrimaryBatch) from the eye along
+// (px[i], py[i], -1), normalised, on the active path. Thread-safe: touches
+// nothing but its arguments.
+void TracePrimaryRays(const TPrimaryScene& scene, const float* px, const float* py, std::uint32_t count,
+                      TPrimaryHits& hits);
+
+// The same on a given path, which the CPU must support (AoPathSupported).
+void TracePrimaryRays(TAoPath path, const TPrimaryScene& scene, const float* px, const float* py,
+                      std::uint32_t count, TPrimaryHits& hits);
+
+// The scalar path, which runs on every CPU and is the reference for the
+// others (the vector paths are declared in ao_vector_paths.h).
+void TracePrimaryScalar(const TPrimaryScene& scene, const float* px, const float* py, std::uint32_t count,
+                        TPrimaryHits& hits);
+
+#endif  // KAV_APP_AO_PRIMARY_RAYS_H

@@ -1,0 +1,267 @@
+// Tests of the occlusion paths: every vector path the CPU can run must count
+// the same occluded rays, leave the same generator state, shade the same
+// colours and render the same picture as the scalar path.
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "3d/bitmap/bitmap.h"
+#include "app/ao_occlusion.h"
+#include "app/ao_paths.h"
+#include "app/ao_random_jump.h"
+#include "app/ao_scene.h"
+#include "app/ao_test.h"
+
+namespace {
+
+const TPlane kPlane{{0.0f, 1.0f, 0.0f}, 0.5f};
+const TSphere kSpheres[kSphereCount] = {
+    {{-2.0f, 0.0f, -3.5f}, 0.5f}, {{-0.5f, 0.0f, -3.0f}, 0.5f}, {{1.0f, 0.0f, -2.2f}, 0.5f}};
+
+// Forces a path for the lifetime of the object.
+class TForcedPath {
+ public:
+  explicit TForcedPath(TAoPath path) : selected(SelectAoPath(path)) {}
+  ~TForcedPath() { UseWidestAoPath(); }
+  TForcedPath(const TForcedPath&) = delete;
+  TForcedPath& operator=(const TForcedPath&) = delete;
+  const bool selected;
+};
+
+TOcclusionQuery QueryFrom(TVec3 origin, TVec3 normal, std::uint32_t rays) {
+  TMatrix4 frame = TMatrix4::Identity();
+  LookAt(frame, -normal, {0.0f, 1.0f, 0.0f});
+  return MakeOcclusionQuery(kPlane, kSpheres, origin, frame.Row(0), frame.Row(1), frame.Row(2), rays);
+}
+
+// A shading situation like the render's, or a stranger one: points on the
+// ground, on or inside the spheres, or anywhere, with matching or random
+// normals.
+struct TCase {
+  TVec3 origin;
+  TVec3 normal;
+};
+
+TCase RandomCase(std::mt19937_64& random) {
+  std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+  const auto randomNormal = [&] { return Normalized({unit(random), unit(random), unit(random)}); };
+  switch (random() % 4) {
+    case 0:  // on the ground, around the spheres
+      return {{3.0f * unit(random), -0.5f + 1e-4f, -3.0f + 2.0f * unit(random)}, {0.0f, 1.0f, 0.0f}};
+    case 1: {  // on a sphere, just off its surface
+      const TSphere& sphere = kSpheres[random() % kSphereCount];
+      const TVec3 n = randomNormal();
+      return {sphere.center + n * (sphere.radius * (1.0f + 1e-4f)), n};
+    }
+    case 2: {  // inside a sphere
+      const TSphere& sphere = kSpheres[random() % kSphereCount];
+      return {sphere.center + randomNormal() * (sphere.radius * 0.5f * (1.0f + unit(random))), randomNormal()};
+    }
+    default:  // anywhere near the scene, facing anywhere
+      return {{4.0f * unit(random), 2.0f * unit(random), -3.0f + 3.0f * unit(random)}, randomNormal()};
+  }
+}
+
+std::vector<TAoPath> VectorPaths() { return {TAoPath::Avx2, TAoPath::Avx512}; }
+
+class AoOcclusionPaths : public ::testing::TestWithParam<TAoPath> {
+ protected:
+  void SetUp() override {
+    if (!AoPathSupported(GetParam())) GTEST_SKIP() << AoPathName(GetParam()) << " is not supported here";
+  }
+};
+
+std::string PathName(const ::testing::TestParamInfo<TAoPath>& info) { return AoPathName(info.param); }
+
+TEST_P(AoOcclusionPaths, CountAndFinalStateMatchScalarOnRandomQueries) {
+  std::mt19937_64 random(20240611);
+  // Ray counts around the lane widths exercise partial batches.
+  const std::uint32_t counts[] = {1, 2, 7, 8, 9, 15, 16, 17, 31, 33, 63, 64, 65, 100};
+  for (int i = 0; i < 4000; ++i) {
+    const TCase c = RandomCase(random);
+    const std::uint32_t rays = i % 2 == 0 ? 64 : counts[i / 2 % std::size(counts)];
+    const TOcclusionQuery query = QueryFrom(c.origin, c.normal, rays);
+    const std::uint64_t start = random();
+    std::uint64_t scalarState = start;
+    std::uint64_t vectorState = start;
+    const std::uint32_t expected = CountOccludedRays(TAoPath::Scalar, query, scalarState);
+    ASSERT_EQ(CountOccludedRays(GetParam(), query, vectorState), expected) << "case " << i << ", " << rays << " rays";
+    ASSERT_EQ(vectorState, scalarState) << "case " << i;
+    ASSERT_EQ(scalarState, ApplyRandomJump(RandomJump(2 * std::uint64_t{rays}), start));
+  }
+}
+
+TEST_P(AoOcclusionPaths, RayDirectionsMatchScalarBitForBit) {
+  std::mt19937_64 random(31);
+  std::vector<float> expected[3], actual[3];
+  for (int i = 0; i < 2000; ++i) {
+    const TCase c = RandomCase(random);
+    const auto rays = static_cast<std::uint32_t>(i % 3 == 0 ? 1 + random() % 100 : 64);
+    const TOcclusionQuery query = QueryFrom(c.origin, c.normal, rays);
+    for (int axis = 0; axis < 3; ++axis) {
+      expected[axis].assign(rays, 0.0f);
+      actual[axis].assign(rays, 0.0f);
+    }
+    const std::uint64_t state = random();
+    RayDirections(TAoPath::Scalar, query, state, expected[0].data(), expected[1].data(), expected[2].data());
+    RayDirections(GetParam(), query, state, actual[0].data(), actual[1].data(), actual[2].data());
+    for (std::uint32_t ray = 0; ray < rays; ++ray) {
+      for (int axis = 0; axis < 3; ++axis) {
+        ASSERT_EQ(std::bit_cast<std::uint32_t>(actual[axis][ray]), std::bit_cast<std::uint32_t>(expected[axis][ray]))
+            << "case " << i << ", ray " << ray << ", axis " << axis;
+      }
+    }
+  }
+}
+
+TEST_P(AoOcclusionPaths, OriginsOnAndJustInsideSpheresMatchScalar) {
+  std::mt19937_64 random(7);
+  struct TEdge {
+    TCase c;
+    bool rootsNeeded;
+  };
+  const TEdge edges[] = {
+      // Exactly on a sphere's surface (C == 0): the roots are computed.
+      {{{-0.5f, 0.5f, -3.0f}, {0.0f, 1.0f, 0.0f}}, true},
+      {{{-0.5f, 0.0f, -2.5f}, {0.0f, 0.0f, 1.0f}}, true},
+      // One float inside the surface, where rays leave the sphere at tiny
+      // positive B: decided by signs alone.
+      {{{-0.5f, 0.0f, -2.5000002f}, Normalized({0.3f, 0.1f, 1.0f})}, false},
+      {{{-0.5f, 0.0f, -2.5000002f}, {0.0f, 0.0f, -1.0f}}, false},
+      // Beyond the size limits of the sign-only test.
+      {{{3e12f, -0.4999f, -3.0f}, {0.0f, 1.0f, 0.0f}}, true},
+      {{{0.0f, 4e13f, 0.0f}, {0.0f, -1.0f, 0.0f}}, true},
+  };
+  for (const TEdge& edge : edges) {
+    const TOcclusionQuery query = QueryFrom(edge.c.origin, edge.c.normal, 64);
+    EXPECT_EQ(query.sphereRootsNeeded, edge.rootsNeeded);
+    for (int i = 0; i < 50; ++i) {
+      const std::uint64_t start = random();
+      std::uint64_t scalarState = start;
+      std::uint64_t vectorState = start;
+      const std::uint32_t expected = CountOccludedRays(TAoPath::Scalar, query, scalarState);
+      ASSERT_EQ(CountOccludedRays(GetParam(), query, vectorState), expected);
+      ASSERT_EQ(vectorState, scalarState);
+    }
+  }
+}
+
+TEST_P(AoOcclusionPaths, NoRaysDrawNothing) {
+  const TOcclusionQuery query = QueryFrom({0.0f, -0.4999f, -2.0f}, {0.0f, 1.0f, 0.0f}, 0);
+  std::uint64_t state = 0x2B24688;
+  EXPECT_EQ(CountOccludedRays(GetParam(), query, state), 0u);
+  EXPECT_EQ(state, 0x2B24688u);
+}
+
+TEST_P(AoOcclusionPaths, AmbientOcclusionMatchesScalarPerCall) {
+  TTest3DLoop_AmbOccTest_AO test;
+  test.Setup();
+  std::mt19937_64 random(99);
+  for (int i = 0; i < 3000; ++i) {
+    const TCase c = RandomCase(random);
+    const int slot = static_cast<int>(random() % TTest3DLoop_AmbOccTest_AO::kRandomStateCount);
+    const std::uint64_t start = random();
+    test.aoSamples = i % 5 == 0 ? static_cast<int>(1 + random() % 12) : 8;
+
+    TVec3 expected{};
+    std::uint64_t expectedState = 0;
+    {
+      TForcedPath scalar(TAoPath::Scalar);
+      ASSERT_TRUE(scalar.selected);
+      test.rngStates[slot] = start;
+      ASSERT_EQ(test.AmbientOcclusion(c.origin, c.normal, expected, slot), &expected);
+      expectedState = test.rngStates[slot];
+    }
+    TForcedPath vector(GetParam());
+    ASSERT_TRUE(vector.selected);
+    test.rngStates[slot] = start;
+    TVec3 colour{};
+    test.AmbientOcclusion(c.origin, c.normal, colour, slot);
+    ASSERT_EQ(std::bit_cast<std::uint32_t>(colour.x), std::bit_cast<std::uint32_t>(expected.x)) << "case " << i;
+    ASSERT_EQ(colour.y, colour.x);
+    ASSERT_EQ(colour.z, colour.x);
+    ASSERT_EQ(test.rngStates[slot], expectedState) << "case " << i;
+  }
+}
+
+// The single-threaded 256 x 256 picture and the random states after it.
+struct TRender {
+  std::vector<std::uint32_t> pixels;
+  std::vector<std::uint64_t> states;
+};
+
+TRender RenderOn(TAoPath path) {
+  TForcedPath forced(path);
+  EXPECT_TRUE(forced.selected);
+  TTest3DLoop_AmbOccTest_AO test;
+  test.Setup();
+  KavV33D::TBitmap bitmap;
+  bitmap.Create(256, 256, 32);
+  test.RenderSingleThread(&bitmap);
+  const auto* words = reinterpret_cast<const std::uint32_t*>(bitmap.GetBits());
+  return {{words, words + 256 * 256}, {std::begin(test.rngStates), std::end(test.rngStates)}};
+}
+
+const TRender& ScalarRender() {
+  static const TRender render = RenderOn(TAoPath::Scalar);
+  return render;
+}
+
+TEST_P(AoOcclusionPaths, SingleThreadRenderIsBitIdenticalToScalar) {
+  const TRender& expected = ScalarRender();
+  const TRender render = RenderOn(GetParam());
+  ASSERT_EQ(render.pixels.size(), expected.pixels.size());
+  int different = 0;
+  for (std::size_t i = 0; i < render.pixels.size(); ++i) different += render.pixels[i] != expected.pixels[i];
+  EXPECT_EQ(different, 0);
+  EXPECT_EQ(render.states, expected.states);
+}
+
+INSTANTIATE_TEST_SUITE_P(Vector, AoOcclusionPaths, ::testing::ValuesIn(VectorPaths()), PathName);
+
+TEST(AoOcclusionQuery, PerPointTermsFollowTheScalarTests) {
+  const TVec3 origin{0.25f, -0.4999f, -2.75f};
+  const TOcclusionQuery query = QueryFrom(origin, {0.0f, 1.0f, 0.0f}, 64);
+  EXPECT_EQ(query.planeDistance, Dot(origin, kPlane.normal) + kPlane.offset);
+  for (int i = 0; i < kSphereCount; ++i) {
+    const TVec3 rs = origin - kSpheres[i].center;
+    EXPECT_EQ(query.sphereOffset[i].x, rs.x);
+    EXPECT_EQ(query.sphereOffset[i].z, rs.z);
+    EXPECT_EQ(query.sphereC[i], Dot(rs, rs) - 0.25f);
+  }
+  EXPECT_EQ(query.rayCount, 64u);
+  EXPECT_FALSE(query.sphereRootsNeeded);
+}
+
+TEST(AoOcclusionQuery, SignOnlySphereTestIsRefusedOutsideItsLimits) {
+  EXPECT_FALSE(QueryFrom({-0.5f, 0.2f, -3.0f}, {0.0f, 1.0f, 0.0f}, 64).sphereRootsNeeded);  // inside
+  EXPECT_TRUE(QueryFrom({-0.5f, 0.5f, -3.0f}, {0.0f, 1.0f, 0.0f}, 64).sphereRootsNeeded);   // on the surface
+  EXPECT_TRUE(QueryFrom({2e12f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, 64).sphereRootsNeeded);    // far away
+  TOcclusionQuery query = QueryFrom({0.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, 64);
+  query.axisY.z = NAN;
+  EXPECT_TRUE(SphereTestNeedsRoots(query));
+  query.axisY.z = 5.0f;  // the axes' components now add up to more than 6
+  EXPECT_TRUE(SphereTestNeedsRoots(query));
+}
+
+// The sign-only sphere test relies on sqrt(x * x) == x, each operation
+// rounded to single precision, whenever x * x does not underflow or
+// overflow. Scaling x by 2 scales x * x by 4 exactly, so the binade [1, 2)
+// covers every exponent.
+TEST(AoOcclusionQuery, RoundedRootOfRoundedSquareIsExact) {
+  std::uint32_t failures = 0;
+  for (std::uint32_t bits = 0x3F800000u; bits < 0x40000000u; ++bits) {
+    const float x = std::bit_cast<float>(bits);
+    failures += std::sqrt(x * x) != x;
+  }
+  EXPECT_EQ(failures, 0u);
+}
+
+}  // namespace

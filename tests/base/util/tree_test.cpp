@@ -1,0 +1,252 @@
+// Tests of TTree: ring order, moves, refused cycles, subtree deletion, and saving and loading whole subtrees.
+
+#include "base/util/tree.h"
+
+#include <atomic>
+#include <cstdint>
+#include <initializer_list>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/sl/ref_carry.h"
+#include "tests/base/util/util_test_util.h"
+
+namespace {
+
+using namespace KavV3Base;
+using namespace KavUtilTest;
+
+// A tree that counts its live instances, to see which ones a deletion reached.
+class TCountedTree : public TTree {
+public:
+  TCountedTree() { ++live; }
+  ~TCountedTree() override { --live; }
+  static inline std::atomic<int> live{0};
+};
+
+std::vector<const TTree*> Children(const TTree& tree) {
+  std::vector<const TTree*> children;
+  for (const TTree* child = tree.GetFirstChild(); child != nullptr; child = child->GetNextSibling()) {
+    EXPECT_EQ(child->GetParent(), &tree);
+    children.push_back(child);
+  }
+  // The ring runs the same way backwards.
+  std::vector<const TTree*> backwards;
+  for (const TVTree* node = tree.GetChildren()->GetPrev(); node != tree.GetChildren(); node = node->GetPrev())
+    backwards.insert(backwards.begin(), static_cast<const TTree*>(node));
+  EXPECT_EQ(backwards, children);
+  EXPECT_EQ(tree.GetChildCount(), children.size());
+  return children;
+}
+
+TEST(TTree, AddChildAppendsAndMovesAChildAlreadyThere) {
+  TTree tree;
+  EXPECT_EQ(tree.GetFirstChild(), nullptr);
+  EXPECT_EQ(tree.GetChildren()->GetChildren(), nullptr);  // the head ends every walk
+  auto* a = new TTree;
+  auto* b = new TTree;
+  auto* c = new TTree;
+  for (TTree* child : {a, b, c}) EXPECT_TRUE(tree.AddChild(child));
+  EXPECT_EQ(Children(tree), (std::vector<const TTree*>{a, b, c}));
+  EXPECT_TRUE(tree.AddChild(a));
+  EXPECT_EQ(Children(tree), (std::vector<const TTree*>{b, c, a}));
+}
+
+TEST(TTree, AddChildTakesTheChildOutOfItsOldTree) {
+  TTree first;
+  TTree second;
+  auto* x = new TTree;
+  auto* y = new TTree;
+  auto* z = new TTree;
+  for (TTree* child : {x, y, z}) first.AddChild(child);
+  second.AddChild(y);
+  EXPECT_EQ(Children(first), (std::vector<const TTree*>{x, z}));
+  EXPECT_EQ(Children(second), (std::vector<const TTree*>{y}));
+}
+
+TEST(TTree, AddChildRefusesCyclesAndLeavesBothTreesAlone) {
+  TTree root;
+  auto* middle = new TTree;
+  auto* leaf = new TTree;
+  root.AddChild(middle);
+  middle->AddChild(leaf);
+  EXPECT_FALSE(leaf->AddChild(leaf));
+  EXPECT_FALSE(leaf->AddChild(middle));
+  EXPECT_FALSE(leaf->AddChild(&root));
+  EXPECT_FALSE(root.AddChild(nullptr));
+  EXPECT_EQ(Children(root), (std::vector<const TTree*>{middle}));
+  EXPECT_EQ(Children(*middle), (std::vector<const TTree*>{leaf}));
+  EXPECT_EQ(Children(*leaf), (std::vector<const TTree*>{}));
+  EXPECT_EQ(root.GetParent(), nullptr);
+}
+
+TEST(TTree, DetachClosesTheGapAndDeletesNothing) {
+  TTree tree;
+  auto* a = new TTree;
+  auto* b = new TTree;
+  auto* c = new TTree;
+  for (TTree* child : {a, b, c}) tree.AddChild(child);
+  b->Detach();
+  EXPECT_EQ(Children(tree), (std::vector<const TTree*>{a, c}));
+  EXPECT_EQ(b->GetParent(), nullptr);
+  EXPECT_EQ(b->GetNext(), b);
+  EXPECT_EQ(b->GetPrev(), b);
+  b->Detach();  // a detached tree stays as it is
+  EXPECT_EQ(b->GetNext(), b);
+  delete b;
+}
+
+TEST(TTree, DeletingATreeDeletesItsSubtreeAndLeavesItsSiblings) {
+  TCountedTree::live = 0;
+  {
+    TTree root;
+    auto* first = new TCountedTree;
+    auto* doomed = new TCountedTree;
+    auto* last = new TCountedTree;
+    for (TTree* child : std::initializer_list<TTree*>{first, doomed, last}) root.AddChild(child);
+    auto* grandchild = new TCountedTree;
+    doomed->AddChild(grandchild);
+    grandchild->AddChild(new TCountedTree);
+    grandchild->AddChild(new TCountedTree);
+    EXPECT_EQ(TCountedTree::live, 6);
+    delete doomed;
+    EXPECT_EQ(TCountedTree::live, 2);
+    EXPECT_EQ(Children(root), (std::vector<const TTree*>{first, last}));
+  }
+  EXPECT_EQ(TCountedTree::live, 0);
+}
+
+TEST(TTree, EmptyTreeSavesTheCountZeroOnly) {
+  TTree tree;
+  TMemoryStream binary;
+  TSLArchive archive(&binary, TSLArchive::CodingBinary);
+  tree.SavePre(archive);
+  EXPECT_EQ(binary.Bytes(), (TBytes{0, 0, 0, 0}));
+}
+
+// The shape of a subtree, as child counts in depth-first order.
+void Shape(const TTree& tree, std::vector<std::size_t>* shape) {
+  const std::vector<const TTree*> children = Children(tree);
+  shape->push_back(children.size());
+  for (const TTree* child : children) Shape(*child, shape);
+}
+
+TEST(TTree, GraphRoundTripRebuildsTheSubtreeInOrder) {
+  ForBothCodings([](std::int32_t coding) {
+    TTree root;
+    auto* a = new TTree;
+    auto* b = new TTree;
+    root.AddChild(a);
+    root.AddChild(b);
+    a->AddChild(new TTree);
+    b->AddChild(new TTree);
+    b->GetFirstChild()->AddChild(new TTree);
+    b->AddChild(new TTree);
+    const TBytes bytes = SaveGraph(&root, coding);
+
+    TTree* copy = LoadGraph<TTree>(bytes, coding);
+    ASSERT_NE(copy, nullptr);
+    std::vector<std::size_t> original;
+    std::vector<std::size_t> loaded;
+    Shape(root, &original);
+    Shape(*copy, &loaded);
+    EXPECT_EQ(loaded, original);
+    EXPECT_EQ(loaded, (std::vector<std::size_t>{2, 1, 0, 2, 1, 0, 0}));
+    EXPECT_EQ(copy->GetParent(), nullptr);
+    EXPECT_EQ(SaveGraph(copy, coding), bytes);
+    delete copy;
+  });
+}
+
+// A tree record whose one child is what writeChild writes.
+template <class F>
+TBytes TreeWithChild(std::int32_t coding, F writeChild) {
+  TMemoryStream stream;
+  TSLArchive archive(&stream, coding);
+  WriteRecordHeader(archive, "TTree", 60, 500);
+  const std::uint32_t count = 1;
+  SLWriteSize(archive, &count);
+  writeChild(archive);
+  return stream.Bytes();
+}
+
+TEST(TTree, LoadRefusesNullForeignAndCyclicChildren) {
+  TTree::ClassRecord();
+  ForBothCodings([](std::int32_t coding) {
+    const std::int32_t nullTag = SLRefTag::NullRef;
+    const std::int32_t backTag = SLRefTag::BackRef;
+    const std::uint32_t self = 500;
+    TSLRefCarry carrier;
+    const std::vector<TBytes> refused = {
+        TreeWithChild(coding, [&](TSLArchive& a) { SLWriteInt(a, &nullTag); }),
+        TreeWithChild(coding, [&](TSLArchive& a) {
+          TKavSLRoot* notATree = &carrier;
+          SLSaveObject(a, &notATree);
+        }),
+        TreeWithChild(coding, [&](TSLArchive& a) {
+          SLWriteInt(a, &backTag);
+          SLWriteSize(a, &self);
+        }),
+        // A child whose own child is its parent.
+        TreeWithChild(coding, [&](TSLArchive& a) {
+          WriteRecordHeader(a, "TTree", 61, 501);
+          const std::uint32_t one = 1;
+          SLWriteSize(a, &one);
+          SLWriteInt(a, &backTag);
+          SLWriteSize(a, &self);
+        }),
+    };
+    for (std::size_t i = 0; i < refused.size(); ++i) {
+      SCOPED_TRACE(i);
+      TMemoryStream in(refused[i]);
+      TSLArchive archive(&in, coding);
+      TTree* tree = nullptr;
+      EXPECT_FALSE(SLLoadObject(archive, &tree));
+      EXPECT_EQ(tree, nullptr);
+      EXPECT_EQ(archive.LoadedObjectCount(), 0u);
+    }
+  });
+}
+
+TEST(TTree, AHugeChildCountStopsAtTheFirstMissingChild) {
+  ForBothCodings([](std::int32_t coding) {
+    TMemoryStream stream;
+    TSLArchive writing(&stream, coding);
+    const std::uint32_t count = 0xFFFFFFFFu;
+    SLWriteSize(writing, &count);
+    TTree child;
+    TKavSLRoot* one = &child;
+    SLSaveObject(writing, &one);
+
+    TTree tree;
+    TMemoryStream in(stream.Bytes());
+    TSLArchive archive(&in, coding);
+    tree.LoadPre(archive);
+    EXPECT_TRUE(archive.Failed());
+    EXPECT_EQ(tree.GetChildCount(), 1u);
+    tree.SLDiscardLinks();
+    archive.DiscardLoadedObjects();
+    EXPECT_EQ(tree.GetChildCount(), 0u);
+  });
+}
+
+TEST(TTree, DiscardingALoadedGraphFreesEveryTreeOnce) {
+  ForBothCodings([](std::int32_t coding) {
+    TTree root;
+    auto* a = new TTree;
+    root.AddChild(a);
+    a->AddChild(new TTree);
+    root.AddChild(new TTree);
+    TMemoryStream in(SaveGraph(&root, coding));
+    TSLArchive archive(&in, coding);
+    TTree* copy = nullptr;
+    ASSERT_TRUE(SLLoadObject(archive, &copy));
+    EXPECT_EQ(archive.LoadedObjectCount(), 4u);
+    // The sanitizers see any tree deleted twice or left behind.
+    archive.DiscardLoadedObjects();
+    EXPECT_EQ(archive.LoadedObjectCount(), 0u);
+  });
+}
+
+}  // namespace

@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <regex>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -67,8 +66,29 @@ class AobenchProcessTest : public ::testing::Test {
   fs::path dir;
 };
 
-void ExpectTimingLine(const std::string& text) {
-  EXPECT_TRUE(std::regex_match(text, std::regex("AO Multi Thread Time = (0|[1-9][0-9]*)ms\n"))) << text;
+// "AO Multi Thread Time = " + decimal milliseconds without leading zeros +
+// "ms" and one line feed, nothing else.
+bool IsTimingLine(const std::string& text) {
+  const std::string label = "AO Multi Thread Time = ";
+  const std::string tail = "ms\n";
+  if (text.size() < label.size() + 1 + tail.size()) return false;
+  if (text.compare(0, label.size(), label) != 0) return false;
+  if (text.compare(text.size() - tail.size(), tail.size(), tail) != 0) return false;
+  const std::string digits = text.substr(label.size(), text.size() - label.size() - tail.size());
+  if (digits.find_first_not_of("0123456789") != std::string::npos) return false;
+  return digits == "0" || digits[0] != '0';
+}
+
+void ExpectTimingLine(const std::string& text) { EXPECT_TRUE(IsTimingLine(text)) << text; }
+
+TEST(AobenchTimingLine, AcceptsOnlyTheExactForm) {
+  EXPECT_TRUE(IsTimingLine("AO Multi Thread Time = 0ms\n"));
+  EXPECT_TRUE(IsTimingLine("AO Multi Thread Time = 1234ms\n"));
+  EXPECT_FALSE(IsTimingLine("AO Multi Thread Time = 01ms\n"));
+  EXPECT_FALSE(IsTimingLine("AO Multi Thread Time = -1ms\n"));
+  EXPECT_FALSE(IsTimingLine("AO Multi Thread Time = ms\n"));
+  EXPECT_FALSE(IsTimingLine("AO Multi Thread Time = 12ms\r\n"));
+  EXPECT_FALSE(IsTimingLine("AO Multi Thread Time = 12ms"));
 }
 
 void ExpectPicture(const std::string& bmp) {

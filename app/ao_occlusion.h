@@ -35,10 +35,10 @@ struct TOcclusionQuery {
   float planeDistance;               // dot(origin, plane normal) + offset
   TVec3 sphereOffset[kSphereCount];  // origin - centre
   float sphereC[kSphereCount];       // dot(offset, offset) - radius^2
-  // False when the sphere tests may be decided from signs alone, which is
-  // exact for every query whose values are of moderate size and whose origin
-  // is not within 2^-100 of a sphere's surface from inside (see
-  // SphereTestNeedsRoots).
+  // Whether the vector paths must compute the sphere roots. They need not
+  // for any query whose values are of moderate size and whose origin is not
+  // within 2^-100 of a sphere's surface from inside: then the signs of B, C
+  // and D decide each sphere test (see SphereTestNeedsRoots).
   bool sphereRootsNeeded;
 };
 

@@ -17,9 +17,12 @@ namespace {
 // The operation set of the shared kernel: 8 floats, or 4 doubles or 64-bit
 // integers, per register; comparisons yield lanes of all ones or all zeros.
 struct TAvx2 {
+  static constexpr int kLanes = 8;
+  // The occlusion kernel's schedule: 32 rays per step, all four batches side
+  // by side through every stage (measured fastest, despite some spilling of
+  // the 16 registers).
   static constexpr int kBatchesPerStep = 4;
   static constexpr int kBatchesTogether = 4;
-  static constexpr int kLanes = 8;
   using F = __m256;
   using FMask = __m256;
   using D = __m256d;

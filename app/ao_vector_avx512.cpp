@@ -27,9 +27,12 @@ namespace {
 // The operation set of the shared kernel: 16 floats, or 8 doubles or 64-bit
 // integers, per register; comparisons yield bit masks.
 struct TAvx512 {
+  static constexpr int kLanes = 16;
+  // The occlusion kernel's schedule: a shaded point's 64 rays in one step,
+  // their geometry two batches at a time (four at a time run short of mask
+  // registers and spill).
   static constexpr int kBatchesPerStep = 4;
   static constexpr int kBatchesTogether = 2;
-  static constexpr int kLanes = 16;
   using F = __m512;
   using FMask = __mmask16;
   using D = __m512d;

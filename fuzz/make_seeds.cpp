@@ -3,7 +3,9 @@
 //   sl_fuzz_seeds DIR   writes DIR/text/NAME and DIR/binary/NAME
 //
 // Files named seed-* hold one complete object reference each; body-* hold
-// only the fields of one class, as its Save writes them.
+// only the fields of one class, as its Save writes them; sequence-* hold
+// several references in a row, with change checkers naming their carrier by
+// identity only.
 
 #include <cstdio>
 #include <filesystem>
@@ -17,6 +19,11 @@
 #include "base/sl/memory_stream.h"
 #include "base/sl/object_graph.h"
 #include "base/sl/ref_carry.h"
+#include "base/util/change_notification.h"
+#include "base/util/file_search.h"
+#include "base/util/gsid.h"
+#include "base/util/string_id.h"
+#include "base/util/tree.h"
 
 namespace {
 
@@ -42,6 +49,17 @@ struct TSeedWriter {
       TSLArchive archive(&stream, coding);
       if (!SLSaveObject(archive, &root)) ++failures;
       Write("seed-" + name, coding, stream.Bytes());
+    }
+  }
+
+  // Several references in a row, saved with the given reference mode.
+  void Sequence(const std::string& name, const std::vector<TKavSLRoot*>& roots, std::int32_t referenceMode) {
+    for (const std::int32_t coding : {TSLArchive::CodingText, TSLArchive::CodingBinary}) {
+      TMemoryStream stream;
+      TSLArchive archive(&stream, coding, referenceMode);
+      for (TKavSLRoot* root : roots)
+        if (!SLSaveObject(archive, &root)) ++failures;
+      Write("sequence-" + name, coding, stream.Bytes());
     }
   }
 
@@ -105,6 +123,50 @@ int main(int argc, char** argv) {
   seeds.Graph("empty-bitmap", &empty);
   KavV33D::TVBitmap abstractBitmap;
   seeds.Graph("bitmap-interface", &abstractBitmap);
+
+  TTree tree;
+  auto* branch = new TTree;
+  tree.AddChild(branch);
+  branch->AddChild(new TTree);
+  branch->AddChild(new TTree);
+  tree.AddChild(new TTree);
+  seeds.Graph("tree", &tree);
+  seeds.Body("tree", &tree);
+  TVTree treeNode;
+  seeds.Graph("tree-node", &treeNode);
+
+  TStringID table;
+  for (const char* text : {"ab", "ba", "quote \"and\" \\", "line\nbreak"}) table.GetID(text);
+  seeds.Graph("string-table", &table);
+  seeds.Body("string-table", &table);
+  TGSID handle;
+  handle.SetText("global name");
+  seeds.Graph("global-string", &handle);
+  seeds.Body("global-string", &handle);
+
+  TFileSearch search;
+  for (const char* prefix : {"first/", "", "second/"}) search.AddPath(prefix);
+  seeds.Graph("file-search", &search);
+  seeds.Body("file-search", &search);
+
+  // Two checkers sharing a carrier; the last checker to go frees the
+  // changable and the carrier.
+  auto* watched = new TChangable;
+  auto* carrier = new TSLRefCarry;
+  carrier->reference = watched;
+  TChangeChecker first;
+  TChangeChecker second;
+  if (!first.Watch(carrier) || !second.Watch(carrier)) ++seeds.failures;
+  seeds.Graph("checker", &first);
+  seeds.Body("checker", &first);
+  seeds.Sequence("checkers-by-identity", {carrier, &first, &second}, TSLArchive::ReferenceIdentity);
+  TChangable unwatched;
+  seeds.Graph("changable", &unwatched);
+  TSLRefCarry nothing;
+  TChangeChecker idle;
+  if (!idle.Watch(&nothing)) ++seeds.failures;
+  seeds.Graph("checker-of-nothing", &idle);
+  idle.SLDiscardLinks();  // the carrier lives on the stack
 
   return seeds.failures == 0 ? 0 : 1;
 }

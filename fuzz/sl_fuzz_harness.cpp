@@ -7,6 +7,7 @@
 #include "base/sl/kav_sl.h"
 #include "base/sl/memory_stream.h"
 #include "base/sl/object_graph.h"
+#include "base/util/change_notification.h"
 
 namespace KavFuzz {
 
@@ -37,6 +38,27 @@ const char* CheckRoundTrip(TKavSLRoot* root, std::int32_t coding) {
   }
   loading.DiscardLoadedObjects();
   return problem;
+}
+
+// Loads the bytes as a sequence of references in an archive whose change
+// checkers name their carriers by identity only, resolves every checker once
+// the sequence ends, then frees everything through the archive.
+const char* LoadIdentitySequence(const std::uint8_t* data, std::size_t size, std::int32_t coding) {
+  TMemoryStream stream(data, size);
+  TSLArchive archive(&stream, coding, TSLArchive::ReferenceIdentity);
+  // Every reference read takes at least one byte.
+  while (static_cast<std::size_t>(stream.Tell()) < size) {
+    const std::size_t before = archive.LoadedObjectCount();
+    TKavSLRoot* root = nullptr;
+    if (!SLLoadObject(archive, &root)) {
+      if (root != nullptr || archive.LoadedObjectCount() != before) return "a failed load left objects behind";
+      break;
+    }
+  }
+  for (std::size_t i = 0; i < archive.LoadedObjectCount(); ++i)
+    if (auto* checker = dynamic_cast<TChangeChecker*>(archive.LoadedObject(i))) static_cast<void>(checker->Resolve(archive));
+  archive.DiscardLoadedObjects();
+  return nullptr;
 }
 
 }  // namespace
@@ -75,6 +97,9 @@ TFuzzResult LoadArchiveBytes(const std::uint8_t* data, std::size_t size, std::in
     archive.DiscardLoadedObjects();
     delete obj;
   }
+
+  const char* identityProblem = LoadIdentitySequence(data, size, coding);
+  if (result.problem == nullptr) result.problem = identityProblem;
   return result;
 }
 

@@ -16,10 +16,12 @@ struct TFuzzResult {
 };
 
 // Loads bytes as an archive of the given coding (0 text, 1 binary) in every
-// way the framework allows: once as one object reference, and once as the
-// fields of a new object of every registered class. Whatever loads is saved,
-// loaded and saved again and compared; then everything created is freed
-// through the archive. Memory errors and leaks are left to the sanitizers.
+// way the framework allows: once as one object reference, once as the fields
+// of a new object of every registered class, and once as a sequence of
+// references whose change checkers travel by identity only (resolved when
+// the sequence ends). Whatever loads inline is saved, loaded and saved again
+// and compared; then everything created is freed through the archive.
+// Memory errors and leaks are left to the sanitizers.
 TFuzzResult LoadArchiveBytes(const std::uint8_t* data, std::size_t size, std::int32_t coding);
 
 }  // namespace KavFuzz

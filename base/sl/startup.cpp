@@ -19,6 +19,11 @@
 #include "base/thread/clock.h"
 #include "base/thread/system_init.h"
 #include "base/thread/thread_slots.h"
+#include "base/util/change_notification.h"
+#include "base/util/file_search.h"
+#include "base/util/gsid.h"
+#include "base/util/string_id.h"
+#include "base/util/tree.h"
 
 namespace KavV3Base {
 namespace {
@@ -38,11 +43,15 @@ struct TFrameworkStartup {
     GetProcessLock();
     // Raise the timer resolution and read the clock's base.
     InitClock();
-    // The remaining classes, in the order that fixes their ids. "TVTree",
-    // "TTree" and "TChangable" belong ahead of "TSLRefCarry";
-    // "TChangeChecker", "TFileSearch", "TStringID" and "TGSID" after it, in
-    // that order.
+    // The remaining classes, in the order that fixes their ids (5 to 12).
+    TVTree::ClassRecord();
+    TTree::ClassRecord();
+    TChangable::ClassRecord();
     TSLRefCarry::ClassRecord();
+    TChangeChecker::ClassRecord();
+    TFileSearch::ClassRecord();
+    TStringID::ClassRecord();
+    TGSID::ClassRecord();
   }
 };
 

@@ -32,7 +32,14 @@ const std::vector<TExpected> kStartupClasses = {
     {"TKavSL", 2, "TKavSLRoot"},
     {"TVBitmap", 3, "TKavSL"},
     {"TBitmap", 4, "TVBitmap"},
-    {"TSLRefCarry", 5, "TKavSL"},
+    {"TVTree", 5, "TKavSL"},
+    {"TTree", 6, "TVTree"},
+    {"TChangable", 7, "TKavSL"},
+    {"TSLRefCarry", 8, "TKavSL"},
+    {"TChangeChecker", 9, "TKavSL"},
+    {"TFileSearch", 10, "TKavSL"},
+    {"TStringID", 11, "TKavSL"},
+    {"TGSID", 12, "TKavSL"},
 };
 
 std::string ExpectedListing() {

@@ -57,7 +57,8 @@ namespace {
 // The next ray's direction: draws r1, then phi, from the generator.
 TVec3 NextRayDirection(const TOcclusionQuery& query, std::uint64_t& state) {
   const float r1 = static_cast<float>(static_cast<double>(StepRandom(state)) * 0x1p-32);
-  const float phi = static_cast<float>(static_cast<double>(StepRandom(state)) * static_cast<double>(kPhiScale));
+  const float phi =
+      static_cast<float>(static_cast<double>(StepRandom(state)) * static_cast<double>(kPhiScale));
 
   const float s = std::sqrt(1.0f - r1);
   const float lx = static_cast<float>(std::cos(static_cast<double>(phi))) * s;

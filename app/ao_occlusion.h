@@ -1,5 +1,5 @@
 // ao_occlusion.h - the occlusion rays of one shaded point of the AO kernel:
-// counting the blocked ones on the active path, and the per-path entry points.
+// counting the blocked ones on the active path or a given one, and the scalar path.
 //
 // A shaded point casts its rays in a fixed order, each drawing two numbers
 // from the slot's generator (r1, then phi). The vector paths give every lane

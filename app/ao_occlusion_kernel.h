@@ -68,8 +68,9 @@ typename V::FMask PlaneHits(const TOcclusionQuery& query, typename V::F dx, type
                             typename V::F dz) {
   using F = typename V::F;
   const F zero = V::Set(0.0f);
-  const F v = V::Add(V::Add(V::Mul(V::Set(query.plane.normal.x), dx), V::Mul(V::Set(query.plane.normal.y), dy)),
-                     V::Mul(V::Set(query.plane.normal.z), dz));
+  const F v =
+      V::Add(V::Add(V::Mul(V::Set(query.plane.normal.x), dx), V::Mul(V::Set(query.plane.normal.y), dy)),
+             V::Mul(V::Set(query.plane.normal.z), dz));
   const F t = V::Mul(V::Set(query.planeDistance), V::Div(V::Set(-1.0f), v));
   return V::And(V::And(V::NotEqual(v, zero), V::GreaterEqual(t, zero)), V::Less(t, V::Set(kNoHitDistance)));
 }
@@ -207,7 +208,9 @@ std::uint32_t CountBatches(const TOcclusionQuery& query, std::uint64_t& state, T
       typename V::FMask hit[kTogether];
       for (int j = 0; j < kTogether; ++j) hit[j] = PlaneHits<V>(query, dx[j], dy[j], dz[j]);
       for (int i = 0; i < kSphereCount; ++i) {
-        for (int j = 0; j < kTogether; ++j) hit[j] = V::Or(hit[j], SphereHits<V, kRoots>(query, i, dx[j], dy[j], dz[j]));
+        for (int j = 0; j < kTogether; ++j) {
+          hit[j] = V::Or(hit[j], SphereHits<V, kRoots>(query, i, dx[j], dy[j], dz[j]));
+        }
       }
       for (int j = 0; j < kTogether; ++j) bits[group + j] = V::Bits(hit[j]);
     }
@@ -218,7 +221,9 @@ std::uint32_t CountBatches(const TOcclusionQuery& query, std::uint64_t& state, T
         const std::uint32_t from = static_cast<std::uint32_t>(g * kLanes);
         if (left <= from) break;
         std::uint32_t valid = bits[g];
-        if (left - from < static_cast<std::uint32_t>(kLanes)) valid &= (std::uint32_t{1} << (left - from)) - 1;
+        if (left - from < static_cast<std::uint32_t>(kLanes)) {
+          valid &= (std::uint32_t{1} << (left - from)) - 1;
+        }
         occluded += static_cast<std::uint32_t>(__builtin_popcount(valid));
       }
       // The last ray's second draw left the generator where the scalar

@@ -1,4 +1,4 @@
-// ao_paths.cpp - CPU feature detection and the choice of the occlusion path.
+// ao_paths.cpp - CPU feature detection and the choice of the kernel's path.
 
 #include "app/ao_paths.h"
 
@@ -105,4 +105,6 @@ bool SelectAoPath(TAoPath path) {
   return true;
 }
 
-void UseWidestAoPath() { activePath.store(static_cast<int>(WidestAoPath(RunningCpu())), std::memory_order_relaxed); }
+void UseWidestAoPath() {
+  activePath.store(static_cast<int>(WidestAoPath(RunningCpu())), std::memory_order_relaxed);
+}

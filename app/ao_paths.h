@@ -1,5 +1,5 @@
-// ao_paths.h - the code paths that cast the AO kernel's occlusion rays (scalar,
-// AVX2, AVX-512), which of them this build holds, which the running CPU can
+// ao_paths.h - the code paths of the AO kernel's ray work (scalar, AVX2,
+// AVX-512), which of them this build holds, which the running CPU can
 // execute, and the one that is in use.
 //
 // Every path computes bit for bit what the scalar kernel computes, so the
@@ -33,7 +33,7 @@ const char* AoPathName(TAoPath path);
 TCpuFeatures DetectCpuFeatures();
 
 // Whether this build holds the path's code: the vector paths exist only in
-// x86-64 builds by GCC or Clang.
+// x86-64 builds by GCC or Clang outside Windows.
 bool AoPathCompiled(TAoPath path);
 
 // Whether the path is compiled and a CPU with these features can run it.

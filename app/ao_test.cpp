@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstdio>
 #include <cstdlib>
+#include <typeinfo>
 
 #include "app/ao_occlusion.h"
 #include "app/ao_primary_rays.h"
@@ -76,15 +77,14 @@ const TMatrix4& UpNormalFrame() {
 }
 
 bool IsUpNormal(const TVec3& normal) {
-  return std::bit_cast<std::uint32_t>(normal.x) == 0 && std::bit_cast<std::uint32_t>(normal.y) == 0x3F800000u &&
-         std::bit_cast<std::uint32_t>(normal.z) == 0;
+  return std::bit_cast<std::uint32_t>(normal.x) == 0 &&
+         std::bit_cast<std::uint32_t>(normal.y) == 0x3F800000u && std::bit_cast<std::uint32_t>(normal.z) == 0;
 }
 
 }  // namespace
 
-TVec3* TTest3DLoop_AmbOccTest_AO::AmbientOcclusion(const TVec3& point, const TVec3& normal,
-                                                    TVec3& colour, int slot) {
-  CheckRandomSlot(slot);
+float TTest3DLoop_AmbOccTest_AO::OpenFraction(const TVec3& point, const TVec3& normal,
+                                              std::uint64_t& state) const {
   const TVec3 origin = point + normal * kRayEpsilon;
 
   TMatrix4 ownFrame;
@@ -96,25 +96,31 @@ TVec3* TTest3DLoop_AmbOccTest_AO::AmbientOcclusion(const TVec3& point, const TVe
   }
 
   // The aoSamples x aoSamples rays, row by row, are one sequence of rays on
-  // the active path; each draws r1, then phi, from the slot's generator.
+  // the active path; each draws r1, then phi, from the generator.
   const std::uint32_t rays =
       aoSamples > 0 ? static_cast<std::uint32_t>(aoSamples) * static_cast<std::uint32_t>(aoSamples) : 0;
   const TOcclusionQuery query =
       MakeOcclusionQuery(plane, spheres, origin, frame->Row(0), frame->Row(1), frame->Row(2), rays);
-  // The slot's state lives in a local for the whole estimate and is stored
-  // back once: the eight states share a cache line, and storing on every draw
-  // would make the workers' cores fight over it. No other thread touches this
-  // slot meanwhile, so the result is the same.
-  std::uint64_t state = rngStates[slot];
   const std::uint32_t hits = CountOccludedRays(query, state);
-  rngStates[slot] = state;
 
   // A float count that grows by 1 per hit is exact up to 2^24 and stays
   // there, since 2^24 + 1 rounds back to 2^24.
   const float occluded = static_cast<float>(hits < (1u << 24) ? hits : (1u << 24));
   const float total = static_cast<float>(static_cast<std::uint32_t>(aoSamples) *
                                          static_cast<std::uint32_t>(aoSamples));
-  const float open = (total - occluded) / total;
+  return (total - occluded) / total;
+}
+
+TVec3* TTest3DLoop_AmbOccTest_AO::AmbientOcclusion(const TVec3& point, const TVec3& normal,
+                                                    TVec3& colour, int slot) {
+  CheckRandomSlot(slot);
+  // The slot's state lives in a local for the whole estimate and is stored
+  // back once: the eight states share a cache line, and storing on every draw
+  // would make the workers' cores fight over it. No other thread touches this
+  // slot meanwhile, so the result is the same.
+  std::uint64_t state = rngStates[slot];
+  const float open = OpenFraction(point, normal, state);
+  rngStates[slot] = state;
   colour = {open, open, open};
   return &colour;
 }
@@ -156,6 +162,17 @@ void TTest3DLoop_AmbOccTest_AO::RenderRow(int row, KavV33D::TVBitmap* bitmap, st
   const std::uint32_t perPixel =
       subSamples > 0 ? static_cast<std::uint32_t>(subSamples) * static_cast<std::uint32_t>(subSamples) : 0;
 
+  // When this object is exactly a TTest3DLoop_AmbOccTest_AO, the virtual
+  // AmbientOcclusion is known to be the one above, and nothing else can see
+  // the slot's state before the row is done (only this thread may touch the
+  // slot): the row keeps the state in a local and stores it once at the end.
+  // The eight states share a cache line, and loading and storing it on every
+  // shaded point would have the workers' cores take that line from each
+  // other hundreds of thousands of times per picture. A derived class gets
+  // every call through the virtual table, as it may override it.
+  const bool ownShading = typeid(*this) == typeid(TTest3DLoop_AmbOccTest_AO);
+  std::uint64_t state = rngStates[slot];
+
   // The sub-samples are queued in the kernel's order (pixel by pixel, v
   // outer, u inner) and their primary rays traced a batch at a time: those
   // draw no random numbers. The shading then visits the queued sub-samples
@@ -175,7 +192,12 @@ void TTest3DLoop_AmbOccTest_AO::RenderRow(int row, KavV33D::TVBitmap* bitmap, st
         const TVec3 point{hits.pointX[i], hits.pointY[i], hits.pointZ[i]};
         const TVec3 normal{hits.normalX[i], hits.normalY[i], hits.normalZ[i]};
         TVec3 colour;
-        AmbientOcclusion(point, normal, colour, slot);
+        if (ownShading) {
+          const float open = OpenFraction(point, normal, state);
+          colour = {open, open, open};
+        } else {
+          AmbientOcclusion(point, normal, colour, slot);
+        }
         acc = acc + colour;
       }
       if (++pixelShaded == perPixel) {
@@ -203,6 +225,7 @@ void TTest3DLoop_AmbOccTest_AO::RenderRow(int row, KavV33D::TVBitmap* bitmap, st
     if (perPixel == 0) rowBits[nextPixel++] = PackPixel(acc, invSub2);  // nothing to shade
   }
   if (queued > 0) shadeQueued();
+  if (ownShading) rngStates[slot] = state;
 }
 
 void TTest3DLoop_AmbOccTest_AO::RenderSingleThread(KavV33D::TVBitmap* bitmap) {

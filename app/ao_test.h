@@ -71,6 +71,11 @@ class TTest3DLoop_AmbOccTest_AO {
   // ends its workers while the jobs they point at still exist.
   KavV3Base::TWorkerManager workerPool;
   std::uint64_t rngStates[kRandomStateCount];
+
+ private:
+  // AmbientOcclusion's estimate with the generator state passed in: the
+  // fraction of the hemisphere around normal that is open.
+  float OpenFraction(const TVec3& point, const TVec3& normal, std::uint64_t& state) const;
 };
 
 // Stops the program with a message when slot has no generator state: indexing

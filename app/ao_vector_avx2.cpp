@@ -97,7 +97,9 @@ struct TAvx2 {
     return _mm256_castsi256_pd(_mm256_cmpeq_epi64(_mm256_and_si256(a, Set64(1)), Set64(1)));
   }
   static Q AsBits(D a) { return _mm256_castpd_si256(a); }
-  static D XorBits(D a, Q bits) { return _mm256_castsi256_pd(_mm256_xor_si256(_mm256_castpd_si256(a), bits)); }
+  static D XorBits(D a, Q bits) {
+    return _mm256_castsi256_pd(_mm256_xor_si256(_mm256_castpd_si256(a), bits));
+  }
 
   // Conversions.
   // Bits 16..47 of each generator state, the draw, as an exact double: the
@@ -113,7 +115,8 @@ struct TAvx2 {
   }
   // r1 = u1 * 2^-32 for all 8 lanes, formed in double and rounded once.
   static F DrawsToUnitFloat(Q low, Q high) {
-    return ToFloat(_mm256_mul_pd(DrawToDouble(low), Set(0x1p-32)), _mm256_mul_pd(DrawToDouble(high), Set(0x1p-32)));
+    return ToFloat(_mm256_mul_pd(DrawToDouble(low), Set(0x1p-32)),
+                   _mm256_mul_pd(DrawToDouble(high), Set(0x1p-32)));
   }
   static D RoundToFloat(D a) { return _mm256_cvtps_pd(_mm256_cvtpd_ps(a)); }
   static D WidenFloats(const float* p) { return _mm256_cvtps_pd(_mm_loadu_ps(p)); }

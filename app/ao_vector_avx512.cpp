@@ -93,7 +93,9 @@ struct TAvx512 {
   static DMask NoBitsOf64(Q a, std::uint64_t bits) { return _mm512_testn_epi64_mask(a, Set64(bits)); }
   static DMask LowBitSet(Q a) { return _mm512_test_epi64_mask(a, Set64(1)); }
   static Q AsBits(D a) { return _mm512_castpd_si512(a); }
-  static D XorBits(D a, Q bits) { return _mm512_castsi512_pd(_mm512_xor_si512(_mm512_castpd_si512(a), bits)); }
+  static D XorBits(D a, Q bits) {
+    return _mm512_castsi512_pd(_mm512_xor_si512(_mm512_castpd_si512(a), bits));
+  }
 
   // Conversions.
   // Bits 16..47 of each generator state, the draw, as an exact double.

@@ -72,7 +72,8 @@ inline constexpr double kCos6 = -0x1.8fadd0641a0dep-37;
 template <class V>
 typename V::DMask NearFloatMidpoint(typename V::D value) {
   static_assert((kMidpointGuard & (kMidpointGuard - 1)) == 0, "the band test needs a power of two");
-  const typename V::Q shifted = V::Add64(V::AsBits(value), V::Set64((std::uint64_t{1} << 28) + kMidpointGuard));
+  const typename V::Q shifted =
+      V::Add64(V::AsBits(value), V::Set64((std::uint64_t{1} << 28) + kMidpointGuard));
   return V::NoBitsOf64(shifted, (std::uint64_t{1} << 29) - 2 * kMidpointGuard);
 }
 

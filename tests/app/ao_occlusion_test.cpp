@@ -2,9 +2,11 @@
 // the same occluded rays, leave the same generator state, shade the same
 // colours and render the same picture as the scalar path.
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <random>
 #include <string>
@@ -62,7 +64,8 @@ TCase RandomCase(std::mt19937_64& random) {
     }
     case 2: {  // inside a sphere
       const TSphere& sphere = kSpheres[random() % kSphereCount];
-      return {sphere.center + randomNormal() * (sphere.radius * 0.5f * (1.0f + unit(random))), randomNormal()};
+      return {sphere.center + randomNormal() * (sphere.radius * 0.5f * (1.0f + unit(random))),
+              randomNormal()};
     }
     default:  // anywhere near the scene, facing anywhere
       return {{4.0f * unit(random), 2.0f * unit(random), -3.0f + 3.0f * unit(random)}, randomNormal()};
@@ -92,7 +95,8 @@ TEST_P(AoOcclusionPaths, CountAndFinalStateMatchScalarOnRandomQueries) {
     std::uint64_t scalarState = start;
     std::uint64_t vectorState = start;
     const std::uint32_t expected = CountOccludedRays(TAoPath::Scalar, query, scalarState);
-    ASSERT_EQ(CountOccludedRays(GetParam(), query, vectorState), expected) << "case " << i << ", " << rays << " rays";
+    ASSERT_EQ(CountOccludedRays(GetParam(), query, vectorState), expected)
+        << "case " << i << ", " << rays << " rays";
     ASSERT_EQ(vectorState, scalarState) << "case " << i;
     ASSERT_EQ(scalarState, ApplyRandomJump(RandomJump(2 * std::uint64_t{rays}), start));
   }
@@ -114,7 +118,8 @@ TEST_P(AoOcclusionPaths, RayDirectionsMatchScalarBitForBit) {
     RayDirections(GetParam(), query, state, actual[0].data(), actual[1].data(), actual[2].data());
     for (std::uint32_t ray = 0; ray < rays; ++ray) {
       for (int axis = 0; axis < 3; ++axis) {
-        ASSERT_EQ(std::bit_cast<std::uint32_t>(actual[axis][ray]), std::bit_cast<std::uint32_t>(expected[axis][ray]))
+        ASSERT_EQ(std::bit_cast<std::uint32_t>(actual[axis][ray]),
+                  std::bit_cast<std::uint32_t>(expected[axis][ray]))
             << "case " << i << ", ray " << ray << ", axis " << axis;
       }
     }
@@ -184,7 +189,8 @@ TEST_P(AoOcclusionPaths, AmbientOcclusionMatchesScalarPerCall) {
     test.rngStates[slot] = start;
     TVec3 colour{};
     test.AmbientOcclusion(c.origin, c.normal, colour, slot);
-    ASSERT_EQ(std::bit_cast<std::uint32_t>(colour.x), std::bit_cast<std::uint32_t>(expected.x)) << "case " << i;
+    ASSERT_EQ(std::bit_cast<std::uint32_t>(colour.x), std::bit_cast<std::uint32_t>(expected.x))
+        << "case " << i;
     ASSERT_EQ(colour.y, colour.x);
     ASSERT_EQ(colour.z, colour.x);
     ASSERT_EQ(test.rngStates[slot], expectedState) << "case " << i;
@@ -225,6 +231,61 @@ TEST_P(AoOcclusionPaths, SingleThreadRenderIsBitIdenticalToScalar) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Vector, AoOcclusionPaths, ::testing::ValuesIn(VectorPaths()), PathName);
+
+// Shades through the virtual table like any class that overrides
+// AmbientOcclusion, while the base class's rows shade directly.
+class TDelegatingAo : public TTest3DLoop_AmbOccTest_AO {
+ public:
+  TVec3* AmbientOcclusion(const TVec3& point, const TVec3& normal, TVec3& colour, int slot) override {
+    return TTest3DLoop_AmbOccTest_AO::AmbientOcclusion(point, normal, colour, slot);
+  }
+};
+
+TEST(AoShadingRoutes, DirectAndVirtualShadingRenderTheSamePicture) {
+  TTest3DLoop_AmbOccTest_AO direct;
+  TDelegatingAo delegating;
+  direct.Setup();
+  delegating.Setup();
+  KavV33D::TBitmap first;
+  KavV33D::TBitmap second;
+  first.Create(64, 48, 32);
+  second.Create(64, 48, 32);
+  direct.RenderSingleThread(&first);
+  delegating.RenderSingleThread(&second);
+  EXPECT_EQ(std::memcmp(first.GetBits(), second.GetBits(), 64 * 48 * 4), 0);
+  for (int slot = 0; slot < TTest3DLoop_AmbOccTest_AO::kRandomStateCount; ++slot) {
+    EXPECT_EQ(direct.rngStates[slot], delegating.rngStates[slot]) << slot;
+  }
+}
+
+// Each worker's slot must end on its own sequence, and the slots together
+// must have moved on by exactly the picture's draws, also when every row
+// keeps its slot's state in a local.
+TEST(AoShadingRoutes, DirectShadingOnThePoolKeepsEverySlotsSequence) {
+  TTest3DLoop_AmbOccTest_AO test;
+  test.Setup();
+  std::uint64_t before[TTest3DLoop_AmbOccTest_AO::kRandomStateCount];
+  std::copy(std::begin(test.rngStates), std::end(test.rngStates), before);
+  KavV33D::TBitmap bitmap;
+  bitmap.Create(256, 256, 32);
+  test.RenderMultiThread(&bitmap);
+
+  constexpr std::uint64_t kDraws = 142874ull * 128;  // shaded sub-samples x draws each
+  std::uint64_t total = 0;
+  for (int slot = 1; slot <= 4; ++slot) {
+    std::uint64_t state = before[slot];
+    std::uint64_t steps = 0;
+    while (state != test.rngStates[slot] && steps <= kDraws) {
+      StepRandom(state);
+      ++steps;
+    }
+    ASSERT_LE(steps, kDraws) << "slot " << slot << " left its sequence";
+    EXPECT_EQ(steps % 128, 0u) << slot;
+    total += steps;
+  }
+  EXPECT_EQ(total, kDraws);
+  EXPECT_EQ(test.rngStates[0], before[0]);
+}
 
 TEST(AoOcclusionQuery, PerPointTermsFollowTheScalarTests) {
   const TVec3 origin{0.25f, -0.4999f, -2.75f};

@@ -81,8 +81,16 @@ TEST_P(AoPrimaryRayPaths, StrangeRaysAndPartialBatchesMatchScalar) {
   const TPrimaryScene scene = MakePrimaryScene(kPlane, kSpheres);
   std::mt19937_64 random(5);
   std::uniform_real_distribution<float> wide(-3.0f, 3.0f);
-  const float strange[] = {0.0f, -0.0f, 1e-30f, -1e-30f, 1e30f, -1e30f, std::numeric_limits<float>::infinity(),
-                           std::numeric_limits<float>::quiet_NaN(), 0.25f, -0.5f};
+  const float strange[] = {0.0f,
+                           -0.0f,
+                           1e-30f,
+                           -1e-30f,
+                           1e30f,
+                           -1e30f,
+                           std::numeric_limits<float>::infinity(),
+                           std::numeric_limits<float>::quiet_NaN(),
+                           0.25f,
+                           -0.5f};
   float px[kPrimaryBatch];
   float py[kPrimaryBatch];
   for (int round = 0; round < 2000; ++round) {
@@ -90,7 +98,8 @@ TEST_P(AoPrimaryRayPaths, StrangeRaysAndPartialBatchesMatchScalar) {
       px[i] = random() % 8 == 0 ? strange[random() % std::size(strange)] : wide(random);
       py[i] = random() % 8 == 0 ? strange[random() % std::size(strange)] : wide(random);
     }
-    const auto count = static_cast<std::uint32_t>(round % 3 == 0 ? 1 + random() % kPrimaryBatch : kPrimaryBatch);
+    const auto count =
+        static_cast<std::uint32_t>(round % 3 == 0 ? 1 + random() % kPrimaryBatch : kPrimaryBatch);
     ExpectLikeScalar(scene, px, py, count, "round " + std::to_string(round));
   }
 }
@@ -136,7 +145,9 @@ TEST_P(AoPrimaryRayPaths, OtherScenesMatchScalar) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Vector, AoPrimaryRayPaths, ::testing::Values(TAoPath::Avx2, TAoPath::Avx512),
-                         [](const ::testing::TestParamInfo<TAoPath>& path) { return AoPathName(path.param); });
+                         [](const ::testing::TestParamInfo<TAoPath>& path) {
+                           return AoPathName(path.param);
+                         });
 
 TEST(AoPrimaryRays, ScalarPathFollowsTheKernel) {
   const TPrimaryScene scene = MakePrimaryScene(kPlane, kSpheres);

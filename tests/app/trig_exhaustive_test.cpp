@@ -68,7 +68,8 @@ std::vector<float> DistinctAngles(std::size_t stride) {
     const float phi = PhiOf(u2);
     if (index++ % stride == 0) angles.push_back(phi);
     const float next = std::nextafter(phi, std::numeric_limits<float>::infinity());
-    const double guess = (static_cast<double>(phi) + static_cast<double>(next)) * 0.5 / static_cast<double>(kPhiScale);
+    const double guess =
+        (static_cast<double>(phi) + static_cast<double>(next)) * 0.5 / static_cast<double>(kPhiScale);
     std::uint64_t first = guess >= 0x1p32 ? std::uint64_t{1} << 32 : static_cast<std::uint64_t>(guess);
     if (first <= u2) first = u2 + 1;
     while (first > u2 + 1 && PhiOf(first - 1) > phi) --first;
@@ -116,11 +117,13 @@ TEST(AoVectorTrig, EveryKernelAngleRoundsLikeTheLibrary) {
       tally.fallbacks += EvaluateCosSin(paths[p], angles.data() + at, n, cosVec.data(), sinVec.data(),
                                         cosVecRaw.data(), sinVecRaw.data());
       for (std::size_t i = 0; i < n; ++i) {
-        const bool same = std::bit_cast<std::uint32_t>(cosVec[i]) == std::bit_cast<std::uint32_t>(cosLib[i]) &&
-                          std::bit_cast<std::uint32_t>(sinVec[i]) == std::bit_cast<std::uint32_t>(sinLib[i]);
+        const bool same =
+            std::bit_cast<std::uint32_t>(cosVec[i]) == std::bit_cast<std::uint32_t>(cosLib[i]) &&
+            std::bit_cast<std::uint32_t>(sinVec[i]) == std::bit_cast<std::uint32_t>(sinLib[i]);
         if (!same && tally.mismatches++ < 10) {
-          ADD_FAILURE() << AoPathName(paths[p]) << ": angle " << std::hexfloat << angles[at + i] << " gives cos "
-                        << cosVec[i] << " sin " << sinVec[i] << ", the library " << cosLib[i] << " " << sinLib[i];
+          ADD_FAILURE() << AoPathName(paths[p]) << ": angle " << std::hexfloat << angles[at + i]
+                        << " gives cos " << cosVec[i] << " sin " << sinVec[i] << ", the library " << cosLib[i]
+                        << " " << sinLib[i];
         }
         tally.worstUlps = std::max(
             {tally.worstUlps, UlpsApart(cosVecRaw[i], cosLibRaw[i]), UlpsApart(sinVecRaw[i], sinLibRaw[i])});
@@ -142,8 +145,18 @@ TEST(AoVectorTrig, EveryKernelAngleRoundsLikeTheLibrary) {
 }
 
 TEST(AoVectorTrig, AnglesOutsideTheKernelsRangeAgreeWithTheLibrary) {
-  const float angles[] = {-0.0f, -1.0f, -6.2831855f, 7.5f, 100.0f, 12345.678f, 65536.0f, 70000.5f, 1e10f, -3e38f,
-                          std::numeric_limits<float>::infinity(), std::numeric_limits<float>::quiet_NaN(),
+  const float angles[] = {-0.0f,
+                          -1.0f,
+                          -6.2831855f,
+                          7.5f,
+                          100.0f,
+                          12345.678f,
+                          65536.0f,
+                          70000.5f,
+                          1e10f,
+                          -3e38f,
+                          std::numeric_limits<float>::infinity(),
+                          std::numeric_limits<float>::quiet_NaN(),
                           std::numeric_limits<float>::denorm_min()};
   constexpr std::size_t n = std::size(angles);
   for (TAoPath path : {TAoPath::Avx2, TAoPath::Avx512}) {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -37,9 +38,13 @@ class AobenchProcessTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir = fs::temp_directory_path() / (std::string("aobench_process_") + info->name());
-    fs::remove_all(dir);
-    fs::create_directories(dir);
+    // A fresh folder of its own, so that suites of several builds can run
+    // side by side.
+    std::random_device random;
+    do {
+      dir = fs::temp_directory_path() /
+            (std::string("aobench_process_") + info->name() + "_" + std::to_string(random()));
+    } while (!fs::create_directory(dir));
   }
   void TearDown() override { fs::remove_all(dir); }
 

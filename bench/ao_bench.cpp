@@ -120,7 +120,11 @@ void BM_RenderRow(benchmark::State& state, TAoPath path) {
   SetRayRate(state, rays);
 }
 
-void BM_RenderSingleThread(benchmark::State& state, TAoPath path) {
+// The whole 256 x 256 picture through `render`, RenderSingleThread or
+// RenderMultiThread. Which slot shades which row varies on the pool, but the
+// number of shaded points, and so of rays, does not.
+void BM_RenderPicture(benchmark::State& state, TAoPath path,
+                      void (TTest3DLoop_AmbOccTest_AO::*render)(KavV33D::TVBitmap*)) {
   const TPathScope scope(state, path);
   if (!scope.ok) return;
   TTest3DLoop_AmbOccTest_AO test;
@@ -128,25 +132,9 @@ void BM_RenderSingleThread(benchmark::State& state, TAoPath path) {
   KavV33D::TBitmap bitmap;
   bitmap.Create(kSize, kSize, 32);
   for (auto _ : state) {
-    test.RenderSingleThread(&bitmap);
+    (test.*render)(&bitmap);
     benchmark::ClobberMemory();
   }
-  SetRayRate(state, state.iterations() * PictureRays());
-}
-
-void BM_RenderMultiThread(benchmark::State& state, TAoPath path) {
-  const TPathScope scope(state, path);
-  if (!scope.ok) return;
-  TTest3DLoop_AmbOccTest_AO test;
-  test.Setup();
-  KavV33D::TBitmap bitmap;
-  bitmap.Create(kSize, kSize, 32);
-  for (auto _ : state) {
-    test.RenderMultiThread(&bitmap);
-    benchmark::ClobberMemory();
-  }
-  // Which slot shades which row varies, but the number of shaded points,
-  // and so of rays, does not.
   SetRayRate(state, state.iterations() * PictureRays());
 }
 
@@ -203,11 +191,13 @@ int main(int argc, char** argv) {
     const std::string name = AoPathName(path);
     benchmark::RegisterBenchmark(("BM_AmbientOcclusion/" + name).c_str(), BM_AmbientOcclusion, path);
     benchmark::RegisterBenchmark(("BM_RenderRow/" + name).c_str(), BM_RenderRow, path);
-    benchmark::RegisterBenchmark(("BM_RenderSingleThread/" + name).c_str(), BM_RenderSingleThread, path)
+    benchmark::RegisterBenchmark(("BM_RenderSingleThread/" + name).c_str(), BM_RenderPicture, path,
+                                 &TTest3DLoop_AmbOccTest_AO::RenderSingleThread)
         ->Unit(benchmark::kMillisecond);
     // Wall time for the rate; the CPU column is that of the whole process,
     // all workers together.
-    benchmark::RegisterBenchmark(("BM_RenderMultiThread/" + name).c_str(), BM_RenderMultiThread, path)
+    benchmark::RegisterBenchmark(("BM_RenderMultiThread/" + name).c_str(), BM_RenderPicture, path,
+                                 &TTest3DLoop_AmbOccTest_AO::RenderMultiThread)
         ->Unit(benchmark::kMillisecond)
         ->MeasureProcessCPUTime()
         ->UseRealTime();

@@ -1,30 +1,13 @@
 #include "base/sl/class_registry.h"
 
-#include <cstdlib>
 #include <cstring>
-#include <new>
 #include <utility>
 
 #include "base/thread/critical_section.h"
+#include "base/thread/process_singleton.h"
 #include "base/thread/thread_slots.h"
 
 namespace KavV3Base {
-
-namespace {
-
-// The process registry lives in static storage that needs no dynamic
-// initialisation: it is constructed by the first Instance() call, wherever
-// that happens during start-up, and destroyed by an exit handler.
-constinit std::atomic<TKavSLRegister*> cachedRegistry{nullptr};
-constinit bool registryConstructed = false;  // guarded by the process-wide lock
-alignas(TKavSLRegister) unsigned char registryStorage[sizeof(TKavSLRegister)];
-
-void DestroyRegistry() {
-  TKavSLRegister* registry = cachedRegistry.exchange(nullptr, std::memory_order_acq_rel);
-  if (registry != nullptr) registry->~TKavSLRegister();
-}
-
-}  // namespace
 
 TKavSLRegister::TKavSLRegister() = default;
 
@@ -35,26 +18,13 @@ TKavSLRegister::~TKavSLRegister() {
 }
 
 TKavSLRegister* TKavSLRegister::Instance() {
-  TKavSLRegister* registry = cachedRegistry.load(std::memory_order_acquire);
-  if (registry != nullptr) return registry;
-  // Taking the lock creates it on its first use and registers its deletion
-  // at exit; constructing the registry's lists registers the node pools'
-  // teardown; the registry's own destruction is registered last. Exit
-  // handlers run in reverse, so the registry goes first and the lock last.
-  TScopedLock lock(GetProcessLock());
-  registry = cachedRegistry.load(std::memory_order_relaxed);
-  if (registry == nullptr && !registryConstructed) {
-    registryConstructed = true;
-    registry = ::new (static_cast<void*>(registryStorage)) TKavSLRegister;
-    // The buckets are made lazily; one throw-away list of each node type
-    // makes the node types register their pools' teardown now, ahead of
-    // the registry's own exit handler.
+  // The buckets are made lazily; one throw-away list of each node type makes
+  // the node types register their pools' teardown at exit ahead of the
+  // registry's own destruction, so the registry goes first.
+  return TProcessSingleton<TKavSLRegister>::Get([](TKavSLRegister&) {
     { const TPooledList<TSLClassRecord> nameNodeType; }
     { const TPooledList<const TSLClassRecord*> idNodeType; }
-    std::atexit(&DestroyRegistry);
-    cachedRegistry.store(registry, std::memory_order_release);
-  }
-  return registry;
+  });
 }
 
 std::uint32_t TKavSLRegister::NameBucket(const TString& name) {

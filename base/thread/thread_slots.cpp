@@ -8,6 +8,7 @@
 #include <new>
 
 #include "base/thread/platform.h"
+#include "base/thread/process_singleton.h"
 #include "base/thread/system_init.h"
 
 namespace KavV3Base {
@@ -76,33 +77,8 @@ std::int32_t GetCurrentThreadSlot() {
 
 // --- Thread slot table -----------------------------------------------------
 
-namespace {
-
-alignas(TThreadSlotTable) unsigned char slotTableStorage[sizeof(TThreadSlotTable)];
-std::atomic<TThreadSlotTable*> slotTable{nullptr};
-bool slotTableConstructed = false;  // written under the process-wide lock
-
-void ReleaseThreadSlotTable() {
-    TScopedLock lock(GetProcessLock());
-    TThreadSlotTable* table = slotTable.exchange(nullptr, std::memory_order_acq_rel);
-    if (table != nullptr) table->~TThreadSlotTable();
-}
-
-}  // namespace
-
 TThreadSlotTable* GetThreadSlotTable() {
-    TThreadSlotTable* table = slotTable.load(std::memory_order_acquire);
-    if (table != nullptr) return table;
-    TScopedLock lock(GetProcessLock());
-    table = slotTable.load(std::memory_order_acquire);
-    if (table == nullptr && !slotTableConstructed) {
-        slotTableConstructed = true;
-        table = new (slotTableStorage) TThreadSlotTable;
-        table->slots.push_back(0);
-        std::atexit(&ReleaseThreadSlotTable);
-        slotTable.store(table, std::memory_order_release);
-    }
-    return table;
+    return TProcessSingleton<TThreadSlotTable>::Get([](TThreadSlotTable& table) { table.slots.push_back(0); });
 }
 
 void AddThreadCallback(TThreadCallback callback) {

@@ -1,31 +1,12 @@
 #include "base/util/string_id.h"
 
 #include <atomic>
-#include <cstdlib>
-#include <new>
 #include <utility>
 
 #include "base/sl/archive.h"
-#include "base/thread/critical_section.h"
-#include "base/thread/thread_slots.h"
+#include "base/thread/process_singleton.h"
 
 namespace KavV3Base {
-
-namespace {
-
-// The process-wide table lives in static storage that needs no dynamic
-// initialisation: the first Global() call constructs it, an exit handler
-// destroys it.
-constinit std::atomic<TStringID*> cachedGlobal{nullptr};
-constinit bool globalConstructed = false;  // guarded by the process-wide lock
-alignas(TStringID) unsigned char globalStorage[sizeof(TStringID)];
-
-void DestroyGlobal() {
-  TStringID* table = cachedGlobal.exchange(nullptr, std::memory_order_acq_rel);
-  if (table != nullptr) table->~TStringID();
-}
-
-}  // namespace
 
 TStringID::TStringID() {
   entries.push_back(StringEntry{});
@@ -164,20 +145,10 @@ void TStringID::Load(TSLArchive& archive) {
 }
 
 TStringID* TStringID::Global() {
-  TStringID* table = cachedGlobal.load(std::memory_order_acquire);
-  if (table != nullptr) return table;
-  TScopedLock lock(GetProcessLock());
-  table = cachedGlobal.load(std::memory_order_relaxed);
-  if (table == nullptr && !globalConstructed) {
-    // Constructing the table makes its first index list, which registers
-    // the node type's pool teardown at exit ahead of the table's own
-    // destruction; exit handlers run in reverse, so the table goes first.
-    table = ::new (static_cast<void*>(globalStorage)) TStringID;
-    globalConstructed = true;
-    std::atexit(&DestroyGlobal);
-    cachedGlobal.store(table, std::memory_order_release);
-  }
-  return table;
+  // Constructing the table makes its first index list, which registers the
+  // node type's pool teardown at exit ahead of the table's own destruction,
+  // so the table goes first.
+  return TProcessSingleton<TStringID>::Get();
 }
 
 const TSLClassRecord* TStringID::ClassRecord() {

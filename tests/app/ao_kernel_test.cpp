@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/death_tests.h"
+
 #include "3d/bitmap/bitmap.h"
 #include "app/ao_scene.h"
 #include "app/ao_test.h"
@@ -37,7 +39,7 @@ TEST(AoRandom, StatesPerSlotAfterConstructionAndSetup) {
 }
 
 TEST(AoRandomDeathTest, SlotWithoutStateStopsTheProgram) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  KavTest::UseThreadSafeDeathTests();
   TTest3DLoop_AmbOccTest_AO test;
   EXPECT_DEATH(test.NextRandom(8), "thread slot 8 has no random generator state");
   EXPECT_DEATH(test.NextRandom(-1), "thread slot -1");

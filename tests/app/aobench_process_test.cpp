@@ -3,7 +3,6 @@
 // and the exit status, also when a result file cannot be written.
 
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -11,6 +10,8 @@
 #include <string>
 
 #include <gtest/gtest.h>
+
+#include "tests/support/run_program.h"
 
 namespace {
 
@@ -49,22 +50,13 @@ class AobenchProcessTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir); }
 
   TRun Run() {
-    const fs::path out = dir / "stdout.txt";
-    const fs::path err = dir / "stderr.txt";
-    const fs::path status = dir / "status.txt";
-    // The shell records the exit status itself, which keeps wait-status
-    // decoding out of the test.
-    const std::string command = "cd \"" + dir.string() + "\" && \"" + AOBENCH_PATH + "\" >\"" +
-                                out.string() + "\" 2>\"" + err.string() + "\"; echo $? >\"" +
-                                status.string() + "\"";
+    const KavTest::TProgramRun child = KavTest::RunProgram(AOBENCH_PATH, {}, dir);
+    EXPECT_TRUE(child.started);
+    EXPECT_FALSE(child.timedOut);
     TRun run;
-    EXPECT_EQ(std::system(command.c_str()), 0);
-    run.status = std::atoi(ReadFile(status).c_str());
-    run.out = ReadFile(out);
-    run.err = ReadFile(err);
-    fs::remove(out);
-    fs::remove(err);
-    fs::remove(status);
+    run.status = child.exitCode;
+    run.out = KavTest::WithUnixLineEnds(child.out);
+    run.err = KavTest::WithUnixLineEnds(child.err);
     return run;
   }
 

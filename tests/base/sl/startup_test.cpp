@@ -14,6 +14,7 @@
 
 #include "base/sl/class_registry.h"
 #include "base/sl/kav_sl.h"
+#include "tests/support/run_program.h"
 
 namespace {
 
@@ -75,14 +76,10 @@ TEST(TKavSLRegister, StartUpRegisteredExactlyTheFrameworkClassesInOrder) {
 }
 
 TEST(TKavSLRegister, AProgramLinkedLikeTheBenchmarkRegistersTheSameClasses) {
-  namespace fs = std::filesystem;
-  const fs::path output = fs::temp_directory_path() / ("kav_registry_probe_" + std::to_string(std::random_device{}()) + ".txt");
-  const std::string command = std::string("\"") + KAV_REGISTRY_PROBE + "\" >\"" + output.string() + "\"";
-  ASSERT_EQ(std::system(command.c_str()), 0);
-  std::ifstream in(output, std::ios::binary);
-  const std::string listing{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  in.close();
-  fs::remove(output);
+  const KavTest::TProgramRun run = KavTest::RunProgram(KAV_REGISTRY_PROBE, {}, std::filesystem::temp_directory_path());
+  ASSERT_TRUE(run.started);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const std::string listing = KavTest::WithUnixLineEnds(run.out);
   EXPECT_EQ(listing, ExpectedListing());
 }
 

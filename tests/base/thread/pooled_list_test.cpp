@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/death_tests.h"
+
 #include "base/thread/thread_slots.h"
 
 namespace KavV3Base {
@@ -250,7 +252,7 @@ TEST(TPooledList, WithoutOwnSpareNodesComeFromSharedEntryZero) {
 
 #ifndef NDEBUG
 TEST(TPooledListDeathTest, PopFrontOnAnEmptyListAsserts) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    KavTest::UseThreadSafeDeathTests();
     TPooledList<int> list;
     EXPECT_DEATH(list.PopFront(), "PopFront on an empty TPooledList");
 }

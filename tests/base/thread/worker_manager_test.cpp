@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/death_tests.h"
+
 #include "base/thread/event.h"
 #include "base/thread/thread_slots.h"
 #include "tests/base/thread/thread_test_util.h"
@@ -380,7 +382,7 @@ public:
 };
 
 TEST(TWorkerManagerDeathTest, WaitIdleFromAWorkerAsserts) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    KavTest::UseThreadSafeDeathTests();
     EXPECT_DEATH(
         {
             TWorkerManager pool;

@@ -4,26 +4,60 @@
 #include <utility>
 
 #include "base/thread/critical_section.h"
+#include "base/thread/pooled_list.h"
 #include "base/thread/process_singleton.h"
 #include "base/thread/thread_slots.h"
 
 namespace KavV3Base {
 
+// The buckets of both maps. Both hold pointers to the records; the lists
+// take their nodes from one pool of spare nodes, declared first so that it
+// outlives them.
+struct TKavSLRegister::TTables {
+  using TList = TPooledList<const TSLClassRecord*>;
+
+  TTables() = default;
+  ~TTables() {
+    // The id side first, then the name side.
+    for (auto& bucket : IdTable) bucket.reset();
+    for (auto& bucket : NameTable) bucket.reset();
+  }
+  TTables(const TTables&) = delete;
+  TTables& operator=(const TTables&) = delete;
+
+  static void Append(std::unique_ptr<TList>& bucket, TPooledNodePool<const TSLClassRecord*>* pool,
+                     const TSLClassRecord* record) {
+    if (!bucket) {
+      bucket = std::make_unique<TList>();
+      bucket->SetSharedSource(pool);
+    }
+    bucket->PushBack(record);
+  }
+  void Add(const TSLClassRecord* record) {
+    Append(NameTable[NameBucket(record->Name)], &pool, record);
+    Append(IdTable[IdBucket(record->Id)], &pool, record);
+  }
+
+  TPooledNodePool<const TSLClassRecord*> pool;
+  // A bucket's list is made when the first record lands in it.
+  std::unique_ptr<TList> NameTable[BucketCount];
+  std::unique_ptr<TList> IdTable[BucketCount];
+};
+
 TKavSLRegister::TKavSLRegister() = default;
 
 TKavSLRegister::~TKavSLRegister() {
-  // The id side points into the name side: empty it first.
-  for (auto& bucket : IdTable) bucket.reset();
-  for (auto& bucket : NameTable) bucket.reset();
+  // The buckets point at the records: they go first.
+  tables.reset();
+  records.clear();
 }
 
 TKavSLRegister* TKavSLRegister::Instance() {
-  // The buckets are made lazily; one throw-away list of each node type makes
-  // the node types register their pools' teardown at exit ahead of the
-  // registry's own destruction, so the registry goes first.
+  // One throw-away list of the buckets' node type makes it register its
+  // pools' teardown at exit ahead of the registry's own destruction, so the
+  // registry goes first.
   return TProcessSingleton<TKavSLRegister>::Get([](TKavSLRegister&) {
-    { const TPooledList<TSLClassRecord> nameNodeType; }
-    { const TPooledList<const TSLClassRecord*> idNodeType; }
+    { const TPooledList<const TSLClassRecord*> bucketNodeType; }
   });
 }
 
@@ -39,33 +73,37 @@ const TSLClassRecord* TKavSLRegister::Register(TSLClassRecord record) {
   if (const TSLClassRecord* existing = FindByName(record.Name)) return existing;
   if (record.Id < 1) record.Id = NextId++;
 
-  std::unique_ptr<TNameList>& names = NameTable[NameBucket(record.Name)];
-  if (!names) {
-    names = std::make_unique<TNameList>();
-    names->SetSharedSource(&namePool);
+  records.push_back(std::make_unique<TSLClassRecord>(std::move(record)));
+  const TSLClassRecord* stored = records.back().get();
+  if (tables) {
+    tables->Add(stored);
+  } else if (records.size() > LinearLimit) {
+    tables = std::make_unique<TTables>();
+    for (const auto& held : records) tables->Add(held.get());
   }
-  names->PushBack(std::move(record));
-  const TSLClassRecord* stored = &names->Back();
-
-  std::unique_ptr<TIdList>& ids = IdTable[IdBucket(stored->Id)];
-  if (!ids) {
-    ids = std::make_unique<TIdList>();
-    ids->SetSharedSource(&idPool);
-  }
-  ids->PushBack(stored);
   return stored;
 }
 
 const TSLClassRecord* TKavSLRegister::FindByName(const TString& name) const {
-  const std::unique_ptr<TNameList>& names = NameTable[NameBucket(name)];
+  if (!tables) {
+    for (const auto& record : records)
+      if (record->Name == name) return record.get();
+    return nullptr;
+  }
+  const std::unique_ptr<TTables::TList>& names = tables->NameTable[NameBucket(name)];
   if (!names) return nullptr;
-  for (const TSLClassRecord& record : *names)
-    if (record.Name == name) return &record;
+  for (const TSLClassRecord* record : *names)
+    if (record->Name == name) return record;
   return nullptr;
 }
 
 const TSLClassRecord* TKavSLRegister::FindById(std::int32_t id) const {
-  const std::unique_ptr<TIdList>& ids = IdTable[IdBucket(id)];
+  if (!tables) {
+    for (const auto& record : records)
+      if (record->Id == id) return record.get();
+    return nullptr;
+  }
+  const std::unique_ptr<TTables::TList>& ids = tables->IdTable[IdBucket(id)];
   if (!ids) return nullptr;
   for (const TSLClassRecord* record : *ids)
     if (record->Id == id) return record;

@@ -2,11 +2,12 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "base/stream/framework_string.h"
-#include "base/thread/pooled_list.h"
 
 namespace KavV3Base {
 
@@ -24,15 +25,19 @@ struct TSLClassRecord {
   TSLFactory Factory = nullptr;          // null in an archive's class table
 };
 
-// Maps class names to records and ids to records, in two tables of 257
-// buckets each: by the sum of the name's bytes modulo 257, and by the id
-// taken as unsigned modulo 257. Each bucket is a ring list appended at the
-// tail and searched from the head, so among equal keys the oldest record is
-// found. Records never move and are never removed while the registry lives.
+// Maps class names to records and ids to records. Past LinearLimit records
+// both maps are hash tables of 257 buckets each: by the sum of the name's
+// bytes modulo 257, and by the id taken as unsigned modulo 257. Each bucket
+// is a ring list appended at the tail and searched from the head, so among
+// equal keys the oldest record is found. A smaller registry (every archive's
+// table of the classes it met is one) has no buckets yet and is searched in
+// registration order, which finds the same records. Records never move and
+// are never removed while the registry lives.
 //
 // The process-wide registry (Instance) is filled by the framework's start-up
 // unit before main and only read afterwards. Every archive also embeds a
-// registry of its own as the table of the classes it has met.
+// registry of its own as the table of the classes it has met; a new registry
+// allocates nothing until its first record.
 //
 // Concurrency: Register, FindByName and FindById take no lock. The process
 // registry may be read from any thread; a class registered after other
@@ -43,6 +48,8 @@ struct TSLClassRecord {
 class TKavSLRegister {
 public:
   static constexpr std::uint32_t BucketCount = 257;
+  // Records held before the buckets are built.
+  static constexpr std::size_t LinearLimit = 16;
 
   TKavSLRegister();
   virtual ~TKavSLRegister();
@@ -71,17 +78,12 @@ public:
   static std::uint32_t IdBucket(std::int32_t id) { return static_cast<std::uint32_t>(id) % BucketCount; }
 
 private:
-  using TNameList = TPooledList<TSLClassRecord>;
-  using TIdList = TPooledList<const TSLClassRecord*>;
+  struct TTables;  // the two bucket tables
 
-  // Spare nodes shared by all buckets of a table. Declared before the
-  // buckets so that they outlive them.
-  TPooledNodePool<TSLClassRecord> namePool;
-  TPooledNodePool<const TSLClassRecord*> idPool;
-  // A bucket's list is made when the first record lands in it, which keeps
-  // an archive's table cheap.
-  std::unique_ptr<TNameList> NameTable[BucketCount];
-  std::unique_ptr<TIdList> IdTable[BucketCount];
+  // Every record, in registration order; each lives in its own allocation,
+  // so its address never changes.
+  std::vector<std::unique_ptr<TSLClassRecord>> records;
+  std::unique_ptr<TTables> tables;  // built once records outgrow LinearLimit
   std::int32_t NextId = 1;
 };
 

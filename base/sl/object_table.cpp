@@ -1,6 +1,6 @@
 #include "base/sl/object_table.h"
 
-#include <algorithm>
+#include <cassert>
 #include <cstdint>
 
 namespace KavV3Base {
@@ -9,40 +9,74 @@ std::size_t TSLObjectTable::ObjectBucket(const TKavSLRoot* object) {
   return static_cast<std::size_t>(reinterpret_cast<std::uintptr_t>(object) % BucketCount);
 }
 
+void TSLObjectTable::Chain(std::size_t index) {
+  TEntry& entry = entries[index];
+  TChain& identityChain = byIdentity[IdentityBucket(entry.identity)];
+  if (identityChain.last == None)
+    identityChain.first = index;
+  else
+    entries[identityChain.last].nextByIdentity = index;
+  identityChain.last = index;
+
+  TChain& objectChain = byObject[ObjectBucket(entry.object)];
+  if (objectChain.last == None)
+    objectChain.first = index;
+  else
+    entries[objectChain.last].nextByObject = index;
+  objectChain.last = index;
+}
+
 void TSLObjectTable::Insert(std::uint32_t identity, TKavSLRoot* object) {
-  if (byIdentity.empty()) {
+  assert(object != nullptr && "the object table holds objects, not null");
+  entries.push_back({identity, object, None, None});
+  ++count;
+  if (!byIdentity.empty()) {
+    Chain(entries.size() - 1);
+  } else if (entries.size() > LinearLimit) {
+    // Too many for a scan: hash everything held so far, in insertion order.
     byIdentity.resize(BucketCount);
     byObject.resize(BucketCount);
+    for (std::size_t i = 0; i < entries.size(); ++i) Chain(i);
   }
-  byIdentity[IdentityBucket(identity)].push_back({identity, object});
-  byObject[ObjectBucket(object)].push_back({identity, object});
-  ++count;
 }
 
 TKavSLRoot* TSLObjectTable::FindObject(std::uint32_t identity) const {
-  if (byIdentity.empty()) return nullptr;
-  for (const TEntry& entry : byIdentity[IdentityBucket(identity)])
-    if (entry.identity == identity) return entry.object;
+  if (byIdentity.empty()) {
+    for (const TEntry& entry : entries)
+      if (entry.identity == identity && entry.object != nullptr) return entry.object;
+    return nullptr;
+  }
+  for (std::size_t i = byIdentity[IdentityBucket(identity)].first; i != None; i = entries[i].nextByIdentity)
+    if (entries[i].identity == identity && entries[i].object != nullptr) return entries[i].object;
   return nullptr;
 }
 
 std::uint32_t TSLObjectTable::FindIdentity(const TKavSLRoot* object) const {
-  if (byObject.empty()) return 0;
-  for (const TEntry& entry : byObject[ObjectBucket(object)])
-    if (entry.object == object) return entry.identity;
+  if (object == nullptr) return 0;
+  if (byObject.empty()) {
+    for (const TEntry& entry : entries)
+      if (entry.object == object) return entry.identity;
+    return 0;
+  }
+  for (std::size_t i = byObject[ObjectBucket(object)].first; i != None; i = entries[i].nextByObject)
+    if (entries[i].object == object) return entries[i].identity;
   return 0;
 }
 
 void TSLObjectTable::Remove(const TKavSLRoot* object) {
-  if (byObject.empty()) return;
-  std::vector<TEntry>& objectSide = byObject[ObjectBucket(object)];
-  for (const TEntry& entry : objectSide) {
-    if (entry.object != object) continue;
-    std::vector<TEntry>& identitySide = byIdentity[IdentityBucket(entry.identity)];
-    std::erase_if(identitySide, [&](const TEntry& e) { return e.object == object; });
+  if (object == nullptr) return;
+  auto drop = [&](TEntry& entry) {
+    if (entry.object != object) return;
+    entry.object = nullptr;
+    --count;
+  };
+  if (byObject.empty()) {
+    for (TEntry& entry : entries) drop(entry);
+    // A failed load removes the pairs it added last: forget them altogether.
+    while (!entries.empty() && entries.back().object == nullptr) entries.pop_back();
+    return;
   }
-  const std::size_t removed = std::erase_if(objectSide, [&](const TEntry& e) { return e.object == object; });
-  count -= removed;
+  for (std::size_t i = byObject[ObjectBucket(object)].first; i != None; i = entries[i].nextByObject) drop(entries[i]);
 }
 
 std::uint32_t TSLObjectTable::NewIdentity() {

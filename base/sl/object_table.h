@@ -9,12 +9,17 @@ namespace KavV3Base {
 
 class TKavSLRoot;
 
-// Pairs of (identity, object) of one archive, hashed both ways into 1027
-// buckets: by identity (identity modulo 1027) and by object address. While
-// saving it holds every object written so far with the identity it was
-// given; while loading, every object created so far under the identity the
-// archive gave it. Pairs are appended at the tail of their buckets and
-// lookups scan from the head, so among equal keys the oldest pair wins.
+// Pairs of (identity, object) of one archive, looked up both ways: by
+// identity and by object address. While saving it holds every object written
+// so far with the identity it was given; while loading, every object created
+// so far under the identity the archive gave it. Among equal keys the oldest
+// pair wins.
+//
+// An archive is created for every save and load, and most of them meet a
+// handful of objects, so a new table allocates nothing and a small one is
+// scanned in insertion order. Once it holds more than LinearLimit pairs it is
+// hashed both ways into 1027 buckets (identity modulo 1027, address modulo
+// 1027), each bucket a chain in insertion order, so a lookup scans one bucket.
 //
 // Identities are 32-bit numbers handed out by NewIdentity, counting from 1,
 // so two objects of one archive never share one (an address cut to 32 bits
@@ -24,12 +29,14 @@ class TKavSLRoot;
 class TSLObjectTable {
 public:
   static constexpr std::uint32_t BucketCount = 1027;
+  // Pairs held before the buckets are built.
+  static constexpr std::size_t LinearLimit = 16;
 
   TSLObjectTable() = default;
   TSLObjectTable(const TSLObjectTable&) = delete;
   TSLObjectTable& operator=(const TSLObjectTable&) = delete;
 
-  // Adds the pair to both sides.
+  // Adds the pair to both sides. object must not be null.
   void Insert(std::uint32_t identity, TKavSLRoot* object);
   // The object of the oldest pair with this identity, or null.
   TKavSLRoot* FindObject(std::uint32_t identity) const;
@@ -45,19 +52,31 @@ public:
   std::size_t Count() const { return count; }
 
 private:
+  static constexpr std::size_t None = static_cast<std::size_t>(-1);
+
+  // A removed pair stays in `entries` with a null object, so that the chains
+  // through it stay intact; lookups pass over it.
   struct TEntry {
     std::uint32_t identity;
     TKavSLRoot* object;
+    std::size_t nextByIdentity;  // the next entry of the same identity bucket, or None
+    std::size_t nextByObject;    // the next entry of the same object bucket, or None
   };
-  using TBuckets = std::vector<std::vector<TEntry>>;
+  // First and last entry of one bucket's chain.
+  struct TChain {
+    std::size_t first = None;
+    std::size_t last = None;
+  };
 
   static std::size_t IdentityBucket(std::uint32_t identity) { return identity % BucketCount; }
   static std::size_t ObjectBucket(const TKavSLRoot* object);
+  // Links entry `index` at the end of its two chains.
+  void Chain(std::size_t index);
 
-  // Both sides get their 1027 buckets on the first insertion.
-  TBuckets byIdentity;
-  TBuckets byObject;
-  std::size_t count = 0;
+  std::vector<TEntry> entries;      // every pair, in insertion order
+  std::vector<TChain> byIdentity;   // empty until entries outgrow LinearLimit
+  std::vector<TChain> byObject;     // likewise
+  std::size_t count = 0;            // pairs not removed
   std::uint32_t nextIdentity = 1;
 };
 

@@ -24,20 +24,35 @@ TSLClassRecord Record(const char* name, std::int32_t id = 0, TSLFactory factory 
   return record;
 }
 
-TEST(TKavSLRegister, HandsOutIdsAndKeepsTheFirstRecordOfAName) {
-  TKavSLRegister registry;
-  EXPECT_EQ(registry.GetNextId(), 1);
-  const TSLClassRecord* a = registry.Register(Record("A"));
-  const TSLClassRecord* b = registry.Register(Record("B"));
-  EXPECT_EQ(a->Id, 1);
-  EXPECT_EQ(b->Id, 2);
+// Runs body(registry) on a fresh registry that is searched in registration
+// order, and on one that already holds enough records (with ids of their own,
+// so NextId stays 1) to have built its buckets.
+template <class F>
+void ForBothLookups(F body) {
+  for (const std::size_t fillers : {std::size_t{0}, TKavSLRegister::LinearLimit + 1}) {
+    SCOPED_TRACE(fillers == 0 ? "scanned" : "hashed");
+    TKavSLRegister registry;
+    for (std::size_t i = 0; i < fillers; ++i)
+      registry.Register(Record(("Filler" + std::to_string(i)).c_str(), static_cast<std::int32_t>(100000 + i)));
+    body(registry);
+  }
+}
 
-  const TSLClassRecord* again = registry.Register(Record("A", 9, &TKavSL::NewInstance));
-  EXPECT_EQ(again, a);
-  EXPECT_EQ(again->Id, 1);
-  EXPECT_EQ(again->Factory, nullptr);
-  EXPECT_EQ(registry.GetNextId(), 3);
-  EXPECT_EQ(registry.FindById(9), nullptr);
+TEST(TKavSLRegister, HandsOutIdsAndKeepsTheFirstRecordOfAName) {
+  ForBothLookups([](TKavSLRegister& registry) {
+    EXPECT_EQ(registry.GetNextId(), 1);
+    const TSLClassRecord* a = registry.Register(Record("A"));
+    const TSLClassRecord* b = registry.Register(Record("B"));
+    EXPECT_EQ(a->Id, 1);
+    EXPECT_EQ(b->Id, 2);
+
+    const TSLClassRecord* again = registry.Register(Record("A", 9, &TKavSL::NewInstance));
+    EXPECT_EQ(again, a);
+    EXPECT_EQ(again->Id, 1);
+    EXPECT_EQ(again->Factory, nullptr);
+    EXPECT_EQ(registry.GetNextId(), 3);
+    EXPECT_EQ(registry.FindById(9), nullptr);
+  });
 }
 
 TEST(TKavSLRegister, ExplicitIdIsKeptAndNextIdDoesNotMove) {
@@ -51,27 +66,29 @@ TEST(TKavSLRegister, ExplicitIdIsKeptAndNextIdDoesNotMove) {
 }
 
 TEST(TKavSLRegister, KeysSharingABucketAreToldApart) {
-  TKavSLRegister registry;
   ASSERT_EQ(TKavSLRegister::NameBucket("ab"), TKavSLRegister::NameBucket("ba"));
-  const TSLClassRecord* ab = registry.Register(Record("ab", 1));
-  const TSLClassRecord* ba = registry.Register(Record("ba", 258));  // same id bucket as 1
-  EXPECT_EQ(registry.FindByName("ab"), ab);
-  EXPECT_EQ(registry.FindByName("ba"), ba);
-  EXPECT_EQ(registry.FindById(1), ab);
-  EXPECT_EQ(registry.FindById(258), ba);
-  EXPECT_EQ(registry.FindByName("a"), nullptr);
-  EXPECT_EQ(registry.FindByName(""), nullptr);
-  EXPECT_EQ(registry.FindById(515), nullptr);
+  ForBothLookups([](TKavSLRegister& registry) {
+    const TSLClassRecord* ab = registry.Register(Record("ab", 1));
+    const TSLClassRecord* ba = registry.Register(Record("ba", 258));  // same id bucket as 1
+    EXPECT_EQ(registry.FindByName("ab"), ab);
+    EXPECT_EQ(registry.FindByName("ba"), ba);
+    EXPECT_EQ(registry.FindById(1), ab);
+    EXPECT_EQ(registry.FindById(258), ba);
+    EXPECT_EQ(registry.FindByName("a"), nullptr);
+    EXPECT_EQ(registry.FindByName(""), nullptr);
+    EXPECT_EQ(registry.FindById(515), nullptr);
+  });
   // Bytes count as unsigned: a high byte must not pull the sum negative.
   EXPECT_EQ(TKavSLRegister::NameBucket("\xff"), 255u);
   EXPECT_EQ(TKavSLRegister::NameBucket(""), 0u);
 }
 
 TEST(TKavSLRegister, IdCollisionFindsTheOlderRecord) {
-  TKavSLRegister registry;
-  const TSLClassRecord* older = registry.Register(Record("Older", 3));
-  registry.Register(Record("Newer", 3));
-  EXPECT_EQ(registry.FindById(3), older);
+  ForBothLookups([](TKavSLRegister& registry) {
+    const TSLClassRecord* older = registry.Register(Record("Older", 3));
+    registry.Register(Record("Newer", 3));
+    EXPECT_EQ(registry.FindById(3), older);
+  });
 }
 
 TEST(TKavSLRegister, RecordsStayWhereTheyWereStored) {

@@ -2,6 +2,8 @@
 
 #include "base/sl/object_table.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -12,27 +14,48 @@ namespace {
 
 using namespace KavV3Base;
 
-TEST(TSLObjectTable, MapsBothWaysAndOldestPairWins) {
-  TSLObjectTable table;
-  TKavSL a;
-  TKavSL b;
-  EXPECT_EQ(table.FindObject(1), nullptr);
-  EXPECT_EQ(table.FindIdentity(&a), 0u);
-  table.Insert(1, &a);
-  table.Insert(1 + TSLObjectTable::BucketCount, &b);  // same identity bucket
-  table.Insert(5, &a);
-  EXPECT_EQ(table.FindObject(1), &a);
-  EXPECT_EQ(table.FindObject(1 + TSLObjectTable::BucketCount), &b);
-  EXPECT_EQ(table.FindIdentity(&a), 1u);
-  EXPECT_EQ(table.FindIdentity(&b), 1 + TSLObjectTable::BucketCount);
-  EXPECT_EQ(table.Count(), 3u);
+// Runs body(table) on an empty table, which scans its pairs, and on one that
+// holds enough other pairs (identities far above the ones tested) to have
+// built its buckets.
+template <class F>
+void ForBothLookups(F body) {
+  std::vector<TKavSL> fillers(TSLObjectTable::LinearLimit + 1);
+  for (const bool hashed : {false, true}) {
+    SCOPED_TRACE(hashed ? "hashed" : "scanned");
+    TSLObjectTable table;
+    if (hashed)
+      for (std::size_t i = 0; i < fillers.size(); ++i) table.Insert(static_cast<std::uint32_t>(100000 + i), &fillers[i]);
+    body(table, hashed ? fillers.size() : 0);
+  }
+}
 
-  table.Remove(&a);
-  EXPECT_EQ(table.FindObject(1), nullptr);
-  EXPECT_EQ(table.FindObject(5), nullptr);
-  EXPECT_EQ(table.FindIdentity(&a), 0u);
-  EXPECT_EQ(table.FindObject(1 + TSLObjectTable::BucketCount), &b);
-  EXPECT_EQ(table.Count(), 1u);
+TEST(TSLObjectTable, MapsBothWaysAndOldestPairWins) {
+  ForBothLookups([](TSLObjectTable& table, std::size_t held) {
+    TKavSL a;
+    TKavSL b;
+    EXPECT_EQ(table.FindObject(1), nullptr);
+    EXPECT_EQ(table.FindIdentity(&a), 0u);
+    table.Insert(1, &a);
+    table.Insert(1 + TSLObjectTable::BucketCount, &b);  // same identity bucket
+    table.Insert(5, &a);
+    table.Insert(1, &b);  // an identity twice: the older pair is found
+    EXPECT_EQ(table.FindObject(1), &a);
+    EXPECT_EQ(table.FindObject(1 + TSLObjectTable::BucketCount), &b);
+    EXPECT_EQ(table.FindIdentity(&a), 1u);
+    EXPECT_EQ(table.FindIdentity(&b), 1 + TSLObjectTable::BucketCount);
+    EXPECT_EQ(table.Count(), held + 4);
+
+    table.Remove(&a);
+    EXPECT_EQ(table.FindObject(1), &b);
+    EXPECT_EQ(table.FindObject(5), nullptr);
+    EXPECT_EQ(table.FindIdentity(&a), 0u);
+    EXPECT_EQ(table.FindObject(1 + TSLObjectTable::BucketCount), &b);
+    EXPECT_EQ(table.Count(), held + 2);
+    // A removed object's address may come back as a new object.
+    table.Insert(7, &a);
+    EXPECT_EQ(table.FindIdentity(&a), 7u);
+    EXPECT_EQ(table.FindObject(7), &a);
+  });
 }
 
 TEST(TSLObjectTable, IdentitiesAreUniqueAndNeverZero) {

@@ -1,6 +1,7 @@
 #include "base/sl/object_graph.h"
 
 #include <utility>
+#include <vector>
 
 namespace KavV3Base {
 
@@ -166,7 +167,11 @@ void TSLGraphCoder::Decode(TSLArchive& archive, void* place, TSLStore store) {
     archive.Fail();
     return;
   }
-  archive.loaded.reserve(archive.loaded.size() + 1);  // so that recording it cannot throw
+  // Room for the new object before it exists, so that recording it cannot
+  // throw. The list doubles: growing it by one each time would copy it
+  // once per object.
+  std::vector<TKavSLRoot*>& loaded = archive.loaded;
+  if (loaded.size() == loaded.capacity()) loaded.reserve(loaded.empty() ? 16 : 2 * loaded.capacity());
   TKavSLRoot* const obj = record->Factory();
   if (obj == nullptr) {
     archive.Fail();

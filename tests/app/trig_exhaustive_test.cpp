@@ -4,9 +4,10 @@
 // and sin do.
 //
 // There are 82,577,759 distinct angles. An optimised build without
-// sanitizers checks all of them (a few seconds); other builds check every
-// 61st, plus the angles whose results lie closest to a single-precision
-// rounding midpoint, so that they finish in seconds too.
+// sanitizers, run natively, checks all of them (a few seconds); other builds,
+// and builds whose tests run under a user-mode emulator (tens of times
+// slower), check every 61st, plus the angles whose results lie closest to a
+// single-precision rounding midpoint, so that they finish in seconds too.
 
 #include <algorithm>
 #include <bit>
@@ -44,7 +45,14 @@ constexpr bool kOptimised = true;
 constexpr bool kOptimised = false;
 #endif
 
-constexpr std::size_t kStride = kOptimised && !kSanitized ? 1 : 61;
+// Windows builds run under Wine, which is no emulator: they run natively.
+#if defined(KAV_TEST_UNDER_EMULATOR) && !defined(_WIN32)
+constexpr bool kEmulated = true;
+#else
+constexpr bool kEmulated = false;
+#endif
+
+constexpr std::size_t kStride = kOptimised && !kSanitized && !kEmulated ? 1 : 61;
 constexpr std::size_t kDistinctAngles = 82577759;
 
 // The angles whose library results lie within 8 double-precision ulps of a

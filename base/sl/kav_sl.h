@@ -46,14 +46,16 @@ public:
   virtual int SLHook6(TSLArchive& archive);
 
   // Lets go of every link this object holds to other serializable objects,
-  // without deleting or otherwise touching them, so that its destructor will
-  // not reach them either. An archive calls it on every object a load created
-  // before it deletes them (TSLArchive::DiscardLoadedObjects, and a failed
-  // load): objects loaded from an archive can refer to each other in any
-  // shape, and only the archive knows the set, so it deletes each exactly
-  // once. A class that owns or counts what it references (a tree's children,
-  // a checker's carrier) must override it; the object must stay
-  // destructible after any partial load.
+  // without deleting them, so that its destructor will not reach them
+  // either. An archive calls it on every object a load created before it
+  // deletes them (TSLArchive::DiscardLoadedObjects, and a failed load):
+  // objects loaded from an archive can refer to each other in any shape, and
+  // only the archive knows the set, so it deletes each exactly once. A class
+  // that owns or counts what it references (a tree's children, a checker's
+  // carrier) must override it, and must leave every object outside the set
+  // as it was before the load: a count it took is given back, a link it made
+  // into another object is undone. The object must stay destructible after
+  // any partial load.
   virtual void SLDiscardLinks();
 
   // Registers "TKavSLRoot" (id 1 at start-up, no base) on first call.

@@ -180,8 +180,14 @@ bool TChangeChecker::Watch(TSLRefCarry* watched) {
 
 void TChangeChecker::SLDiscardLinks() {
   Unlink();
-  carrier = nullptr;
   pendingIdentity = 0;
+  if (carrier == nullptr) return;
+  // The count goes back, so that a carrier from an earlier load of the same
+  // archive, which others still hold, keeps exactly the count it had; but
+  // nothing is deleted: a carrier at 0 belongs to whoever else holds it (the
+  // archive discarding it, or the owner of a top-level reference).
+  --carrier->count;
+  carrier = nullptr;
 }
 
 const TSLClassRecord* TChangeChecker::ClassRecord() {

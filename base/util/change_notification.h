@@ -106,8 +106,9 @@ public:
   // the carrier reference as described above.
   void Load(TSLArchive& archive) override;
   void LoadPost(TSLArchive& archive) override;
-  // Leaves the changable's list and drops the carrier without giving the
-  // count back; a pending identity is dropped too.
+  // Leaves the changable's list and drops the carrier, giving its count back
+  // but deleting nothing even when the count reaches 0; a pending identity is
+  // dropped too.
   void SLDiscardLinks() override;
 
   // Resolves a pending identity through archive.Objects: takes a count on the

@@ -108,7 +108,11 @@ void TTree::LoadPre(TSLArchive& archive) {
   for (std::uint32_t i = 0; i < count && !archive.Failed(); ++i) {
     TTree* child = nullptr;
     if (!SLLoadObject(archive, &child)) return;
-    if (child == nullptr || !AddChild(child)) archive.Fail();
+    // A child that already has a parent (one met earlier in this archive,
+    // named again by a back-reference) stays where it is: taking it would
+    // change a tree this load did not create, and a failed load must leave
+    // those as they were.
+    if (child == nullptr || child->GetParent() != nullptr || !AddChild(child)) archive.Fail();
   }
 }
 

@@ -57,8 +57,8 @@ protected:
 // reference (SLSaveObject) in SavePre, so a subtree is written depth first
 // with every child's record nested inside its parent's; LoadPre reads them
 // back and appends each child in turn. A load that meets a null child, a
-// child that is not a tree, or a child that would make a cycle fails the
-// archive.
+// child that is not a tree, a child that already has a parent, or a child
+// that would make a cycle fails the archive.
 //
 // Registered as "TTree", base "TVTree".
 //

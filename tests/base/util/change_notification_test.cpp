@@ -385,4 +385,43 @@ TEST(TChangeChecker, AFailedLoadFreesLinkedCheckersAndTheirChangableOnce) {
   });
 }
 
+TEST(TChangeChecker, AFailedLoadGivesBackTheCountItTookOnAnEarlierCarrier) {
+  THolder::ClassRecord();
+  ForBothCodings([](std::int32_t coding) {
+    TCountedChangable::live = 0;
+    TBytes bytes;
+    {
+      // The second checker reaches the shared carrier by a back-reference
+      // from inside a holder, which then fails: the stream is cut in the
+      // middle of its second reference, after the checker was linked.
+      TWatchedPair pair(2);
+      THolder holder;
+      holder.refs = {pair.checkers[1], pair.checkers[1]};
+      bytes = SaveGraphs({pair.checkers[0], &holder}, coding);
+      for (TChangeChecker* checker : pair.checkers) delete checker;
+    }
+    bytes.resize(bytes.size() - 1);
+    TMemoryStream in(bytes);
+    TSLArchive archive(&in, coding);
+    TChangeChecker* first = nullptr;
+    ASSERT_TRUE(SLLoadObject(archive, &first));
+    TSLRefCarry* carrier = first->GetCarrier();
+    ASSERT_NE(carrier, nullptr);
+    auto* changable = dynamic_cast<TCountedChangable*>(carrier->reference);
+    ASSERT_NE(changable, nullptr);
+
+    THolder* holder = nullptr;
+    EXPECT_FALSE(SLLoadObject(archive, &holder));
+    EXPECT_EQ(holder, nullptr);
+    EXPECT_EQ(archive.LoadedObjectCount(), 3u);  // the first load's checker, carrier and changable
+    EXPECT_EQ(carrier->count, 1);
+    EXPECT_EQ(Linked(*changable), (std::vector<TChangeChecker*>{first}));
+    EXPECT_TRUE(first->IsLinked());
+    EXPECT_EQ(TCountedChangable::live, 1);
+    // The only holder lets go: changable and carrier go with it.
+    delete first;
+    EXPECT_EQ(TCountedChangable::live, 0);
+  });
+}
+
 }  // namespace

@@ -249,4 +249,51 @@ TEST(TTree, DiscardingALoadedGraphFreesEveryTreeOnce) {
   });
 }
 
+// An archive holding a tree with one child, then a tree record whose first
+// child is a back-reference to `earlier` (the first tree itself, or its
+// child) and whose second child is a null reference, which fails the load.
+TBytes EarlierTreeThenFailingAdopter(std::int32_t coding, bool adoptTheChild) {
+  TTree root;
+  root.AddChild(new TTree);
+  TMemoryStream stream;
+  TSLArchive archive(&stream, coding);
+  TKavSLRoot* top = &root;
+  EXPECT_TRUE(SLSaveObject(archive, &top));
+  const std::uint32_t earlier = archive.Objects.FindIdentity(adoptTheChild ? root.GetFirstChild() : &root);
+  WriteRecordHeader(archive, "TTree", 60, 900);
+  const std::uint32_t count = 2;
+  const std::int32_t backTag = SLRefTag::BackRef;
+  const std::int32_t nullTag = SLRefTag::NullRef;
+  SLWriteSize(archive, &count);
+  SLWriteInt(archive, &backTag);
+  SLWriteSize(archive, &earlier);
+  SLWriteInt(archive, &nullTag);
+  return stream.Bytes();
+}
+
+TEST(TTree, AFailedLoadLeavesTreesOfAnEarlierLoadAsTheyWere) {
+  ForBothCodings([](std::int32_t coding) {
+    for (const bool adoptTheChild : {true, false}) {
+      SCOPED_TRACE(adoptTheChild ? "back-reference to a child" : "back-reference to a root");
+      TMemoryStream in(EarlierTreeThenFailingAdopter(coding, adoptTheChild));
+      TSLArchive archive(&in, coding);
+      TTree* first = nullptr;
+      ASSERT_TRUE(SLLoadObject(archive, &first));
+      const TTree* child = first->GetFirstChild();
+      ASSERT_NE(child, nullptr);
+
+      TTree* adopter = nullptr;
+      EXPECT_FALSE(SLLoadObject(archive, &adopter));
+      EXPECT_EQ(adopter, nullptr);
+      EXPECT_EQ(archive.LoadedObjectCount(), 2u);
+      EXPECT_EQ(Children(*first), (std::vector<const TTree*>{child}));
+      EXPECT_EQ(first->GetParent(), nullptr);
+      EXPECT_EQ(first->GetNext(), first);
+      EXPECT_EQ(first->GetPrev(), first);
+      // The sanitizers see a child left behind or deleted twice.
+      delete first;
+    }
+  });
+}
+
 }  // namespace

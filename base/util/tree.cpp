@@ -36,13 +36,28 @@ TTree::TTree() : childHead(new TVTree) {
 TTree::~TTree() {
   UnlinkFromRing();
   parent = nullptr;
-  // Each child's destructor takes it out of this ring, so the next node is
-  // read before the child goes.
-  TVTree* node = childHead->next;
-  while (node != childHead) {
-    TVTree* following = node->next;
-    delete node;
-    node = following;
+  // The subtree goes without recursion, however deep it is: before the
+  // first child is deleted, its own children move into this ring right
+  // after it, so it dies childless and its children come next. Trees are
+  // thus deleted in the order a recursive walk would enter them (each tree
+  // before its children, siblings first to last), and every node moves
+  // into this ring once, so the whole deletion takes time in proportion to
+  // the size of the subtree.
+  while (childHead->next != childHead) {
+    auto* first = static_cast<TTree*>(childHead->next);
+    TVTree* const head = first->childHead;
+    if (head->next != head) {
+      TVTree* const firstGrandchild = head->next;
+      TVTree* const lastGrandchild = head->prev;
+      for (TVTree* node = firstGrandchild; node != head; node = node->next) node->parent = this;
+      lastGrandchild->next = first->next;
+      first->next->prev = lastGrandchild;
+      first->next = firstGrandchild;
+      firstGrandchild->prev = first;
+      head->next = head;
+      head->prev = head;
+    }
+    delete first;  // unlinks itself from this ring
   }
   delete childHead;
 }

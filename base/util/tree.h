@@ -67,7 +67,9 @@ class TTree : public TVTree {
 public:
   TTree();
   // Unlinks the tree from its parent's ring, deletes every child, first to
-  // last, and with them their subtrees, then the head node.
+  // last, and with them their subtrees, then the head node. Each tree is
+  // deleted before its children; the deletion takes no stack in proportion
+  // to the depth.
   ~TTree() override;
 
   const TSLClassRecord* GetClassRecord() const override;

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <initializer_list>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -114,6 +115,58 @@ TEST(TTree, DeletingATreeDeletesItsSubtreeAndLeavesItsSiblings) {
     EXPECT_EQ(TCountedTree::live, 2);
     EXPECT_EQ(Children(root), (std::vector<const TTree*>{first, last}));
   }
+  EXPECT_EQ(TCountedTree::live, 0);
+}
+
+// Records the order in which trees are deleted.
+class TNamedTree : public TTree {
+public:
+  TNamedTree(char treeName, std::string* deletionOrder) : name(treeName), order(deletionOrder) {}
+  ~TNamedTree() override { order->push_back(name); }
+
+private:
+  char name;
+  std::string* order;
+};
+
+TEST(TTree, DeletingATreeDeletesEachTreeBeforeItsChildrenInOrder) {
+  std::string order;
+  auto* root = new TNamedTree('r', &order);
+  auto* a = new TNamedTree('a', &order);
+  auto* b = new TNamedTree('b', &order);
+  auto* e = new TNamedTree('e', &order);
+  root->AddChild(a);
+  root->AddChild(e);
+  a->AddChild(b);
+  a->AddChild(new TNamedTree('d', &order));
+  b->AddChild(new TNamedTree('c', &order));
+  e->AddChild(new TNamedTree('f', &order));
+  delete root;
+  EXPECT_EQ(order, "rabcdef");
+}
+
+TEST(TTree, AVeryDeepChainIsDeletedWithoutRecursionAndRefusedBySave) {
+  TCountedTree::live = 0;
+  constexpr int kDepth = 300000;
+  // Built from the bottom up: each new tree adopts the chain so far.
+  TTree* top = new TCountedTree;
+  for (int i = 1; i < kDepth; ++i) {
+    TTree* above = new TCountedTree;
+    ASSERT_TRUE(above->AddChild(top));
+    top = above;
+  }
+  EXPECT_EQ(TCountedTree::live, kDepth);
+
+  // Saving stops at the archive's nesting limit and reports the failure; the
+  // stream holds the records written down to the limit.
+  TMemoryStream stream;
+  TSLArchive archive(&stream, TSLArchive::CodingBinary);
+  TKavSLRoot* root = top;
+  EXPECT_FALSE(SLSaveObject(archive, &root));
+  EXPECT_TRUE(archive.Failed());
+  EXPECT_FALSE(stream.Bytes().empty());
+
+  delete top;
   EXPECT_EQ(TCountedTree::live, 0);
 }
 

@@ -11,6 +11,7 @@ std::int32_t TEvent::Create() {
     // Created signalled and at once reset, so that a fresh event never carries
     // a signal, whatever the platform does with the initial state.
     handle = Platform::EventCreate(true);
+    if (handle == nullptr) return 0;  // stays not created: a Wait fails at once
     Platform::EventReset(handle);
     created = 1;
     return 1;

@@ -24,8 +24,9 @@ public:
     TEvent& operator=(const TEvent&) = delete;
 
     // Closes the current platform event if there is one, then creates a fresh,
-    // non-signalled one. Returns 1.
-    std::int32_t Create();
+    // non-signalled one. Returns 1, or 0 when the system could not make one:
+    // the event is then not created.
+    [[nodiscard]] std::int32_t Create();
     // Signals the event: 1, or 0 when it is not created.
     std::int32_t Set();
     // Blocks until the event is signalled and consumes the signal: 0, or -1

@@ -13,6 +13,26 @@
 
 namespace KavV3Base::Platform {
 
+// --- Test seams ------------------------------------------------------------
+
+namespace {
+
+std::atomic<std::int32_t> threadCreatesLeft{-1};  // negative: never fail
+std::atomic<std::int32_t> eventCreatesLeft{-1};
+
+// False when the seam says this creation fails; otherwise uses up one success.
+bool MayCreate(std::atomic<std::int32_t>& left) {
+    std::int32_t n = left.load(std::memory_order_relaxed);
+    while (n > 0 && !left.compare_exchange_weak(n, n - 1, std::memory_order_relaxed)) {
+    }
+    return n != 0;
+}
+
+}  // namespace
+
+void FailThreadCreatesAfter(std::int32_t successes) { threadCreatesLeft.store(successes < 0 ? -1 : successes); }
+void FailEventCreatesAfter(std::int32_t successes) { eventCreatesLeft.store(successes < 0 ? -1 : successes); }
+
 // --- Auto-reset event ------------------------------------------------------
 
 struct TEventObject {
@@ -26,6 +46,7 @@ std::atomic<std::int64_t> liveEvents{0};
 }  // namespace
 
 TEventHandle EventCreate(bool initiallySignalled) {
+    if (!MayCreate(eventCreatesLeft)) return nullptr;
     auto* event = new (std::nothrow) TEventObject;
     if (event == nullptr) return nullptr;
     event->set = initiallySignalled;
@@ -105,6 +126,7 @@ struct TThreadObject {
 
 TThreadHandle ThreadCreate(TThreadRoutine routine, void* parameter, std::uint32_t* threadId) {
     assert(routine != nullptr && "ThreadCreate needs a routine");
+    if (!MayCreate(threadCreatesLeft)) return nullptr;
     auto* object = new (std::nothrow) TThreadObject;
     if (object == nullptr) return nullptr;
     const std::uint32_t id = NewThreadId();

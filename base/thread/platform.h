@@ -112,4 +112,13 @@ std::int32_t TimerOpenPeriods();
 // Sleeps the calling thread for at least the given milliseconds (0 yields).
 void SleepMilliseconds(std::uint64_t milliseconds);
 
+// --- Test seams ------------------------------------------------------------
+
+// For tests of what callers do when the system runs out of threads or events:
+// after `successes` more successful creations, every ThreadCreate (or
+// EventCreate) fails and returns null, until the next call. A negative value
+// (the start-up state) switches the failures off. Process-wide, any thread.
+void FailThreadCreatesAfter(std::int32_t successes);
+void FailEventCreatesAfter(std::int32_t successes);
+
 }  // namespace KavV3Base::Platform

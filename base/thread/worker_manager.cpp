@@ -3,6 +3,7 @@
 #include "base/thread/worker_manager.h"
 
 #include <cassert>
+#include <memory>
 
 #include "base/thread/platform.h"
 
@@ -12,12 +13,26 @@ namespace KavV3Base {
 
 TWorkerThread::~TWorkerThread() = default;
 
+void TWorkerThread::SleepUntilWoken() {
+    if (wake.Wait() == 0) {
+        // Resume counts before it signals, and the next Resume can only come
+        // after this worker's next report: the count read here is this wake's.
+        seenWakes = wakeCount.load(std::memory_order_acquire);
+        return;
+    }
+    // The event failed. The pool starts no worker without one and closes it
+    // only after the worker has ended, so this should not happen; but a failed
+    // wait is no wake-up. Watch Resume's count and the stop request instead.
+    while (wakeCount.load(std::memory_order_acquire) == seenWakes && IsStopRequested() == 0) SleepFor(0, 1000000);
+    seenWakes = wakeCount.load(std::memory_order_acquire);
+}
+
 std::int32_t TWorkerThread::Run() {
     std::uint32_t idlePasses = 0;
     if (polling.load(std::memory_order_acquire) == 0) {
         // A new worker sleeps until the first Resume, or until it is stopped:
         // then it must not run jobs, nor wait again for a wake that has come.
-        wake.Wait();
+        SleepUntilWoken();
         if (IsStopRequested() != 0) return 0;
     }
     for (;;) {
@@ -39,7 +54,7 @@ std::int32_t TWorkerThread::Run() {
 
         if (polling.load(std::memory_order_acquire) == 0) {
             manager->WorkerIdle();
-            wake.Wait();
+            SleepUntilWoken();
         } else if (idlePasses > 10) {
             SleepFor(0, 1000000);
             // Taken back before the report: once the report lets WaitIdle
@@ -65,25 +80,32 @@ bool TWorkerManager::IsWorkerThread() const {
     return false;
 }
 
-void TWorkerManager::StartWorkers(std::uint32_t count, std::int32_t pollingMode) {
+std::uint32_t TWorkerManager::StartWorkers(std::uint32_t count, std::int32_t pollingMode) {
     StopWorkers();
-    threadCount = count;
+    threadCount = 0;
     polling.store(pollingMode, std::memory_order_relaxed);
-    workers.resize(count, nullptr);
-    allIdle.Create();
-    for (std::uint32_t i = 0; i < count; ++i) {
-        auto* worker = new TWorkerThread;
-        workers[i] = worker;
-        worker->manager = this;
-        worker->polling.store(pollingMode, std::memory_order_relaxed);
-        worker->wake.Create();
-        worker->Start();
-    }
     {
         TScopedLock lock(countLock);
         runningCount = 0;
     }
+    // Idle from here on, also if an allocation below throws: the workers
+    // started so far sleep, and StopWorkers must not wait for their report.
     idle = 1;
+    workers.reserve(count);  // so that adding a started worker cannot throw
+    // Without allIdle no batch could be reported finished: then no worker.
+    if (allIdle.Create() != 1) return 0;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::unique_ptr<TWorkerThread> worker(new TWorkerThread);
+        worker->manager = this;
+        worker->polling.store(pollingMode, std::memory_order_relaxed);
+        // A worker that could not sleep or could not run is not counted: no
+        // batch waits for its report.
+        if (worker->wake.Create() != 1) continue;
+        if (worker->Start() == nullptr) continue;
+        workers.push_back(worker.release());
+        ++threadCount;
+    }
+    return threadCount;
 }
 
 std::int32_t TWorkerManager::AddJob(TJob* job) {
@@ -104,6 +126,7 @@ std::int32_t TWorkerManager::Resume() {
     }
     for (TWorkerThread* worker : workers) {
         worker->reportIdle.store(0, std::memory_order_release);
+        worker->wakeCount.fetch_add(1, std::memory_order_acq_rel);
         worker->wake.Set();
     }
     return 1;
@@ -116,7 +139,16 @@ void TWorkerManager::WaitIdle() {
     // No worker would ever report: nothing to wait for.
     if (workers.empty()) return;
     for (TWorkerThread* worker : workers) worker->reportIdle.store(1, std::memory_order_release);
-    allIdle.Wait();
+    if (allIdle.Wait() == 0) return;
+    // allIdle failed (it exists while there are workers, so this should not
+    // happen). A failed wait is no signal: watch the count of reports instead.
+    for (;;) {
+        {
+            TScopedLock lock(countLock);
+            if (runningCount == 0) return;
+        }
+        SleepFor(0, 1000000);
+    }
 }
 
 void TWorkerManager::CollectFinished() {

@@ -34,6 +34,16 @@ public:
     // 1 while the controlling thread waits in WaitIdle, 0 after Resume.
     // Written by the controller, taken back by a polling worker as it reports.
     std::atomic<std::int32_t> reportIdle{0};
+    // Wake-ups given by Resume, counted before `wake` is set; what the worker
+    // watches should its event fail.
+    std::atomic<std::uint32_t> wakeCount{0};
+
+private:
+    // Sleeps until Resume or StopWorkers wakes the worker. Never takes a
+    // failed wait for a wake-up.
+    void SleepUntilWoken();
+
+    std::uint32_t seenWakes = 0;  // wakeCount when last woken; worker thread only
 };
 
 // A fixed set of worker threads that runs batches of jobs.
@@ -63,8 +73,12 @@ public:
     TWorkerManager& operator=(const TWorkerManager&) = delete;
 
     // Ends any existing workers, then creates and starts count new ones with
-    // the given idle mode. On return the workers run but are idle.
-    void StartWorkers(std::uint32_t count, std::int32_t polling);
+    // the given idle mode. On return the workers run but are idle. Returns how
+    // many started (also in threadCount): a worker whose thread or event the
+    // system would not create is not kept, and none starts without allIdle.
+    // Batches wait only for the workers that started. An allocation failure
+    // (bad_alloc) leaves the pool idle with the workers started so far.
+    std::uint32_t StartWorkers(std::uint32_t count, std::int32_t polling);
     // Appends job to the pending queue; wakes nothing. Returns 1.
     std::int32_t AddJob(TJob* job);
     // Starts a batch: wakes every worker. Does nothing while a batch runs
@@ -92,7 +106,7 @@ public:
     // batch signals allIdle. A report when none is outstanding does nothing.
     void WorkerIdle();
 
-    std::uint32_t threadCount = 0;   // workers created by the last StartWorkers
+    std::uint32_t threadCount = 0;   // workers started by the last StartWorkers
     std::uint32_t runningCount = 0;  // workers yet to report idle; under countLock
     TCriticalSection countLock;
     TEvent allIdle;                  // set by the batch's last WorkerIdle
@@ -100,7 +114,7 @@ public:
     TPooledList<TJob*> pending;      // queued, not yet taken; under pendingLock
     TCriticalSection finishedLock;
     TPooledList<TJob*> finished;     // executed, not yet collected; under finishedLock
-    std::vector<TWorkerThread*> workers;  // owned; controlling thread only
+    std::vector<TWorkerThread*> workers;  // the started workers, owned; controlling thread only
     // 1 while the workers wait between batches; controlling thread only.
     std::int32_t idle = 0;
     std::atomic<std::int32_t> polling{0};  // idle mode given to StartWorkers

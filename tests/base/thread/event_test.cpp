@@ -32,14 +32,14 @@ TEST(TEvent, CreatedEventIsNotSignalled) {
 
 TEST(TEvent, SetBeforeWaitIsNotLost) {
     TEvent event;
-    event.Create();
+    ASSERT_EQ(event.Create(), 1);
     EXPECT_EQ(event.Set(), 1);
     EXPECT_EQ(event.Wait(), 0);  // returns at once: the signal waited for it
 }
 
 TEST(TEvent, WaitBlocksUntilAnotherThreadSets) {
     TEvent event;
-    event.Create();
+    ASSERT_EQ(event.Create(), 1);
     std::atomic<int> marker{0};
     std::thread setter([&] {
         marker.store(1, std::memory_order_relaxed);
@@ -53,7 +53,7 @@ TEST(TEvent, WaitBlocksUntilAnotherThreadSets) {
 
 TEST(TEvent, TwoSetsReleaseOnlyOneWait) {
     TEvent event;
-    event.Create();
+    ASSERT_EQ(event.Create(), 1);
     event.Set();
     event.Set();
     EXPECT_EQ(event.Wait(), 0);
@@ -75,9 +75,9 @@ TEST(TEvent, TwoSetsReleaseOnlyOneWait) {
 TEST(TEvent, CreateTwiceLeavesOneFreshEvent) {
     const std::int64_t live = Platform::EventLiveCount();
     TEvent event;
-    event.Create();
+    ASSERT_EQ(event.Create(), 1);
     event.Set();
-    event.Create();
+    ASSERT_EQ(event.Create(), 1);
     EXPECT_EQ(Platform::EventLiveCount(), live + 1) << "the first platform event must be closed";
     EXPECT_EQ(event.created, 1);
     EXPECT_FALSE(IsSignalled(event)) << "the fresh event carries no signal";
@@ -88,7 +88,7 @@ TEST(TEvent, CreateTwiceLeavesOneFreshEvent) {
 TEST(TEvent, CloseTwiceIsHarmlessAndWaitAfterCloseFailsAtOnce) {
     const std::int64_t live = Platform::EventLiveCount();
     TEvent event;
-    event.Create();
+    ASSERT_EQ(event.Create(), 1);
     event.Close();
     EXPECT_EQ(event.created, 0);
     event.Close();
@@ -103,9 +103,27 @@ TEST(TEvent, CloseTwiceIsHarmlessAndWaitAfterCloseFailsAtOnce) {
 
 TEST(TEvent, CanBeCreatedAgainAfterClose) {
     TEvent event;
-    event.Create();
+    ASSERT_EQ(event.Create(), 1);
     event.Close();
-    event.Create();
+    ASSERT_EQ(event.Create(), 1);
+    event.Set();
+    EXPECT_EQ(event.Wait(), 0);
+}
+
+TEST(TEvent, CreateThatTheSystemRefusesReportsItAndLeavesNoEvent) {
+    TEvent event;
+    ASSERT_EQ(event.Create(), 1);
+    Platform::FailEventCreatesAfter(0);
+    const std::int32_t result = event.Create();  // the old event is closed first
+    Platform::FailEventCreatesAfter(-1);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(event.created, 0);
+    EXPECT_EQ(event.handle, nullptr);
+    // Nothing to signal or wait on: both fail instead of passing for a signal.
+    EXPECT_EQ(event.Set(), 0);
+    EXPECT_EQ(event.Wait(), -1);
+    // The system recovered: the same object works again.
+    ASSERT_EQ(event.Create(), 1);
     event.Set();
     EXPECT_EQ(event.Wait(), 0);
 }
@@ -114,7 +132,7 @@ TEST(TEvent, DestructorCloses) {
     const std::int64_t live = Platform::EventLiveCount();
     {
         TEvent event;
-        event.Create();
+        ASSERT_EQ(event.Create(), 1);
         EXPECT_EQ(Platform::EventLiveCount(), live + 1);
     }
     EXPECT_EQ(Platform::EventLiveCount(), live);

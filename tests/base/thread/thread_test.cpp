@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -53,6 +54,29 @@ TEST(TThread, ExitCodeAndSlotWhileRunning) {
     EXPECT_EQ(thread.Join(), 1);
     EXPECT_EQ(thread.handle, nullptr);
     EXPECT_EQ(thread.Join(), 0) << "a second Join has nothing to close";
+}
+
+TEST(TThread, StartThatTheSystemRefusesLeavesNoThread) {
+    const std::vector<std::int32_t> before = SlotsSnapshot();
+    THeldThread thread;
+    Platform::FailThreadCreatesAfter(0);
+    const Platform::TThreadHandle handle = thread.Start();
+    Platform::FailThreadCreatesAfter(-1);
+    EXPECT_EQ(handle, nullptr);
+    EXPECT_EQ(thread.handle, nullptr);
+    EXPECT_EQ(thread.GetSlot(), -1);
+    EXPECT_EQ(thread.Join(), 0) << "nothing to wait for";
+    EXPECT_EQ(SlotsSnapshot(), before);
+
+    // The seam counts successes: one more thread, then none.
+    THeldThread first;
+    THeldThread second;
+    Platform::FailThreadCreatesAfter(1);
+    EXPECT_NE(first.Start(), nullptr);
+    EXPECT_EQ(second.Start(), nullptr);
+    Platform::FailThreadCreatesAfter(-1);
+    first.started.Wait();
+    EXPECT_GE(first.GetSlot(), 1);
 }
 
 TEST(TThread, BaseRunEndsWithZero) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
 #include "base/thread/event.h"
@@ -11,13 +12,20 @@
 
 namespace KavV3Base::Testing {
 
+// Creates an event that a helper cannot do without. Without it a wait would
+// fail at once and the test would go on with nothing synchronised, so the
+// test program stops instead.
+inline void CreateOrAbort(TEvent& event) {
+    if (event.Create() != 1) std::abort();
+}
+
 // A framework thread whose Run records the slot it runs with, signals
 // `started` and then waits for `release` before it returns exitCode.
 class THeldThread : public TThread {
 public:
     explicit THeldThread(std::int32_t code = 0) : exitCode(code) {
-        started.Create();
-        release.Create();
+        CreateOrAbort(started);
+        CreateOrAbort(release);
     }
     // Never leaves a thread behind, also when a test fails early.
     ~THeldThread() override { ReleaseAndJoin(); }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <set>
@@ -15,6 +16,7 @@
 #include "tests/support/death_tests.h"
 
 #include "base/thread/event.h"
+#include "base/thread/platform.h"
 #include "base/thread/thread_slots.h"
 #include "tests/base/thread/thread_test_util.h"
 
@@ -50,8 +52,8 @@ public:
 class TGateJob : public TJob {
 public:
     TGateJob() {
-        started.Create();
-        release.Create();
+        Testing::CreateOrAbort(started);
+        Testing::CreateOrAbort(release);
     }
     std::int32_t Execute() override {
         started.Set();
@@ -285,7 +287,7 @@ public:
 
 TEST(TWorkerManager, DestructionDuringABatchWaitsForTheBatch) {
     TEvent destroying;
-    destroying.Create();
+    ASSERT_EQ(destroying.Create(), 1);
     TAfterDestructionJob gated(destroying);
     auto jobs = MakeJobs(64);
     {
@@ -343,6 +345,117 @@ TEST(TWorkerManager, ManySleepingBatches) {
         for (auto& job : jobs) ASSERT_EQ(job->runs.load(), 1) << "batch " << batch;
         pool.CollectFinished();
     }
+}
+
+// Switches the platform's creation failures off when the test ends, also
+// when it fails half-way.
+struct TCreationFailures {
+    TCreationFailures(std::int32_t threadsAllowed, std::int32_t eventsAllowed) {
+        Platform::FailThreadCreatesAfter(threadsAllowed);
+        Platform::FailEventCreatesAfter(eventsAllowed);
+    }
+    ~TCreationFailures() {
+        Platform::FailThreadCreatesAfter(-1);
+        Platform::FailEventCreatesAfter(-1);
+    }
+};
+
+// Starts count workers while the platform refuses creations as given, then
+// checks that the pool kept `expected` of them and that batches wait for
+// exactly those: every job has run when WaitIdle returns.
+void ExpectPoolOfSurvivors(std::int32_t threadsAllowed, std::int32_t eventsAllowed, std::int32_t polling,
+                           std::uint32_t expected) {
+    SCOPED_TRACE(::testing::Message() << "threads allowed " << threadsAllowed << ", events allowed "
+                                      << eventsAllowed << ", polling " << polling);
+    const std::int64_t liveEvents = Platform::EventLiveCount();
+    {
+        TWorkerManager pool;
+        std::uint32_t started = 0;
+        {
+            const TCreationFailures failures(threadsAllowed, eventsAllowed);
+            started = pool.StartWorkers(4, polling);
+        }
+        EXPECT_EQ(started, expected);
+        EXPECT_EQ(pool.threadCount, expected);
+        ASSERT_EQ(pool.workers.size(), expected);
+        EXPECT_EQ(pool.idle, 1);
+        for (const TWorkerThread* worker : pool.workers) {
+            EXPECT_EQ(worker->wake.created, 1);
+            EXPECT_NE(worker->handle, nullptr);
+        }
+        for (int batch = 0; batch < 3; ++batch) {
+            auto jobs = MakeJobs(64);
+            for (auto& job : jobs) pool.AddJob(job.get());
+            pool.Resume();
+            pool.WaitIdle();
+            const std::size_t wantRuns = expected > 0 ? 1 : 0;
+            for (auto& job : jobs) {
+                ASSERT_EQ(job->runs.load(), static_cast<int>(wantRuns)) << "batch " << batch << " job " << job->index;
+            }
+            EXPECT_EQ(PendingCount(pool), expected > 0 ? 0u : jobs.size());
+            pool.CollectFinished();
+            if (expected == 0) {
+                // Nothing ran them: take them back before they go.
+                TScopedLock lock(pool.pendingLock);
+                pool.pending.Clear();
+            }
+        }
+    }
+    EXPECT_TRUE(OnlyMainSlotTaken());
+    EXPECT_EQ(Platform::EventLiveCount(), liveEvents) << "the events of refused workers are closed";
+}
+
+TEST(TWorkerManager, WorkersWhoseThreadCannotBeCreatedAreNotCountedOrWaitedFor) {
+    for (std::int32_t polling : {0, 1}) {
+        ExpectPoolOfSurvivors(2, -1, polling, 2);
+        ExpectPoolOfSurvivors(0, -1, polling, 0);
+    }
+}
+
+TEST(TWorkerManager, WorkersWhoseEventCannotBeCreatedAreNotStarted) {
+    const std::int64_t liveEvents = Platform::EventLiveCount();
+    for (std::int32_t polling : {0, 1}) {
+        // allIdle and three wake events: the fourth worker gets none.
+        ExpectPoolOfSurvivors(-1, 4, polling, 3);
+        // Without allIdle no batch could end: no worker starts at all.
+        ExpectPoolOfSurvivors(-1, 0, polling, 0);
+    }
+    EXPECT_EQ(Platform::EventLiveCount(), liveEvents);
+}
+
+TEST(TWorkerManager, FailedWaitsAreNotTakenForSignals) {
+    TWorkerManager pool;
+    ASSERT_EQ(pool.StartWorkers(1, 0), 1u);
+    TGateJob gate;
+    pool.AddJob(&gate);
+    pool.Resume();
+    gate.started.Wait();
+    // While the worker is inside the job, neither event is waited on: take
+    // both away, so that the next wait on each fails.
+    pool.workers[0]->wake.Close();
+    pool.allIdle.Close();
+    std::thread opener([&gate] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        gate.release.Set();
+    });
+    pool.WaitIdle();  // its wait fails at once: it must still wait for the report
+    EXPECT_EQ(gate.done.load(), 1) << "WaitIdle returned before the batch ended";
+    opener.join();
+    pool.CollectFinished();
+
+    // The worker's own wait fails now too: it must neither run the next batch
+    // early nor miss it.
+    for (int batch = 0; batch < 3; ++batch) {
+        auto jobs = MakeJobs(8);
+        for (auto& job : jobs) pool.AddJob(job.get());
+        EXPECT_EQ(PendingCount(pool), jobs.size()) << "batch " << batch << " started before Resume";
+        pool.Resume();
+        pool.WaitIdle();
+        for (auto& job : jobs) ASSERT_EQ(job->runs.load(), 1) << "batch " << batch;
+        pool.CollectFinished();
+    }
+    pool.StopWorkers();  // the worker notices the stop request without its event
+    EXPECT_TRUE(OnlyMainSlotTaken());
 }
 
 // Collects into a count instead of calling OnFinished.

@@ -11,6 +11,19 @@
 #include <system_error>
 #include <thread>
 
+#if defined(_WIN32)
+// The one system call without a standard-library equivalent: the resolution
+// of the system timer, which also decides how finely a sleep is timed.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <timeapi.h>
+#endif
+
 namespace KavV3Base::Platform {
 
 // --- Test seams ------------------------------------------------------------
@@ -229,6 +242,19 @@ std::uint32_t TimerMilliseconds() {
     return static_cast<std::uint32_t>(static_cast<std::uint64_t>(ms));
 }
 
+#if defined(_WIN32)
+std::uint32_t TimerBeginPeriod(std::uint32_t milliseconds) {
+    const MMRESULT result = timeBeginPeriod(milliseconds);
+    if (result == TIMERR_NOERROR) openPeriods.fetch_add(1, std::memory_order_relaxed);
+    return result;
+}
+
+std::uint32_t TimerEndPeriod(std::uint32_t milliseconds) {
+    const MMRESULT result = timeEndPeriod(milliseconds);
+    if (result == TIMERR_NOERROR) openPeriods.fetch_sub(1, std::memory_order_relaxed);
+    return result;
+}
+#else
 std::uint32_t TimerBeginPeriod(std::uint32_t /*milliseconds*/) {
     openPeriods.fetch_add(1, std::memory_order_relaxed);
     return 0;
@@ -238,6 +264,7 @@ std::uint32_t TimerEndPeriod(std::uint32_t /*milliseconds*/) {
     openPeriods.fetch_sub(1, std::memory_order_relaxed);
     return 0;
 }
+#endif
 
 std::int32_t TimerOpenPeriods() { return openPeriods.load(std::memory_order_relaxed); }
 

@@ -102,9 +102,11 @@ std::int32_t TlsKeySet(std::uint32_t key, std::uintptr_t value);
 
 // Milliseconds of a monotonic clock, reduced modulo 2^32 (it wraps). Any thread.
 std::uint32_t TimerMilliseconds();
-// Asks for a finer system timer resolution, and gives the request back. This
-// platform has no such setting: they only count the open requests, and
-// return 0 (no error).
+// Asks for a finer system timer resolution, and gives the request back. On
+// Windows they set the system timer's resolution (the clock and every sleep
+// are then timed to that many milliseconds) and return the system's result,
+// 0 for success. Other systems have no such setting: there they only count
+// the open requests and return 0.
 std::uint32_t TimerBeginPeriod(std::uint32_t milliseconds);
 std::uint32_t TimerEndPeriod(std::uint32_t milliseconds);
 // Requests opened by TimerBeginPeriod and not yet ended (diagnostics).

@@ -142,9 +142,15 @@ TEST(AoVectorTrig, EveryKernelAngleRoundsLikeTheLibrary) {
   for (std::size_t p = 0; p < paths.size(); ++p) {
     const char* name = AoPathName(paths[p]);
     EXPECT_EQ(tallies[p].mismatches, 0u) << name;
-    // The vector evaluation itself stays within about 1 ulp of the library
-    // (each is within about half an ulp of the true value) ...
+    // The vector evaluation itself stays within about 1 ulp of a library
+    // that is within about half an ulp of the true value, as glibc's is ...
+    // MinGW-w64's cos and sin are off by up to 3,667 ulps on these angles,
+    // yet round to the same single-precision values on every one of them,
+    // and those (checked above) are what the picture is made of.
+#if !defined(_WIN32)
     EXPECT_LE(tallies[p].worstUlps, 2.0) << name;
+#endif
+    RecordProperty(std::string(name) + "_worst_ulps_from_library", static_cast<int>(tallies[p].worstUlps));
     // ... so only the rare results next to a rounding midpoint are taken
     // from the library: 5 of the 82,577,759 angles with glibc.
     EXPECT_LE(tallies[p].fallbacks, 100u) << name;

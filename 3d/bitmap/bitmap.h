@@ -117,13 +117,18 @@ public:
     // Writes the picture as an uncompressed 24-bit BMP at the stream's current
     // position and leaves the stream just after it. Row 0 becomes the bottom
     // row; rows are padded with zeros to a multiple of 4 bytes. Returns 1, or
-    // 0 when the bitmap is not 32 bits per pixel, its geometry does not match
-    // its storage (nothing is written then), or the stream failed a
-    // transfer or seek. A height of 0 or less writes the headers only.
+    // 0 when the bitmap is not 32 bits per pixel, has a negative width or
+    // height, or its geometry does not match its storage (nothing is written
+    // then), or when the stream failed a transfer or seek: writing stops at
+    // the first failure, and the file-size field is then left 0. A height of
+    // 0 writes the headers only.
     int WriteBmp(KavV3Base::TStream& stream) const;
-    // Creates or truncates the named file and writes the BMP into it. Returns
-    // 0 when the bitmap cannot be written (no file is created), the file
-    // cannot be opened, or any write or the final flush fails; else 1.
+    // Creates or replaces the named file with the BMP. Returns 0 when the
+    // bitmap cannot be written (nothing is created), the name is empty or a
+    // directory, the file cannot be created, or any write, the flush or the
+    // close fails: the file is then as it was before the call (errno tells
+    // why). Else 1. The picture goes to a temporary file beside it first (see
+    // TFileReplacement).
     int SaveBmp(const char* name) const;
 
 private:

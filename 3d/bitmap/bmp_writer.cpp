@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "base/stream/file_stream.h"
+#include "base/stream/file_replacement.h"
 
 namespace KavV33D {
 
@@ -59,9 +59,10 @@ bool TBitmap::CanWriteBmp() const
     const std::int64_t w = GetWidth();
     const std::int64_t h = GetHeight();
     const std::int64_t rowPitch = GetPitch();
-    if (w < 0)
+    // A negative height would make a file that no reader accepts.
+    if (w < 0 || h < 0)
         return false;
-    if (h <= 0 || w == 0)
+    if (h == 0 || w == 0)
         return true; // no pixel is read
     if (pixels.Data() == nullptr || rowPitch < 0)
         return false;
@@ -79,8 +80,11 @@ int TBitmap::WriteBmp(KavV3Base::TStream& stream) const
 
     const std::int32_t w = GetWidth();
     const std::int32_t h = GetHeight();
-    // The size field is patched once the end of the picture is known.
-    bool ok = WriteFileHeader(stream, 0);
+    // The size field is patched once the end of the picture is known. After a
+    // failed write nothing more is written, and above all no size is patched
+    // in: a picture cut short must not look whole.
+    if (!WriteFileHeader(stream, 0))
+        return 0;
 
     unsigned char info[InfoHeaderSize] = {};
     PutLittleEndian<4>(info + 0, InfoHeaderSize);
@@ -89,7 +93,8 @@ int TBitmap::WriteBmp(KavV3Base::TStream& stream) const
     PutLittleEndian<2>(info + 12, 1);                            // planes
     PutLittleEndian<2>(info + 14, 24);                           // bits per pixel
     // Compression, image size, resolutions and colour counts stay 0.
-    ok = stream.Write(info, InfoHeaderSize) == 1 && ok;
+    if (stream.Write(info, InfoHeaderSize) != 1)
+        return 0;
 
     if (h > 0 && w > 0) {
         const std::size_t stride = static_cast<std::size_t>(RowStride(w));
@@ -107,31 +112,35 @@ int TBitmap::WriteBmp(KavV3Base::TStream& stream) const
                 dst[2] = src[0];
             }
         }
-        ok = stream.Write(rows.data(), static_cast<std::uint32_t>(rows.size())) == 1 && ok;
+        if (stream.Write(rows.data(), static_cast<std::uint32_t>(rows.size())) != 1)
+            return 0;
     }
 
     const std::int32_t end = stream.Tell();
     if (end < start)
         return 0;
-    ok = stream.Seek(start) == 0 && ok;
-    ok = WriteFileHeader(stream, static_cast<std::uint32_t>(end - start)) && ok;
-    ok = stream.Seek(end) == 0 && ok;
-    return ok ? 1 : 0;
+    if (stream.Seek(start) != 0)
+        return 0;
+    if (!WriteFileHeader(stream, static_cast<std::uint32_t>(end - start)))
+        return 0;
+    return stream.Seek(end) == 0 ? 1 : 0;
 }
 
 int TBitmap::SaveBmp(const char* name) const
 {
-    // Refuse before the file is created, so no empty picture is left behind.
+    // Refuse before anything is created, so no empty picture is left behind.
     if (!CanWriteBmp())
         return 0;
-    KavV3Base::TFileStream stream;
-    if (!stream.Open(name, KavV3Base::TFileStream::ModeWrite))
+    // Written beside the file and put in its place once whole: a failed
+    // write, or an exception on the way, leaves an earlier file as it was.
+    KavV3Base::TFileReplacement file;
+    if (!file.Begin(name))
         return 0;
-    int result = WriteBmp(stream);
-    if (!stream.Flush())
-        result = 0;
-    stream.Close();
-    return result;
+    if (WriteBmp(file.Stream()) != 1) {
+        file.Abandon();
+        return 0;
+    }
+    return file.Commit() ? 1 : 0;
 }
 
 } // namespace KavV33D

@@ -1,8 +1,23 @@
 #include "base/stream/file_stream.h"
 
+#include <cerrno>
 #include <climits>
+#include <filesystem>
+#include <system_error>
 
 namespace KavV3Base {
+
+namespace {
+
+// Bytes the calling thread's file writes may still pass on; negative: no limit.
+thread_local std::int64_t writeBudget = -1;
+
+} // namespace
+
+void TFileStream::FailWritesAfterForTesting(std::int64_t bytes)
+{
+    writeBudget = bytes < 0 ? -1 : bytes;
+}
 
 TFileStream::~TFileStream()
 {
@@ -38,7 +53,22 @@ int TFileStream::Write(const void* buffer, std::uint32_t size)
 {
     if (file == nullptr || size == 0)
         return 0;
-    return std::fwrite(buffer, size, 1, file) == 1 ? 1 : 0;
+    if (writeBudget >= 0 && size > writeBudget) {
+        // As a full disk would: what fits reaches the file, the rest fails.
+        if (writeBudget > 0)
+            std::fwrite(buffer, static_cast<std::size_t>(writeBudget), 1, file);
+        writeBudget = 0;
+        errno = ENOSPC;
+        NoteWriteFailure();
+        return 0;
+    }
+    if (std::fwrite(buffer, size, 1, file) != 1) {
+        NoteWriteFailure();
+        return 0;
+    }
+    if (writeBudget > 0)
+        writeBudget -= size;
+    return 1;
 }
 
 std::uint32_t TFileStream::Size()
@@ -75,15 +105,38 @@ bool TFileStream::Open(const char* name, int mode)
     if (name == nullptr || name[0] == 0)
         return false;
     file = std::fopen(name, modeText);
-    return file != nullptr;
-}
-
-void TFileStream::Close()
-{
-    if (file != nullptr) {
+    if (file == nullptr)
+        return false;
+    writeFailed = false;
+    // Some systems open a directory for reading; it is no file to stream.
+    std::error_code ignored;
+    if (std::filesystem::is_directory(name, ignored)) {
         std::fclose(file);
         file = nullptr;
+        errno = EISDIR;
+        return false;
     }
+    return true;
+}
+
+void TFileStream::NoteWriteFailure()
+{
+    writeFailed = true;
+    writeError = errno != 0 ? errno : EIO;
+}
+
+bool TFileStream::Close()
+{
+    if (file == nullptr)
+        return true;
+    const bool failedBefore = writeFailed || std::ferror(file) != 0;
+    const int earlierError = writeFailed ? writeError : EIO;
+    const bool closed = std::fclose(file) == 0;
+    file = nullptr;
+    writeFailed = false;
+    if (closed && failedBefore)
+        errno = earlierError; // the reason of the write that failed
+    return closed && !failedBefore;
 }
 
 void TFileStream::SetUserValue(const std::int32_t& value)
@@ -96,7 +149,9 @@ bool TFileStream::Flush()
     if (file == nullptr)
         return false;
     const bool flushed = std::fflush(file) == 0;
-    return flushed && std::ferror(file) == 0;
+    if (flushed && writeFailed)
+        errno = writeError; // the reason of the write that failed
+    return flushed && !writeFailed && std::ferror(file) == 0;
 }
 
 } // namespace KavV3Base

@@ -36,16 +36,29 @@ public:
     std::uint32_t Size() override;
 
     // Closes, then opens name in mode. False for a null or empty name or an
-    // unknown mode (the stream is then closed) and when the file cannot be
-    // opened.
+    // unknown mode (the stream is then closed), when the file cannot be
+    // opened, and when name is a directory, in every mode and on every
+    // system (errno is then EISDIR).
     virtual bool Open(const char* name, int mode);
-    virtual void Close();
+    // Closes the file if one is open; the stream is closed afterwards in any
+    // case. False when the close failed (the buffered bytes could not be
+    // written) or a write on this file had failed before (errno then tells
+    // why, as for Flush); true when all went well or no file was open.
+    virtual bool Close();
     virtual void SetUserValue(const std::int32_t& value);
 
     // Pushes buffered bytes to the file. False when no file is open, when the
-    // flush fails, or when any earlier transfer on this file failed, so a
-    // writer can tell output that never reached the file.
+    // flush fails, or when a write on this file failed before, so a writer
+    // can tell output that never reached the file. errno then tells why
+    // (for an earlier write, that write's reason).
     bool Flush();
+
+    // Test seam: on the calling thread, writes of every TFileStream fail
+    // once `bytes` more bytes have been written; the write that crosses the
+    // limit passes on the bytes that still fit and fails. A negative value
+    // (the start-up state) switches the failures off. For tests of what
+    // writers do with a full disk on systems that have no full device.
+    static void FailWritesAfterForTesting(std::int64_t bytes);
 
     bool IsOpen() const { return file != nullptr; }
     std::int32_t GetUserValue() const { return userValue; }
@@ -53,6 +66,10 @@ public:
 private:
     std::int32_t userValue = 0; // kept for the caller; nothing here reads it
     std::FILE* file = nullptr;
+    void NoteWriteFailure();
+
+    bool writeFailed = false;   // a write on `file` failed; reported by Flush and Close
+    int writeError = 0;         // errno of that write, given again with the report
 };
 
 } // namespace KavV3Base

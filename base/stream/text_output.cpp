@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "base/stream/file_stream.h"
+#include "base/stream/file_replacement.h"
 
 namespace KavV3Base {
 
@@ -29,17 +29,19 @@ int FormatString(char* buffer, const char* format, ...)
 
 bool WriteTextFile(const TString& name, const TString& text)
 {
-    TFileStream stream;
-    if (!stream.Open(name.CStr(), TFileStream::ModeWrite))
-        return false;
     const std::size_t length = text.Length();
-    bool written = length <= UINT32_MAX;
-    if (written && length > 0)
-        written = stream.Write(text.CStr(), static_cast<std::uint32_t>(length)) == 1;
-    // A full disk may only show when the buffer reaches the file.
-    written = stream.Flush() && written;
-    stream.Close();
-    return written;
+    if (length > UINT32_MAX)
+        return false;
+    // Written beside the file and put in its place once whole: a failed
+    // write leaves an earlier file as it was and no partial one.
+    TFileReplacement file;
+    if (!file.Begin(name.CStr()))
+        return false;
+    if (length > 0 && file.Stream().Write(text.CStr(), static_cast<std::uint32_t>(length)) != 1) {
+        file.Abandon();
+        return false;
+    }
+    return file.Commit();
 }
 
 } // namespace KavV3Base

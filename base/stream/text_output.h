@@ -25,9 +25,11 @@ void PrintText(const char* text);
 // NUL (0 on an encoding error, with an empty text stored).
 int FormatString(char* buffer, const char* format, ...) KAV_PRINTF_FORMAT(2, 3);
 
-// Creates or truncates the named file and writes the text before its first
-// NUL, with no terminator. False when the name is empty, the file cannot be
-// created, or the text could not be written and flushed in full.
+// Creates or replaces the named file with the text before its first NUL,
+// with no terminator. False (errno telling why) when the name is empty or a
+// directory, the file cannot be created, or the text could not be written,
+// flushed and closed in full; the file is then as it was before the call.
+// The text goes to a temporary file beside it first (see TFileReplacement).
 bool WriteTextFile(const TString& name, const TString& text);
 
 } // namespace KavV3Base

@@ -12,6 +12,7 @@
 #include "base/stream/file_stream.h"
 #include "tests/base/stream/memory_stream.h"
 #include "tests/base/stream/temp_dir.h"
+#include "tests/base/stream/write_failures.h"
 
 using KavTest::ReadFileBytes;
 using KavTest::TMemoryStream;
@@ -231,8 +232,77 @@ TEST(TBitmap, SaveBmpFailsWhenTheFileCannotBeWritten)
     EXPECT_FALSE(std::filesystem::exists(dir.path / "no_dir"));
     EXPECT_EQ(b.SaveBmp(nullptr), 0);
     EXPECT_EQ(b.SaveBmp(""), 0);
+    std::filesystem::create_directory(dir.path / "folder");
+    EXPECT_EQ(b.SaveBmp(dir.File("folder").c_str()), 0);
+    EXPECT_TRUE(std::filesystem::is_directory(dir.path / "folder"));
 
-    if (!std::filesystem::exists("/dev/full"))
-        GTEST_SKIP() << "no device that refuses writes";
-    EXPECT_EQ(b.SaveBmp("/dev/full"), 0);
+    const std::string device = KavTest::FullDevice();
+    if (device.empty())
+        GTEST_SKIP() << "no device that refuses writes; SaveBmpThatFailsPartWayLeavesTheEarlierFile covers it";
+    EXPECT_EQ(b.SaveBmp(device.c_str()), 0);
+    EXPECT_TRUE(std::filesystem::is_character_file(device)) << "a device is written, never replaced";
+}
+
+// A disk that fills up part-way, in the headers, in the pixels or at the
+// last byte: the earlier picture stays as it was and nothing lies beside it.
+TEST(TBitmap, SaveBmpThatFailsPartWayLeavesTheEarlierFile)
+{
+    const TTempDir dir;
+    const std::string name = dir.File("aomt.bmp");
+    TBitmap b;
+    b.Create(16, 16, 32);
+    FillPattern(b);
+    const std::int64_t whole = 54 + 16 * 48;
+    KavTest::WriteFileBytes(name, "earlier picture");
+    for (std::int64_t fits : {std::int64_t{0}, std::int64_t{1}, std::int64_t{14}, std::int64_t{54},
+                              std::int64_t{400}, whole - 1}) {
+        {
+            const KavTest::TFileWriteLimit limit(fits);
+            EXPECT_EQ(b.SaveBmp(name.c_str()), 0) << fits;
+        }
+        const Bytes content = ReadFileBytes(name);
+        EXPECT_EQ(std::string(content.begin(), content.end()), "earlier picture") << fits;
+        EXPECT_EQ(KavTest::FolderContent(dir.path), std::vector<std::string>{"aomt.bmp"}) << fits;
+    }
+    EXPECT_EQ(b.SaveBmp(name.c_str()), 1);
+    const Bytes content = ReadFileBytes(name);
+    ASSERT_EQ(content.size(), static_cast<std::size_t>(whole));
+    EXPECT_EQ(U32At(content, 2), static_cast<std::uint32_t>(whole));
+    EXPECT_EQ(KavTest::FolderContent(dir.path), std::vector<std::string>{"aomt.bmp"});
+}
+
+// On a stream that cannot grow past some length, as a full disk, the size
+// field is not patched to the truncated length: a cut-off picture never
+// looks whole.
+TEST(TBitmap, WriteBmpCutShortLeavesTheSizeFieldUnpatched)
+{
+    TBitmap b;
+    b.Create(4, 4, 32);
+    FillPattern(b);
+    for (std::int64_t limit : {6, 30, 54, 60, 101}) {
+        TMemoryStream s;
+        s.sizeLimit = limit;
+        EXPECT_EQ(b.WriteBmp(s), 0) << limit;
+        ASSERT_EQ(s.bytes.size(), static_cast<std::size_t>(limit)) << limit;
+        EXPECT_EQ(U32At(s.bytes, 2), 0u) << limit;
+    }
+}
+
+// A height below zero would give a file that no reader accepts.
+class TNegativeHeightBitmap : public TBitmap {
+public:
+    int GetHeight() const override { return -2; }
+};
+
+TEST(TBitmap, WriteBmpRefusesANegativeHeight)
+{
+    TNegativeHeightBitmap b;
+    b.Create(4, 2, 32);
+    TMemoryStream s;
+    EXPECT_EQ(b.WriteBmp(s), 0);
+    EXPECT_TRUE(s.bytes.empty());
+    const TTempDir dir;
+    const std::string name = dir.File("negative.bmp");
+    EXPECT_EQ(b.SaveBmp(name.c_str()), 0);
+    EXPECT_FALSE(std::filesystem::exists(name));
 }

@@ -1,5 +1,6 @@
 #include "base/stream/file_stream.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -8,8 +9,10 @@
 #include <gtest/gtest.h>
 
 #include "tests/base/stream/temp_dir.h"
+#include "tests/base/stream/write_failures.h"
 
 using KavTest::ReadFileBytes;
+using KavTest::TFileWriteLimit;
 using KavTest::TTempDir;
 using KavTest::WriteFileBytes;
 using KavV3Base::TFileStream;
@@ -124,22 +127,68 @@ TEST(TFileStream, StringsAndNumbersSurviveAFile)
     EXPECT_EQ(in.ReadString(text), 0); // end of file
 }
 
-TEST(TFileStream, FlushReportsWritesThatFailed)
+TEST(TFileStream, FlushAndCloseReportWritesThatFailed)
 {
     const TTempDir dir;
     TFileStream s;
     ASSERT_TRUE(s.Open(dir.File("ok.bin").c_str(), TFileStream::ModeWrite));
     EXPECT_EQ(s.Write("abc", 3), 1);
     EXPECT_TRUE(s.Flush());
+    EXPECT_TRUE(s.Close());
+    EXPECT_TRUE(s.Close()) << "closing a closed stream is no failure";
 
-    // A read on a file opened for writing fails and is remembered.
-    char c = 0;
-    EXPECT_EQ(s.Read(&c, 1), 0);
-    EXPECT_FALSE(s.Flush());
+    // A disk that fills up after five bytes: the write that crosses the
+    // limit stores what fits, fails, and is remembered until the close.
+    {
+        const TFileWriteLimit limit(5);
+        ASSERT_TRUE(s.Open(dir.File("full.bin").c_str(), TFileStream::ModeWrite));
+        EXPECT_EQ(s.Write("abc", 3), 1);
+        EXPECT_EQ(s.Write("defg", 4), 0);
+        EXPECT_EQ(s.Write("h", 1), 0);
+        EXPECT_FALSE(s.Flush());
+        EXPECT_FALSE(s.Close());
+        EXPECT_FALSE(s.IsOpen());
+    }
+    EXPECT_EQ(ReadFileBytes(dir.File("full.bin")), (Bytes{'a', 'b', 'c', 'd', 'e'}));
 
-    if (!std::filesystem::exists("/dev/full"))
-        GTEST_SKIP() << "no device that refuses writes";
-    ASSERT_TRUE(s.Open("/dev/full", TFileStream::ModeWrite));
+    // The next file starts with a clean record.
+    ASSERT_TRUE(s.Open(dir.File("again.bin").c_str(), TFileStream::ModeWrite));
+    EXPECT_EQ(s.Write("abc", 3), 1);
+    EXPECT_TRUE(s.Close());
+}
+
+// Where the system has a full device, the failure comes from the system
+// itself: buffered bytes that cannot be written show at the flush or at the
+// close.
+TEST(TFileStream, FullDeviceFailsTheFlushAndTheClose)
+{
+    const std::string device = KavTest::FullDevice();
+    if (device.empty())
+        GTEST_SKIP() << "no device that refuses writes; FlushAndCloseReportWritesThatFailed covers the stream";
+    TFileStream s;
+    ASSERT_TRUE(s.Open(device.c_str(), TFileStream::ModeWrite));
     s.Write("abc", 3); // buffered: the failure shows when the buffer is pushed
     EXPECT_FALSE(s.Flush());
+    EXPECT_FALSE(s.Close());
+
+    ASSERT_TRUE(s.Open(device.c_str(), TFileStream::ModeWrite));
+    EXPECT_EQ(s.Write("abc", 3), 1);
+    EXPECT_FALSE(s.Close()) << "the close pushes the buffer, and that fails";
+}
+
+TEST(TFileStream, OpenRefusesADirectoryInEveryMode)
+{
+    const TTempDir dir;
+    const std::string folder = dir.File("folder");
+    std::filesystem::create_directory(folder);
+    TFileStream s;
+    errno = 0;
+    EXPECT_FALSE(s.Open(folder.c_str(), TFileStream::ModeRead));
+    EXPECT_EQ(errno, EISDIR);
+    EXPECT_FALSE(s.IsOpen());
+    EXPECT_EQ(s.Size(), 0u);
+    EXPECT_FALSE(s.Open(folder.c_str(), TFileStream::ModeWrite));
+    EXPECT_FALSE(s.Open(folder.c_str(), TFileStream::ModeAppend));
+    EXPECT_FALSE(s.IsOpen());
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
 }

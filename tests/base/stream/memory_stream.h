@@ -17,6 +17,10 @@ public:
     std::vector<unsigned char> bytes;
     std::int32_t position = 0;
     int writesBeforeFailure = -1; // failing Write calls start after this many; -1 never
+    // Like a full disk: the stream cannot grow past this many bytes; a write
+    // that would stores what fits and fails. Writes within the bytes already
+    // there still succeed. -1: no limit.
+    std::int64_t sizeLimit = -1;
     bool failSeek = false;
     int readCalls = 0;
 
@@ -48,7 +52,17 @@ public:
             return 0;
         if (writesBeforeFailure > 0)
             --writesBeforeFailure;
-        const std::size_t end = static_cast<std::size_t>(position) + size;
+        std::size_t end = static_cast<std::size_t>(position) + size;
+        if (sizeLimit >= 0 && end > static_cast<std::size_t>(sizeLimit)) {
+            const std::size_t limit = static_cast<std::size_t>(sizeLimit);
+            if (limit > static_cast<std::size_t>(position)) {
+                if (limit > bytes.size())
+                    bytes.resize(limit);
+                std::memcpy(bytes.data() + position, buffer, limit - static_cast<std::size_t>(position));
+                position = static_cast<std::int32_t>(limit);
+            }
+            return 0;
+        }
         if (end > bytes.size())
             bytes.resize(end);
         std::memcpy(bytes.data() + position, buffer, size);

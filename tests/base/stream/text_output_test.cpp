@@ -9,8 +9,11 @@
 #include <gtest/gtest.h>
 
 #include "tests/base/stream/temp_dir.h"
+#include "tests/base/stream/write_failures.h"
 
+using KavTest::FolderContent;
 using KavTest::ReadFileBytes;
+using KavTest::TFileWriteLimit;
 using KavTest::TTempDir;
 using KavTest::WriteFileBytes;
 using KavV3Base::FormatString;
@@ -83,8 +86,50 @@ TEST(WriteTextFile, FailsWhenTheTextCannotBeStored)
     EXPECT_FALSE(std::filesystem::exists(dir.path / "no_dir"));
     EXPECT_FALSE(WriteTextFile(TString(), TString("text")));
     EXPECT_FALSE(WriteTextFile(TString(""), TString("text")));
+    std::filesystem::create_directory(dir.path / "folder");
+    EXPECT_FALSE(WriteTextFile(TString(dir.File("folder").c_str()), TString("text")));
+    EXPECT_TRUE(std::filesystem::is_directory(dir.path / "folder"));
+}
 
-    if (!std::filesystem::exists("/dev/full"))
-        GTEST_SKIP() << "no device that refuses writes";
-    EXPECT_FALSE(WriteTextFile(TString("/dev/full"), TString("text")));
+// A disk that fills up part-way, at every byte of the text: the call fails
+// and the earlier file stays exactly as it was, with nothing beside it.
+TEST(WriteTextFile, FailedWriteLeavesTheEarlierFileAsItWas)
+{
+    const TTempDir dir;
+    const std::string name = dir.File("AOBench.txt");
+    const std::string text = "AO Multi Thread Time = 1234ms\n";
+    WriteFileBytes(name, "previous run");
+    for (std::int64_t fits = 0; fits < static_cast<std::int64_t>(text.size()); ++fits) {
+        {
+            const TFileWriteLimit limit(fits);
+            EXPECT_FALSE(WriteTextFile(TString(name.c_str()), TString(text.c_str()))) << fits;
+        }
+        const std::vector<unsigned char> content = ReadFileBytes(name);
+        EXPECT_EQ(std::string(content.begin(), content.end()), "previous run") << fits;
+        EXPECT_EQ(FolderContent(dir.path), std::vector<std::string>{"AOBench.txt"}) << fits;
+    }
+    // Without an earlier file there is none afterwards either.
+    const std::string fresh = dir.File("fresh.txt");
+    {
+        const TFileWriteLimit limit(3);
+        EXPECT_FALSE(WriteTextFile(TString(fresh.c_str()), TString(text.c_str())));
+    }
+    EXPECT_FALSE(std::filesystem::exists(fresh));
+
+    {
+        const TFileWriteLimit limit(static_cast<std::int64_t>(text.size())); // just enough
+        EXPECT_TRUE(WriteTextFile(TString(name.c_str()), TString(text.c_str())));
+    }
+    const std::vector<unsigned char> content = ReadFileBytes(name);
+    EXPECT_EQ(std::string(content.begin(), content.end()), text);
+}
+
+TEST(WriteTextFile, FullDeviceIsWrittenDirectlyAndFails)
+{
+    const std::string device = KavTest::FullDevice();
+    if (device.empty())
+        GTEST_SKIP() << "no device that refuses writes; FailedWriteLeavesTheEarlierFileAsItWas covers the failure";
+    EXPECT_FALSE(WriteTextFile(TString(device.c_str()), TString("text")));
+    // A device is written, never replaced by a plain file.
+    EXPECT_TRUE(std::filesystem::is_character_file(device));
 }

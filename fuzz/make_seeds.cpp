@@ -4,13 +4,15 @@
 //
 // Files named seed-* hold one complete object reference each; body-* hold
 // only the fields of one class, as its Save writes them; sequence-* hold
-// several references in a row, with change checkers naming their carrier by
-// identity only.
+// several references in a row: with change checkers naming their carrier by
+// identity only, or inline, ending in a load that fails after reaching into
+// the objects loaded before it.
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "3d/bitmap/bitmap.h"
@@ -63,6 +65,19 @@ struct TSeedWriter {
     }
   }
 
+  // Several records in a row, written by write(archive) into one archive
+  // with inline references.
+  template <class F>
+  void Records(const std::string& name, F write) {
+    for (const std::int32_t coding : {TSLArchive::CodingText, TSLArchive::CodingBinary}) {
+      TMemoryStream stream;
+      TSLArchive archive(&stream, coding);
+      write(archive);
+      if (archive.Failed()) ++failures;
+      Write("sequence-" + name, coding, stream.Bytes());
+    }
+  }
+
   // The fields of obj alone, as its save phases write them.
   void Body(const std::string& name, TKavSLRoot* obj) {
     for (const std::int32_t coding : {TSLArchive::CodingText, TSLArchive::CodingBinary}) {
@@ -76,6 +91,70 @@ struct TSeedWriter {
     }
   }
 };
+
+// The header of a new object of class record in archive, written by hand
+// as SLSaveObject writes it, under a fresh identity.
+void WriteHeader(TSLArchive& archive, const TSLClassRecord* record) {
+  const std::uint32_t identity = archive.Objects.NewIdentity();
+  if (archive.Classes.FindById(record->Id) != nullptr) {
+    const std::int32_t tag = SLRefTag::KnownClassRef;
+    SLWriteInt(archive, &tag);
+    SLWriteInt(archive, &record->Id);
+  } else {
+    const std::int32_t tag = SLRefTag::NewClassRef;
+    SLWriteInt(archive, &tag);
+    SLWriteString(archive, &record->Name);
+    SLWriteInt(archive, &record->Id);
+    TSLClassRecord met;
+    met.Name = record->Name;
+    met.Id = record->Id;
+    archive.Classes.Register(std::move(met));
+  }
+  SLWriteSize(archive, &identity);
+}
+
+void WriteBackReference(TSLArchive& archive, const TKavSLRoot* obj) {
+  const std::int32_t tag = SLRefTag::BackRef;
+  const std::uint32_t identity = archive.Objects.FindIdentity(obj);
+  SLWriteInt(archive, &tag);
+  SLWriteSize(archive, &identity);
+}
+
+// Sequences whose second load fails after it has reached into the objects of
+// the first: both must stay as the first load left them.
+void WriteFailingSecondLoads(TSeedWriter& seeds) {
+  // A tree with one child, then a tree whose first child is that child again
+  // and whose second is null.
+  seeds.Records("earlier-child-then-failing-tree", [](TSLArchive& archive) {
+    TTree tree;
+    auto* child = new TTree;
+    tree.AddChild(child);
+    TKavSLRoot* top = &tree;
+    SLSaveObject(archive, &top);
+    WriteHeader(archive, TTree::ClassRecord());
+    const std::uint32_t count = 2;
+    const std::int32_t nullTag = SLRefTag::NullRef;
+    SLWriteSize(archive, &count);
+    WriteBackReference(archive, child);
+    SLWriteInt(archive, &nullTag);
+  });
+  // A checker watching a changable, then a checker whose carrier refers to a
+  // second checker on the first one's carrier: the second checker counts
+  // and links itself before its holder's carrier is refused.
+  seeds.Records("earlier-carrier-then-failing-checker", [](TSLArchive& archive) {
+    auto* watched = new TChangable;
+    auto* carrier = new TSLRefCarry;
+    carrier->reference = watched;
+    TChangeChecker first;
+    first.Watch(carrier);
+    TKavSLRoot* top = &first;
+    SLSaveObject(archive, &top);
+    WriteHeader(archive, TChangeChecker::ClassRecord());
+    WriteHeader(archive, TSLRefCarry::ClassRecord());
+    WriteHeader(archive, TChangeChecker::ClassRecord());
+    WriteBackReference(archive, carrier);
+  });
+}
 
 }  // namespace
 
@@ -167,6 +246,8 @@ int main(int argc, char** argv) {
   if (!idle.Watch(&nothing)) ++seeds.failures;
   seeds.Graph("checker-of-nothing", &idle);
   idle.SLDiscardLinks();  // the carrier lives on the stack
+
+  WriteFailingSecondLoads(seeds);
 
   return seeds.failures == 0 ? 0 : 1;
 }

@@ -1,5 +1,6 @@
 #include "fuzz/sl_fuzz_harness.h"
 
+#include <cstdint>
 #include <vector>
 
 #include "base/sl/archive.h"
@@ -7,7 +8,9 @@
 #include "base/sl/kav_sl.h"
 #include "base/sl/memory_stream.h"
 #include "base/sl/object_graph.h"
+#include "base/sl/ref_carry.h"
 #include "base/util/change_notification.h"
+#include "base/util/tree.h"
 
 namespace KavFuzz {
 
@@ -61,6 +64,109 @@ const char* LoadIdentitySequence(const std::uint8_t* data, std::size_t size, std
   return nullptr;
 }
 
+// What the objects an archive has loaded so far hold of each other: for
+// every tree its parent and ring neighbours and its children, for every
+// checker its carrier and whether it is linked, for every carrier its
+// reference and count, for every changable its checkers. A failed load must
+// leave all of it as it was.
+std::vector<std::uintptr_t> Snapshot(const TSLArchive& archive) {
+  std::vector<std::uintptr_t> state;
+  auto put = [&](const void* p) { state.push_back(reinterpret_cast<std::uintptr_t>(p)); };
+  for (std::size_t i = 0; i < archive.LoadedObjectCount(); ++i) {
+    TKavSLRoot* obj = archive.LoadedObject(i);
+    put(obj);
+    if (auto* tree = dynamic_cast<TTree*>(obj)) {
+      put(tree->GetParent());
+      put(tree->GetNext());
+      put(tree->GetPrev());
+      for (const TTree* child = tree->GetFirstChild(); child != nullptr; child = child->GetNextSibling()) put(child);
+    } else if (auto* checker = dynamic_cast<TChangeChecker*>(obj)) {
+      put(checker->GetCarrier());
+      state.push_back(checker->IsLinked() ? 1 : 0);
+      state.push_back(checker->GetPendingIdentity());
+    } else if (auto* carrier = dynamic_cast<TSLRefCarry*>(obj)) {
+      put(carrier->reference);
+      state.push_back(static_cast<std::uint32_t>(carrier->count));
+    } else if (auto* changable = dynamic_cast<TChangable*>(obj)) {
+      for (const TChangeChecker* linked : changable->GetCheckers()) put(linked);
+    }
+  }
+  return state;
+}
+
+// The ownership rules among the objects an archive has loaded (nothing else
+// holds them): a carrier's count is the number of checkers holding it; a
+// changable lists exactly the linked checkers whose carrier refers to it; a
+// tree's children name it as their parent, and a tree with a parent is among
+// that parent's children.
+const char* CheckOwnership(const TSLArchive& archive) {
+  std::vector<TSLRefCarry*> carriers;
+  std::vector<TChangeChecker*> checkers;
+  for (std::size_t i = 0; i < archive.LoadedObjectCount(); ++i) {
+    TKavSLRoot* obj = archive.LoadedObject(i);
+    if (auto* carrier = dynamic_cast<TSLRefCarry*>(obj)) carriers.push_back(carrier);
+    if (auto* checker = dynamic_cast<TChangeChecker*>(obj)) checkers.push_back(checker);
+  }
+  for (const TSLRefCarry* carrier : carriers) {
+    std::int32_t holders = 0;
+    for (const TChangeChecker* checker : checkers) holders += checker->GetCarrier() == carrier ? 1 : 0;
+    if (carrier->count != holders) return "a carrier's count differs from the checkers holding it";
+  }
+  for (std::size_t i = 0; i < archive.LoadedObjectCount(); ++i) {
+    TKavSLRoot* obj = archive.LoadedObject(i);
+    if (auto* changable = dynamic_cast<TChangable*>(obj)) {
+      std::size_t listed = 0;
+      for (const TChangeChecker* linked : changable->GetCheckers()) {
+        ++listed;
+        if (!linked->IsLinked() || linked->GetCarrier() == nullptr || linked->GetCarrier()->reference != changable)
+          return "a changable lists a checker that does not watch it";
+      }
+      std::size_t watching = 0;
+      for (const TChangeChecker* checker : checkers)
+        if (checker->IsLinked() && checker->GetCarrier() != nullptr && checker->GetCarrier()->reference == changable)
+          ++watching;
+      if (listed != watching) return "a linked checker is missing from its changable's list";
+    } else if (auto* tree = dynamic_cast<TTree*>(obj)) {
+      for (const TTree* child = tree->GetFirstChild(); child != nullptr; child = child->GetNextSibling())
+        if (child->GetParent() != tree) return "a tree's child names another parent";
+      if (const TTree* parent = tree->GetParent()) {
+        bool found = false;
+        for (const TTree* child = parent->GetFirstChild(); child != nullptr && !found; child = child->GetNextSibling())
+          found = child == tree;
+        if (!found) return "a tree is missing from its parent's children";
+      }
+    }
+  }
+  return nullptr;
+}
+
+// Loads the bytes as a sequence of inline references into one archive and
+// keeps every object that loaded. The failed load that ends the sequence must
+// leave the earlier objects exactly as they were, and the ownership rules
+// must hold after every load; then everything is freed through the archive
+// (the sanitizers see anything freed twice or left behind).
+const char* LoadInlineSequence(const std::uint8_t* data, std::size_t size, std::int32_t coding) {
+  TMemoryStream stream(data, size);
+  TSLArchive archive(&stream, coding);
+  const char* problem = nullptr;
+  while (problem == nullptr && static_cast<std::size_t>(stream.Tell()) < size) {
+    const std::size_t before = archive.LoadedObjectCount();
+    const std::vector<std::uintptr_t> earlier = Snapshot(archive);
+    TKavSLRoot* root = nullptr;
+    const bool loaded = SLLoadObject(archive, &root);
+    if (!loaded) {
+      if (root != nullptr || archive.LoadedObjectCount() != before)
+        problem = "a failed load left objects behind";
+      else if (Snapshot(archive) != earlier)
+        problem = "a failed load changed objects of an earlier load";
+    }
+    if (problem == nullptr) problem = CheckOwnership(archive);
+    if (!loaded) break;  // the archive has failed: nothing more loads
+  }
+  archive.DiscardLoadedObjects();
+  return problem;
+}
+
 }  // namespace
 
 TFuzzResult LoadArchiveBytes(const std::uint8_t* data, std::size_t size, std::int32_t coding) {
@@ -98,6 +204,8 @@ TFuzzResult LoadArchiveBytes(const std::uint8_t* data, std::size_t size, std::in
     delete obj;
   }
 
+  const char* inlineProblem = LoadInlineSequence(data, size, coding);
+  if (result.problem == nullptr) result.problem = inlineProblem;
   const char* identityProblem = LoadIdentitySequence(data, size, coding);
   if (result.problem == nullptr) result.problem = identityProblem;
   return result;

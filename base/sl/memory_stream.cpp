@@ -47,6 +47,17 @@ std::uint32_t TMemoryStream::Size() {
   return static_cast<std::uint32_t>(bytes.size() <= kMaxStreamBytes ? bytes.size() : kMaxStreamBytes);
 }
 
+int TMemoryStream::ReadString(TString& s) {
+  const std::size_t left = bytes.size() - position;
+  const char* start = reinterpret_cast<const char*>(bytes.data()) + position;
+  const void* nul = left > 0 ? std::memchr(start, 0, left) : nullptr;
+  const std::size_t length = nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - start) : left;
+  s = TString::FromBytes(start, length);
+  const std::size_t consumed = length + (nul != nullptr ? 1 : 0);
+  position += consumed;
+  return consumed <= kMaxStreamBytes ? static_cast<int>(consumed) : INT32_MAX;
+}
+
 void TMemoryStream::Clear() {
   bytes.clear();
   position = 0;

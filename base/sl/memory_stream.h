@@ -30,6 +30,10 @@ public:
   int Read(void* buffer, std::uint32_t size) override;
   int Write(const void* buffer, std::uint32_t size) override;
   std::uint32_t Size() override;
+  // The bytes up to the next NUL (or the end) in one step; consumes them and
+  // the NUL and returns how many bytes that was, like the byte-by-byte read
+  // of TStream.
+  int ReadString(TString& s) override;
 
   const std::vector<unsigned char>& Bytes() const { return bytes; }
   // Empties the stream and moves back to position 0.

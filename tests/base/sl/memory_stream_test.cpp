@@ -2,6 +2,8 @@
 
 #include "base/sl/memory_stream.h"
 
+#include <cstdint>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -34,6 +36,23 @@ TEST(TMemoryStream, WritesExtendReadsStopAtTheEnd) {
   stream.Clear();
   EXPECT_EQ(stream.Size(), 0u);
   EXPECT_EQ(stream.Tell(), 0);
+}
+
+TEST(TMemoryStream, ReadStringConsumesWhatTheByteByByteReadConsumes) {
+  // The stream's own read against the byte-by-byte one of TStream, on the
+  // same bytes: strings, an empty one, and one cut off by the end.
+  const char bytes[] = {'a', 'b', 0, 0, 'x', '\n', 'y', 0, 'z', 'q'};
+  TMemoryStream fast(bytes, sizeof bytes);
+  TMemoryStream slow(bytes, sizeof bytes);
+  for (int i = 0; i < 5; ++i) {
+    SCOPED_TRACE(i);
+    TString fastText("old");
+    TString slowText("old");
+    EXPECT_EQ(fast.ReadString(fastText), slow.TStream::ReadString(slowText));
+    EXPECT_EQ(fastText, slowText);
+    EXPECT_EQ(fast.Tell(), slow.Tell());
+  }
+  EXPECT_EQ(fast.Tell(), static_cast<std::int32_t>(sizeof bytes));
 }
 
 }  // namespace

@@ -46,7 +46,9 @@ class TTest3DLoop_AmbOccTest_AO {
   TTest3DLoop_AmbOccTest_AO& operator=(const TTest3DLoop_AmbOccTest_AO&) = delete;
 
   // Sets the scene, sample counts and generator states, then starts the pool
-  // and returns once its four workers are asleep.
+  // and returns once its four workers are asleep. Should the system refuse a
+  // thread or an event, fewer start (workerPool.threadCount tells how many),
+  // and Setup waits only for those.
   virtual void Setup();
   // Fraction of the hemisphere around normal that is open, as a grey colour
   // written into colour; returns &colour. Advances rngStates[slot] by

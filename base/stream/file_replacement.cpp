@@ -69,9 +69,14 @@ bool TFileReplacement::Begin(const char* name)
         candidate.replace_filename(TemporaryName(target));
         if (std::filesystem::exists(candidate, error))
             continue; // a leftover or another writer's: never touch it
-        if (!stream.Open(candidate.string().c_str(), TFileStream::ModeWrite))
-            return false; // errno from the runtime
+        // Named before it exists, so that an exception from here on (an
+        // allocation failure) still has the abandon remove it.
+        const std::string text = candidate.string();
         temporary = std::move(candidate);
+        if (!stream.Open(text.c_str(), TFileStream::ModeWrite)) {
+            temporary.clear(); // nothing was created; errno from the runtime
+            return false;
+        }
         return true;
     }
     errno = EEXIST;

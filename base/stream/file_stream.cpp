@@ -104,13 +104,15 @@ bool TFileStream::Open(const char* name, int mode)
     }
     if (name == nullptr || name[0] == 0)
         return false;
+    // Made before the open: if making it throws, nothing is open yet.
+    const std::filesystem::path path(name);
     file = std::fopen(name, modeText);
     if (file == nullptr)
         return false;
     writeFailed = false;
     // Some systems open a directory for reading; it is no file to stream.
     std::error_code ignored;
-    if (std::filesystem::is_directory(name, ignored)) {
+    if (std::filesystem::is_directory(path, ignored)) {
         std::fclose(file);
         file = nullptr;
         errno = EISDIR;

@@ -2,14 +2,21 @@
 // checks everything it leaves behind: console output, the two result files
 // and the exit status, also when a result file cannot be written.
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
+
+#if !defined(_WIN32)
+#include <csignal>
+#include <sys/resource.h>
+#endif
 
 #include "tests/support/run_program.h"
 
@@ -140,6 +147,77 @@ TEST_F(AobenchProcessTest, UnwritableTimingFileIsReportedAndFailsTheRun) {
   EXPECT_EQ(run.out, "Kav3DTest6_AOBench\n");
   EXPECT_NE(run.err.find("\"AOBench.txt\""), std::string::npos) << run.err;
   ExpectPicture(ReadFile(dir / "aomt.bmp"));
+}
+
+// A result file that is a link to a device refusing every write (POSIX
+// systems that have one): the device is written, never replaced, and the
+// failure is reported.
+TEST_F(AobenchProcessTest, PictureOnAFullDeviceIsReportedAndFailsTheRun) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "no full device, and links need a privilege";
+#else
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no device that refuses writes";
+  fs::create_symlink("/dev/full", dir / "aomt.bmp");
+  const TRun run = Run();
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "Kav3DTest6_AOBench\n");
+  EXPECT_NE(run.err.find("\"aomt.bmp\""), std::string::npos) << run.err;
+  EXPECT_TRUE(fs::is_symlink(dir / "aomt.bmp"));
+  EXPECT_TRUE(fs::is_character_file("/dev/full"));
+  ExpectTimingLine(ReadFile(dir / "AOBench.txt"));
+#endif
+}
+
+#if !defined(_WIN32)
+// Lets files written by this process and its children grow to `bytes` at
+// most while it lives: a disk that fills up, for a child whose writes go to
+// a real folder. The signal that such a write raises is ignored, so that the
+// write fails instead (a child inherits both).
+class TFileSizeLimit {
+ public:
+  explicit TFileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit limited = saved;
+    limited.rlim_cur = bytes;
+    applied = setrlimit(RLIMIT_FSIZE, &limited) == 0;
+    savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+  }
+  ~TFileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, savedHandler);
+  }
+  bool applied = false;
+
+ private:
+  rlimit saved{};
+  void (*savedHandler)(int) = SIG_DFL;
+};
+#endif
+
+// The disk fills up part-way through the picture: the earlier picture stays
+// exactly as it was, no partial file is left, and the run fails.
+TEST_F(AobenchProcessTest, DiskFullPartWayLeavesTheEarlierPicture) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "no file size limit; the BMP writer's tests cover a full disk with a write limit";
+#else
+  const std::string earlier(300000, 'y');
+  { std::ofstream(dir / "aomt.bmp", std::ios::binary) << earlier; }
+  TRun run;
+  {
+    const TFileSizeLimit limit(100000);  // the picture needs 196,662 bytes
+    ASSERT_TRUE(limit.applied);
+    run = Run();
+  }
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "Kav3DTest6_AOBench\n");
+  EXPECT_NE(run.err.find("\"aomt.bmp\""), std::string::npos) << run.err;
+  EXPECT_EQ(ReadFile(dir / "aomt.bmp"), earlier);
+  ExpectTimingLine(ReadFile(dir / "AOBench.txt"));
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"AOBench.txt", "aomt.bmp"}));
+#endif
 }
 
 }  // namespace

@@ -5,8 +5,18 @@
 
 namespace KavV3Base {
 
-std::size_t TSLObjectTable::ObjectBucket(const TKavSLRoot* object) {
-  return static_cast<std::size_t>(reinterpret_cast<std::uintptr_t>(object) % BucketCount);
+std::size_t TSLObjectTable::ObjectBucket(const TKavSLRoot* object) const {
+  return static_cast<std::size_t>(reinterpret_cast<std::uintptr_t>(object) % byObject.size());
+}
+
+void TSLObjectTable::Rehash(std::size_t buckets) {
+  byIdentity.assign(buckets, TChain{});
+  byObject.assign(buckets, TChain{});
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    entries[i].nextByIdentity = None;
+    entries[i].nextByObject = None;
+    if (entries[i].object != nullptr) Chain(i);
+  }
 }
 
 void TSLObjectTable::Chain(std::size_t index) {
@@ -30,13 +40,13 @@ void TSLObjectTable::Insert(std::uint32_t identity, TKavSLRoot* object) {
   assert(object != nullptr && "the object table holds objects, not null");
   entries.push_back({identity, object, None, None});
   ++count;
-  if (!byIdentity.empty()) {
-    Chain(entries.size() - 1);
-  } else if (entries.size() > LinearLimit) {
+  if (byIdentity.empty()) {
     // Too many for a scan: hash everything held so far, in insertion order.
-    byIdentity.resize(BucketCount);
-    byObject.resize(BucketCount);
-    for (std::size_t i = 0; i < entries.size(); ++i) Chain(i);
+    if (entries.size() > LinearLimit) Rehash(BucketCount);
+  } else if (count > 2 * byIdentity.size()) {
+    Rehash(2 * byIdentity.size());
+  } else {
+    Chain(entries.size() - 1);
   }
 }
 

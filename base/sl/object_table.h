@@ -18,8 +18,11 @@ class TKavSLRoot;
 // An archive is created for every save and load, and most of them meet a
 // handful of objects, so a new table allocates nothing and a small one is
 // scanned in insertion order. Once it holds more than LinearLimit pairs it is
-// hashed both ways into 1027 buckets (identity modulo 1027, address modulo
-// 1027), each bucket a chain in insertion order, so a lookup scans one bucket.
+// hashed both ways into BucketCount (1027) buckets (identity modulo the
+// bucket count, address modulo the bucket count), each bucket a chain in
+// insertion order, so a lookup scans one bucket. The bucket count doubles
+// whenever the pairs outnumber the buckets twice over, so the chains stay
+// short and a table of N pairs costs time in proportion to N.
 //
 // Identities are 32-bit numbers handed out by NewIdentity, counting from 1,
 // so two objects of one archive never share one (an address cut to 32 bits
@@ -68,10 +71,12 @@ private:
     std::size_t last = None;
   };
 
-  static std::size_t IdentityBucket(std::uint32_t identity) { return identity % BucketCount; }
-  static std::size_t ObjectBucket(const TKavSLRoot* object);
+  std::size_t IdentityBucket(std::uint32_t identity) const { return identity % byIdentity.size(); }
+  std::size_t ObjectBucket(const TKavSLRoot* object) const;
   // Links entry `index` at the end of its two chains.
   void Chain(std::size_t index);
+  // Rebuilds both sides with `buckets` buckets from the pairs held.
+  void Rehash(std::size_t buckets);
 
   std::vector<TEntry> entries;      // every pair, in insertion order
   std::vector<TChain> byIdentity;   // empty until entries outgrow LinearLimit

@@ -59,12 +59,20 @@ TEST(TSLObjectTable, MapsBothWaysAndOldestPairWins) {
 }
 
 TEST(TSLObjectTable, IdentitiesAreUniqueAndNeverZero) {
+  // Enough pairs to make the table double its buckets twice; every other
+  // one removed half-way, so the rebuilt buckets pass over removed pairs.
   TSLObjectTable table;
-  std::vector<TKavSL> objects(3000);
-  for (TKavSL& object : objects) table.Insert(table.NewIdentity(), &object);
+  std::vector<TKavSL> objects(5000);
   for (std::size_t i = 0; i < objects.size(); ++i) {
-    ASSERT_EQ(table.FindIdentity(&objects[i]), i + 1);
-    ASSERT_EQ(table.FindObject(static_cast<std::uint32_t>(i + 1)), &objects[i]);
+    table.Insert(table.NewIdentity(), &objects[i]);
+    if (i == objects.size() / 2)
+      for (std::size_t j = 0; j <= i; j += 2) table.Remove(&objects[j]);
+  }
+  EXPECT_EQ(table.Count(), objects.size() - (objects.size() / 2 / 2 + 1));
+  for (std::size_t i = 0; i < objects.size(); ++i) {
+    const bool removed = i <= objects.size() / 2 && i % 2 == 0;
+    ASSERT_EQ(table.FindIdentity(&objects[i]), removed ? 0 : i + 1);
+    ASSERT_EQ(table.FindObject(static_cast<std::uint32_t>(i + 1)), removed ? nullptr : &objects[i]);
   }
 }
 

@@ -104,14 +104,20 @@ bool TFileStream::Open(const char* name, int mode)
     }
     if (name == nullptr || name[0] == 0)
         return false;
-    // Made before the open: if making it throws, nothing is open yet.
+    // A directory is no file to stream, though some systems open one for
+    // reading. Refused before the open, so that every system gives the same
+    // reason, and after it, in case one was put in the file's place between.
+    // The path is made first: if making it throws, nothing is open yet.
     const std::filesystem::path path(name);
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path, ignored)) {
+        errno = EISDIR;
+        return false;
+    }
     file = std::fopen(name, modeText);
     if (file == nullptr)
         return false;
     writeFailed = false;
-    // Some systems open a directory for reading; it is no file to stream.
-    std::error_code ignored;
     if (std::filesystem::is_directory(path, ignored)) {
         std::fclose(file);
         file = nullptr;

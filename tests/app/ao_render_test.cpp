@@ -68,6 +68,9 @@ TEST_F(AoRenderTest, SingleThreadIsDeterministicAndAdvancesSlotZeroOnly) {
     EXPECT_EQ(test.rngStates[slot], fresh.rngStates[slot]) << slot;
   }
 
+#if !defined(KAV_TEST_UNDER_EMULATOR) || defined(_WIN32)
+  // Not under a user-mode emulator, where a render takes a minute and a half:
+  // the digest below fixes the picture there as well.
   TTest3DLoop_AmbOccTest_AO again;
   again.Setup();
   KavV33D::TBitmap second;
@@ -75,6 +78,7 @@ TEST_F(AoRenderTest, SingleThreadIsDeterministicAndAdvancesSlotZeroOnly) {
   again.RenderSingleThread(&second);
   EXPECT_EQ(Pixels(second), first);
   EXPECT_EQ(again.rngStates[0], test.rngStates[0]);
+#endif
 
   for (std::uint32_t pixel : first) EXPECT_EQ(pixel >> 24, 0xFFu);
 

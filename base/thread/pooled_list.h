@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <iterator>
+#include <memory>
 #include <new>
 #include <utility>
 #include <vector>
@@ -346,8 +347,15 @@ typename TPooledList<T>::iterator TPooledList<T>::Erase(const_iterator pos) {
 
 template <class T>
 TPooledList<T>::TPooledList() : spare(new TNode), sharedSource(nullptr), ownSpare(1), head(nullptr) {
-    InitNodeType();
-    head = TakeFromSource();
+    try {
+        InitNodeType();
+        head = TakeFromSource();
+    } catch (...) {
+        // No destructor runs for a constructor that throws (an allocation
+        // failure): the spare ring's head would be lost.
+        FreeRing(spare);
+        throw;
+    }
 }
 
 template <class T>
@@ -376,9 +384,18 @@ void TPooledList<T>::InitNodeType() {
     TScopedLock lock(GetProcessLock());
     if (typeReady.load(std::memory_order_relaxed)) return;
     GetSystemRecord();
-    AddThreadCallback(&SlotCallback);
     auto* table = ::new (static_cast<void*>(poolTableStorage)) TPoolTable;
-    table->push_back(new TPool);
+    try {
+        std::unique_ptr<TPool> first(new TPool);
+        table->push_back(first.get());
+        first.release();
+        // Once only: a later call after an allocation failure here retries.
+        AddThreadCallback(&SlotCallback);
+    } catch (...) {
+        for (TPool* pool : *table) delete pool;
+        table->~TPoolTable();
+        throw;
+    }
     std::atexit(&ReleasePoolTable);
     poolTable.store(table, std::memory_order_release);
     typeReady.store(true, std::memory_order_release);

@@ -101,49 +101,19 @@ std::size_t EvaluateCosSinScalar(const float* angles, std::size_t count, float* 
 }
 
 std::uint32_t CountOccludedRays(TAoPath path, const TOcclusionQuery& query, std::uint64_t& state) {
-  switch (path) {
-#if defined(KAV_AO_X86_PATHS)
-    case TAoPath::Avx512:
-      return CountOccludedAvx512(query, state);
-    case TAoPath::Avx2:
-      return CountOccludedAvx2(query, state);
-#endif
-    default:
-      return CountOccludedScalar(query, state);
-  }
+  return AoPathEntries(path).countOccluded(query, state);
 }
 
 std::uint32_t CountOccludedRays(const TOcclusionQuery& query, std::uint64_t& state) {
-  return CountOccludedRays(ActiveAoPath(), query, state);
+  return ActiveAoPathEntries().countOccluded(query, state);
 }
 
 void RayDirections(TAoPath path, const TOcclusionQuery& query, std::uint64_t state, float* dx, float* dy,
                    float* dz) {
-  switch (path) {
-#if defined(KAV_AO_X86_PATHS)
-    case TAoPath::Avx512:
-      RayDirectionsAvx512(query, state, dx, dy, dz);
-      return;
-    case TAoPath::Avx2:
-      RayDirectionsAvx2(query, state, dx, dy, dz);
-      return;
-#endif
-    default:
-      RayDirectionsScalar(query, state, dx, dy, dz);
-      return;
-  }
+  AoPathEntries(path).rayDirections(query, state, dx, dy, dz);
 }
 
 std::size_t EvaluateCosSin(TAoPath path, const float* angles, std::size_t count, float* cosOut,
                            float* sinOut, double* rawCos, double* rawSin) {
-  switch (path) {
-#if defined(KAV_AO_X86_PATHS)
-    case TAoPath::Avx512:
-      return EvaluateCosSinAvx512(angles, count, cosOut, sinOut, rawCos, rawSin);
-    case TAoPath::Avx2:
-      return EvaluateCosSinAvx2(angles, count, cosOut, sinOut, rawCos, rawSin);
-#endif
-    default:
-      return EvaluateCosSinScalar(angles, count, cosOut, sinOut, rawCos, rawSin);
-  }
+  return AoPathEntries(path).evaluateCosSin(angles, count, cosOut, sinOut, rawCos, rawSin);
 }

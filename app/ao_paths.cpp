@@ -4,6 +4,8 @@
 
 #include <atomic>
 
+#include "app/ao_vector_paths.h"
+
 namespace {
 
 // -1 until the first use picks the widest supported path.
@@ -29,6 +31,8 @@ const char* AoPathName(TAoPath path) {
       return "avx2";
     case TAoPath::Avx512:
       return "avx512";
+    case TAoPath::Neon:
+      return "neon";
   }
   return "unknown";
 }
@@ -44,6 +48,10 @@ TCpuFeatures DetectCpuFeatures() {
   features.avx512f = __builtin_cpu_supports("avx512f") != 0;
   features.avx512dq = __builtin_cpu_supports("avx512dq") != 0;
 #endif
+#if defined(KAV_AO_NEON_PATH)
+  // Part of the AArch64 architecture: every such CPU has it.
+  features.neon = true;
+#endif
   return features;
 }
 
@@ -54,6 +62,12 @@ bool AoPathCompiled(TAoPath path) {
     case TAoPath::Avx2:
     case TAoPath::Avx512:
 #if defined(KAV_AO_X86_PATHS)
+      return true;
+#else
+      return false;
+#endif
+    case TAoPath::Neon:
+#if defined(KAV_AO_NEON_PATH)
       return true;
 #else
       return false;
@@ -73,6 +87,8 @@ bool AoPathRunsOn(TAoPath path, const TCpuFeatures& features) {
       // The compiler may also use AVX2 and FMA instructions in code built
       // for AVX-512, so those are required as well.
       return features.avx512f && features.avx512dq && features.avx2 && features.fma;
+    case TAoPath::Neon:
+      return features.neon;
   }
   return false;
 }
@@ -80,6 +96,7 @@ bool AoPathRunsOn(TAoPath path, const TCpuFeatures& features) {
 TAoPath WidestAoPath(const TCpuFeatures& features) {
   if (AoPathRunsOn(TAoPath::Avx512, features)) return TAoPath::Avx512;
   if (AoPathRunsOn(TAoPath::Avx2, features)) return TAoPath::Avx2;
+  if (AoPathRunsOn(TAoPath::Neon, features)) return TAoPath::Neon;
   return TAoPath::Scalar;
 }
 
@@ -87,24 +104,67 @@ bool AoPathSupported(TAoPath path) {
   return ValidPath(path) && AoPathRunsOn(path, RunningCpu());
 }
 
+extern const TAoPathEntries kScalarPathEntries = {CountOccludedScalar, RayDirectionsScalar,
+                                                  EvaluateCosSinScalar, TracePrimaryScalar};
+
+const TAoPathEntries& AoPathEntries(TAoPath path) {
+  switch (path) {
+#if defined(KAV_AO_X86_PATHS)
+    case TAoPath::Avx2:
+      return kAvx2PathEntries;
+    case TAoPath::Avx512:
+      return kAvx512PathEntries;
+#endif
+#if defined(KAV_AO_NEON_PATH)
+    case TAoPath::Neon:
+      return kNeonPathEntries;
+#endif
+    default:
+      return kScalarPathEntries;
+  }
+}
+
+namespace {
+
+// The table of the active path; null until the first use picks one. Always
+// stored together with activePath, after it.
+std::atomic<const TAoPathEntries*> activeEntries{nullptr};
+
+void Activate(TAoPath path) {
+  activePath.store(static_cast<int>(path), std::memory_order_relaxed);
+  activeEntries.store(&AoPathEntries(path), std::memory_order_release);
+}
+
+}  // namespace
+
 TAoPath ActiveAoPath() {
   int path = activePath.load(std::memory_order_relaxed);
   if (path < 0) {
     // Racing first users all compute the same answer.
     path = static_cast<int>(WidestAoPath(RunningCpu()));
     int expected = -1;
-    activePath.compare_exchange_strong(expected, path, std::memory_order_relaxed);
+    if (activePath.compare_exchange_strong(expected, path, std::memory_order_relaxed)) {
+      const TAoPathEntries* none = nullptr;
+      activeEntries.compare_exchange_strong(none, &AoPathEntries(static_cast<TAoPath>(path)),
+                                            std::memory_order_release);
+    }
     path = activePath.load(std::memory_order_relaxed);
   }
   return static_cast<TAoPath>(path);
 }
 
+const TAoPathEntries& ActiveAoPathEntries() {
+  const TAoPathEntries* entries = activeEntries.load(std::memory_order_acquire);
+  if (entries != nullptr) return *entries;
+  // Every table gives the same results, so a caller racing a first choice
+  // may use the one its own reading of the path names.
+  return AoPathEntries(ActiveAoPath());
+}
+
 bool SelectAoPath(TAoPath path) {
   if (!AoPathSupported(path)) return false;
-  activePath.store(static_cast<int>(path), std::memory_order_relaxed);
+  Activate(path);
   return true;
 }
 
-void UseWidestAoPath() {
-  activePath.store(static_cast<int>(WidestAoPath(RunningCpu())), std::memory_order_relaxed);
-}
+void UseWidestAoPath() { Activate(WidestAoPath(RunningCpu())); }

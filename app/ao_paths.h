@@ -1,5 +1,5 @@
 // ao_paths.h - the code paths of the AO kernel's ray work (scalar, AVX2,
-// AVX-512), which of them this build holds, which the running CPU can
+// AVX-512, NEON), which of them this build holds, which the running CPU can
 // execute, and the one that is in use.
 //
 // Every path computes bit for bit what the scalar kernel computes, so the
@@ -13,9 +13,10 @@ enum class TAoPath : int {
   Scalar = 0,
   Avx2 = 1,    // 8 lanes; needs AVX2 and FMA
   Avx512 = 2,  // 16 lanes; needs AVX-512 F and DQ
+  Neon = 3,    // 4 lanes; every 64-bit ARM CPU has it
 };
 
-inline constexpr int kAoPathCount = 3;
+inline constexpr int kAoPathCount = 4;
 
 // The instruction-set extensions the vector paths rely on.
 struct TCpuFeatures {
@@ -23,17 +24,19 @@ struct TCpuFeatures {
   bool fma = false;
   bool avx512f = false;
   bool avx512dq = false;
+  bool neon = false;  // Advanced SIMD with double precision (AArch64)
 };
 
-// "scalar", "avx2", "avx512"; "unknown" for a value outside the enumeration.
+// "scalar", "avx2", "avx512", "neon"; "unknown" for a value outside the
+// enumeration.
 const char* AoPathName(TAoPath path);
 
 // What the running CPU (and its operating system) supports. All false on
 // builds and machines without the vector paths.
 TCpuFeatures DetectCpuFeatures();
 
-// Whether this build holds the path's code: the vector paths exist only in
-// x86-64 builds by GCC or Clang outside Windows.
+// Whether this build holds the path's code: AVX2 and AVX-512 exist in x86-64
+// builds by GCC or Clang, NEON in AArch64 builds.
 bool AoPathCompiled(TAoPath path);
 
 // Whether the path is compiled and a CPU with these features can run it.

@@ -54,22 +54,10 @@ void TracePrimaryScalar(const TPrimaryScene& scene, const float* px, const float
 
 void TracePrimaryRays(TAoPath path, const TPrimaryScene& scene, const float* px, const float* py,
                       std::uint32_t count, TPrimaryHits& hits) {
-  switch (path) {
-#if defined(KAV_AO_X86_PATHS)
-    case TAoPath::Avx512:
-      TracePrimaryAvx512(scene, px, py, count, hits);
-      return;
-    case TAoPath::Avx2:
-      TracePrimaryAvx2(scene, px, py, count, hits);
-      return;
-#endif
-    default:
-      TracePrimaryScalar(scene, px, py, count, hits);
-      return;
-  }
+  AoPathEntries(path).tracePrimary(scene, px, py, count, hits);
 }
 
 void TracePrimaryRays(const TPrimaryScene& scene, const float* px, const float* py, std::uint32_t count,
                       TPrimaryHits& hits) {
-  TracePrimaryRays(ActiveAoPath(), scene, px, py, count, hits);
+  ActiveAoPathEntries().tracePrimary(scene, px, py, count, hits);
 }

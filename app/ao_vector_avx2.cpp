@@ -123,8 +123,6 @@ struct TAvx2 {
   static void NarrowToFloats(float* p, D a) { _mm_storeu_ps(p, _mm256_cvtpd_ps(a)); }
 };
 
-}  // namespace
-
 std::uint32_t CountOccludedAvx2(const TOcclusionQuery& query, std::uint64_t& state) {
   return AoVectorKernel::CountOccluded<TAvx2>(query, state);
 }
@@ -142,3 +140,8 @@ std::size_t EvaluateCosSinAvx2(const float* angles, std::size_t count, float* co
                                double* rawCos, double* rawSin) {
   return AoVectorKernel::EvaluateCosSin<TAvx2>(angles, count, cosOut, sinOut, rawCos, rawSin);
 }
+
+}  // namespace
+
+extern const TAoPathEntries kAvx2PathEntries = {CountOccludedAvx2, RayDirectionsAvx2, EvaluateCosSinAvx2,
+                                              TracePrimaryAvx2};

@@ -120,8 +120,6 @@ struct TAvx512 {
   static void NarrowToFloats(float* p, D a) { _mm256_storeu_ps(p, _mm512_cvtpd_ps(a)); }
 };
 
-}  // namespace
-
 std::uint32_t CountOccludedAvx512(const TOcclusionQuery& query, std::uint64_t& state) {
   return AoVectorKernel::CountOccluded<TAvx512>(query, state);
 }
@@ -139,3 +137,8 @@ std::size_t EvaluateCosSinAvx512(const float* angles, std::size_t count, float* 
                                  double* rawCos, double* rawSin) {
   return AoVectorKernel::EvaluateCosSin<TAvx512>(angles, count, cosOut, sinOut, rawCos, rawSin);
 }
+
+}  // namespace
+
+extern const TAoPathEntries kAvx512PathEntries = {CountOccludedAvx512, RayDirectionsAvx512, EvaluateCosSinAvx512,
+                                              TracePrimaryAvx512};

@@ -18,9 +18,11 @@
 // than either evaluation's error. So every result within kMidpointGuard ulps
 // of such a midpoint (about one in 2^25) is replaced by the library's own
 // value, as is every result for an angle outside the reduction's domain.
-// This evaluation and the library's (glibc, and every other C library in
-// use, documents its cos and sin to within 1 ulp) are then both on the same
-// side of every midpoint, so they round to the same float.
+// This evaluation and an accurate library's (glibc documents its cos and sin
+// to within 1 ulp) are then both on the same side of every midpoint, so they
+// round to the same float. A less accurate library (MinGW-w64's is up to a
+// few thousand ulps off) is covered by the test that compares every angle
+// the kernel can draw.
 
 #ifndef KAV_APP_VECTOR_TRIG_H
 #define KAV_APP_VECTOR_TRIG_H

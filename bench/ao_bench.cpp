@@ -185,7 +185,7 @@ int main(int argc, char** argv) {
   benchmark::RegisterBenchmark("BM_CoreClock", BM_CoreClock);
 #endif
   benchmark::RegisterBenchmark("BM_NextRandom", BM_NextRandom);
-  const TAoPath paths[] = {TAoPath::Scalar, TAoPath::Avx2, TAoPath::Avx512};
+  const TAoPath paths[] = {TAoPath::Scalar, TAoPath::Avx2, TAoPath::Avx512, TAoPath::Neon};
   for (TAoPath path : paths) {
     if (!AoPathSupported(path)) continue;
     const std::string name = AoPathName(path);

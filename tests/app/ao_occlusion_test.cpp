@@ -72,7 +72,7 @@ TCase RandomCase(std::mt19937_64& random) {
   }
 }
 
-std::vector<TAoPath> VectorPaths() { return {TAoPath::Avx2, TAoPath::Avx512}; }
+std::vector<TAoPath> VectorPaths() { return {TAoPath::Avx2, TAoPath::Avx512, TAoPath::Neon}; }
 
 class AoOcclusionPaths : public ::testing::TestWithParam<TAoPath> {
  protected:

@@ -4,10 +4,11 @@
 #include <gtest/gtest.h>
 
 #include "app/ao_paths.h"
+#include "app/ao_vector_paths.h"
 
 namespace {
 
-constexpr TAoPath kAllPaths[] = {TAoPath::Scalar, TAoPath::Avx2, TAoPath::Avx512};
+constexpr TAoPath kAllPaths[] = {TAoPath::Scalar, TAoPath::Avx2, TAoPath::Avx512, TAoPath::Neon};
 
 TEST(AoPaths, WidestPathFollowsTheFeatures) {
   const bool vector = AoPathCompiled(TAoPath::Avx2);
@@ -23,13 +24,23 @@ TEST(AoPaths, WidestPathFollowsTheFeatures) {
   EXPECT_TRUE(AoPathRunsOn(TAoPath::Scalar, {}));
   EXPECT_FALSE(AoPathRunsOn(TAoPath::Avx2, {}));
   EXPECT_FALSE(AoPathRunsOn(TAoPath::Avx512, {true, true, false, true}));
-  EXPECT_FALSE(AoPathRunsOn(static_cast<TAoPath>(7), {true, true, true, true}));
+  EXPECT_FALSE(AoPathRunsOn(static_cast<TAoPath>(7), {true, true, true, true, true}));
+
+  TCpuFeatures arm;
+  arm.neon = true;
+  const bool neon = AoPathCompiled(TAoPath::Neon);
+  EXPECT_EQ(WidestAoPath(arm), neon ? TAoPath::Neon : TAoPath::Scalar);
+  EXPECT_EQ(AoPathRunsOn(TAoPath::Neon, arm), neon);
+  EXPECT_FALSE(AoPathRunsOn(TAoPath::Neon, {true, true, true, true}));
+  // No build holds paths of two processor families.
+  EXPECT_FALSE(neon && vector);
 }
 
 TEST(AoPaths, NamesAreFixed) {
   EXPECT_STREQ(AoPathName(TAoPath::Scalar), "scalar");
   EXPECT_STREQ(AoPathName(TAoPath::Avx2), "avx2");
   EXPECT_STREQ(AoPathName(TAoPath::Avx512), "avx512");
+  EXPECT_STREQ(AoPathName(TAoPath::Neon), "neon");
   EXPECT_STREQ(AoPathName(static_cast<TAoPath>(-1)), "unknown");
 }
 
@@ -54,8 +65,16 @@ TEST(AoPaths, ForcingWorksOnlyForSupportedPaths) {
     EXPECT_EQ(SelectAoPath(path), AoPathSupported(path)) << AoPathName(path);
     // A refused path leaves the earlier choice in place.
     EXPECT_EQ(ActiveAoPath(), AoPathSupported(path) ? path : TAoPath::Scalar) << AoPathName(path);
+    // The kernel's calls go through the active path's table.
+    EXPECT_EQ(&ActiveAoPathEntries(), &AoPathEntries(ActiveAoPath())) << AoPathName(path);
   }
-  EXPECT_FALSE(SelectAoPath(static_cast<TAoPath>(3)));
+  for (TAoPath path : kAllPaths) {
+    if (!AoPathCompiled(path)) {
+      EXPECT_EQ(&AoPathEntries(path), &kScalarPathEntries) << AoPathName(path);
+    }
+  }
+  EXPECT_EQ(&AoPathEntries(static_cast<TAoPath>(-1)), &kScalarPathEntries);
+  EXPECT_FALSE(SelectAoPath(static_cast<TAoPath>(kAoPathCount)));
   EXPECT_FALSE(SelectAoPath(static_cast<TAoPath>(-1)));
   EXPECT_TRUE(AoPathSupported(TAoPath::Scalar));
   UseWidestAoPath();

@@ -144,7 +144,7 @@ TEST_P(AoPrimaryRayPaths, OtherScenesMatchScalar) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Vector, AoPrimaryRayPaths, ::testing::Values(TAoPath::Avx2, TAoPath::Avx512),
+INSTANTIATE_TEST_SUITE_P(Vector, AoPrimaryRayPaths, ::testing::Values(TAoPath::Avx2, TAoPath::Avx512, TAoPath::Neon),
                          [](const ::testing::TestParamInfo<TAoPath>& path) {
                            return AoPathName(path.param);
                          });

@@ -99,7 +99,7 @@ double UlpsApart(double value, double reference) {
 
 TEST(AoVectorTrig, EveryKernelAngleRoundsLikeTheLibrary) {
   std::vector<TAoPath> paths;
-  for (TAoPath path : {TAoPath::Avx2, TAoPath::Avx512}) {
+  for (TAoPath path : {TAoPath::Avx2, TAoPath::Avx512, TAoPath::Neon}) {
     if (AoPathSupported(path)) paths.push_back(path);
   }
   if (paths.empty()) GTEST_SKIP() << "no vector path runs here";
@@ -173,7 +173,7 @@ TEST(AoVectorTrig, AnglesOutsideTheKernelsRangeAgreeWithTheLibrary) {
                           std::numeric_limits<float>::quiet_NaN(),
                           std::numeric_limits<float>::denorm_min()};
   constexpr std::size_t n = std::size(angles);
-  for (TAoPath path : {TAoPath::Avx2, TAoPath::Avx512}) {
+  for (TAoPath path : {TAoPath::Avx2, TAoPath::Avx512, TAoPath::Neon}) {
     if (!AoPathSupported(path)) continue;
     float cosVec[n], sinVec[n], cosLib[n], sinLib[n];
     EvaluateCosSin(path, angles, n, cosVec, sinVec);

@@ -27,7 +27,7 @@ public:
     TVBitmap() = default;
     ~TVBitmap() override = default;
 
-    const KavV3Base::TSLClassRecord* GetClassRecord() const override;
+    const KavV3Base::TSLClassRecord* GetClassRecord() override;
     void Save(KavV3Base::TSLArchive& archive) override;
     void Load(KavV3Base::TSLArchive& archive) override;
     static const KavV3Base::TSLClassRecord* ClassRecord();
@@ -73,7 +73,7 @@ public:
     TBitmap& operator=(const TBitmap&) = delete;
     ~TBitmap() override;
 
-    const KavV3Base::TSLClassRecord* GetClassRecord() const override;
+    const KavV3Base::TSLClassRecord* GetClassRecord() override;
     void Save(KavV3Base::TSLArchive& archive) override;
     // On a malformed archive the archive fails and the storage is left as it
     // was; fields read before the fault keep their new values.

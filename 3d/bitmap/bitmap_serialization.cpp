@@ -12,7 +12,7 @@ using KavV3Base::TKavSLRoot;
 using KavV3Base::TSLArchive;
 using KavV3Base::TSLClassRecord;
 
-const TSLClassRecord* TVBitmap::GetClassRecord() const { return ClassRecord(); }
+const TSLClassRecord* TVBitmap::GetClassRecord() { return ClassRecord(); }
 
 void TVBitmap::Save(TSLArchive& archive)
 {
@@ -34,7 +34,7 @@ const TSLClassRecord* TVBitmap::ClassRecord()
 
 TKavSLRoot* TVBitmap::NewInstance() { return KavV3Base::SLNewInstance<TVBitmap>(); }
 
-const TSLClassRecord* TBitmap::GetClassRecord() const { return ClassRecord(); }
+const TSLClassRecord* TBitmap::GetClassRecord() { return ClassRecord(); }
 
 void TBitmap::Save(TSLArchive& archive)
 {

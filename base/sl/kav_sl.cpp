@@ -6,7 +6,7 @@ namespace KavV3Base {
 
 TKavSLRoot::~TKavSLRoot() = default;
 
-const TSLClassRecord* TKavSLRoot::GetClassRecord() const { return nullptr; }
+const TSLClassRecord* TKavSLRoot::GetClassRecord() { return nullptr; }
 void TKavSLRoot::SavePre(TSLArchive& /*archive*/) {}
 void TKavSLRoot::LoadPre(TSLArchive& /*archive*/) {}
 void TKavSLRoot::Save(TSLArchive& /*archive*/) {}
@@ -28,7 +28,7 @@ const TSLClassRecord* TKavSLRoot::ClassRecord() {
 
 TKavSLRoot* TKavSLRoot::NewInstance() { return SLNewInstance<TKavSLRoot>(); }
 
-const TSLClassRecord* TKavSL::GetClassRecord() const { return ClassRecord(); }
+const TSLClassRecord* TKavSL::GetClassRecord() { return ClassRecord(); }
 
 int TKavSL::SkipFields(TSLArchive& /*archive*/) const { return 0; }
 

@@ -30,7 +30,7 @@ public:
   virtual ~TKavSLRoot();
 
   // The record of the object's registered class; null for the bare root.
-  virtual const TSLClassRecord* GetClassRecord() const;
+  virtual const TSLClassRecord* GetClassRecord();
   virtual void SavePre(TSLArchive& archive);
   virtual void LoadPre(TSLArchive& archive);
   virtual void Save(TSLArchive& archive);
@@ -72,7 +72,7 @@ public:
 // value coders and its references with SLSaveObject / SLLoadObject.
 class TKavSL : public TKavSLRoot {
 public:
-  const TSLClassRecord* GetClassRecord() const override;
+  const TSLClassRecord* GetClassRecord() override;
 
   // Always 0: fields are always coded.
   int SkipFields(TSLArchive& archive) const;

@@ -6,7 +6,7 @@
 
 namespace KavV3Base {
 
-const TSLClassRecord* TSLRefCarry::GetClassRecord() const { return ClassRecord(); }
+const TSLClassRecord* TSLRefCarry::GetClassRecord() { return ClassRecord(); }
 
 void TSLRefCarry::Save(TSLArchive& archive) {
   TKavSL::Save(archive);

@@ -20,7 +20,7 @@ class TSLRefCarry : public TKavSL {
 public:
   TSLRefCarry() = default;
 
-  const TSLClassRecord* GetClassRecord() const override;
+  const TSLClassRecord* GetClassRecord() override;
   // TKavSL's Save, then the reference through SLSaveObject.
   void Save(TSLArchive& archive) override;
   // TKavSL's Load, then the reference through SLLoadObject.

@@ -11,7 +11,7 @@ namespace KavV3Base {
 
 TChangable::~TChangable() { ForgetCheckers(); }
 
-const TSLClassRecord* TChangable::GetClassRecord() const { return ClassRecord(); }
+const TSLClassRecord* TChangable::GetClassRecord() { return ClassRecord(); }
 
 void TChangable::Save(TSLArchive& archive) {
   TKavSL::Save(archive);
@@ -62,7 +62,7 @@ TKavSLRoot* TChangable::NewInstance() { return SLNewInstance<TChangable>(); }
 
 TChangeChecker::~TChangeChecker() { Release(); }
 
-const TSLClassRecord* TChangeChecker::GetClassRecord() const { return ClassRecord(); }
+const TSLClassRecord* TChangeChecker::GetClassRecord() { return ClassRecord(); }
 
 bool TChangeChecker::Acceptable(const TSLRefCarry* candidate) {
   if (candidate->reference == nullptr) return true;

@@ -34,7 +34,7 @@ public:
   TChangable(const TChangable&) = delete;
   TChangable& operator=(const TChangable&) = delete;
 
-  const TSLClassRecord* GetClassRecord() const override;
+  const TSLClassRecord* GetClassRecord() override;
   void Save(TSLArchive& archive) override;
   void Load(TSLArchive& archive) override;
   // Forgets every checker: each is left unlinked, none is deleted.
@@ -100,7 +100,7 @@ public:
   TChangeChecker(const TChangeChecker&) = delete;
   TChangeChecker& operator=(const TChangeChecker&) = delete;
 
-  const TSLClassRecord* GetClassRecord() const override;
+  const TSLClassRecord* GetClassRecord() override;
   void Save(TSLArchive& archive) override;
   // Lets go of whatever the checker held (as its destructor does), then reads
   // the carrier reference as described above.

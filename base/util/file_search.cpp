@@ -26,7 +26,7 @@ bool Opens(const TString& candidate) {
 
 }  // namespace
 
-const TSLClassRecord* TFileSearch::GetClassRecord() const { return ClassRecord(); }
+const TSLClassRecord* TFileSearch::GetClassRecord() { return ClassRecord(); }
 
 void TFileSearch::Save(TSLArchive& archive) {
   TKavSL::Save(archive);

@@ -27,7 +27,7 @@ public:
   TFileSearch(const TFileSearch&) = delete;
   TFileSearch& operator=(const TFileSearch&) = delete;
 
-  const TSLClassRecord* GetClassRecord() const override;
+  const TSLClassRecord* GetClassRecord() override;
   void Save(TSLArchive& archive) override;
   // Empties the prefixes, then appends those read. Reading stops at the
   // first value that is not there (the archive has failed), keeping the

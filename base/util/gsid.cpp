@@ -7,7 +7,7 @@
 
 namespace KavV3Base {
 
-const TSLClassRecord* TGSID::GetClassRecord() const { return ClassRecord(); }
+const TSLClassRecord* TGSID::GetClassRecord() { return ClassRecord(); }
 
 void TGSID::SavePost(TSLArchive& archive) {
   if (!archive.CanCode()) return;

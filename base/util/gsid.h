@@ -25,7 +25,7 @@ class TGSID : public TKavSL {
 public:
   TGSID() = default;
 
-  const TSLClassRecord* GetClassRecord() const override;
+  const TSLClassRecord* GetClassRecord() override;
   void SavePost(TSLArchive& archive) override;
   void LoadPost(TSLArchive& archive) override;
 

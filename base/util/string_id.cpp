@@ -15,7 +15,7 @@ TStringID::TStringID() {
 
 TStringID::~TStringID() = default;
 
-const TSLClassRecord* TStringID::GetClassRecord() const { return ClassRecord(); }
+const TSLClassRecord* TStringID::GetClassRecord() { return ClassRecord(); }
 
 std::uint32_t TStringID::HashText(const TString& text) {
   const char* chars = text.CStr();

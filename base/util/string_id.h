@@ -43,7 +43,7 @@ public:
   TStringID(const TStringID&) = delete;
   TStringID& operator=(const TStringID&) = delete;
 
-  const TSLClassRecord* GetClassRecord() const override;
+  const TSLClassRecord* GetClassRecord() override;
   void Save(TSLArchive& archive) override;
   // Replaces the table with the archive's. A malformed table (no entries,
   // entry 0 not the empty text, an entry id that is not its position, an

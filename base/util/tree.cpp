@@ -10,7 +10,7 @@ namespace KavV3Base {
 
 // --- TVTree ------------------------------------------------------------------
 
-const TSLClassRecord* TVTree::GetClassRecord() const { return ClassRecord(); }
+const TSLClassRecord* TVTree::GetClassRecord() { return ClassRecord(); }
 
 void TVTree::UnlinkFromRing() {
   prev->next = next;
@@ -62,7 +62,7 @@ TTree::~TTree() {
   delete childHead;
 }
 
-const TSLClassRecord* TTree::GetClassRecord() const { return ClassRecord(); }
+const TSLClassRecord* TTree::GetClassRecord() { return ClassRecord(); }
 
 void TTree::Detach() {
   UnlinkFromRing();

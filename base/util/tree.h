@@ -23,7 +23,7 @@ public:
   TVTree(const TVTree&) = delete;
   TVTree& operator=(const TVTree&) = delete;
 
-  const TSLClassRecord* GetClassRecord() const override;
+  const TSLClassRecord* GetClassRecord() override;
 
   TVTree* GetNext() const { return next; }
   TVTree* GetPrev() const { return prev; }
@@ -72,7 +72,7 @@ public:
   // to the depth.
   ~TTree() override;
 
-  const TSLClassRecord* GetClassRecord() const override;
+  const TSLClassRecord* GetClassRecord() override;
   void SavePre(TSLArchive& archive) override;
   void LoadPre(TSLArchive& archive) override;
   void Save(TSLArchive& archive) override;

@@ -22,8 +22,8 @@ std::string Text(const TMemoryStream& stream) { return std::string(stream.Bytes(
 
 TEST(TBitmap, ClassRecordsChainUpToTheSerializableRoot)
 {
-    const TBitmap bitmap;
-    const TVBitmap plain;
+    TBitmap bitmap;
+    TVBitmap plain;
     const TSLClassRecord* record = bitmap.GetClassRecord();
     ASSERT_NE(record, nullptr);
     EXPECT_EQ(record, TBitmap::ClassRecord());

@@ -111,7 +111,7 @@ TEST(TKavSLRegister, InstanceAndRecordsAreTheSameOnEveryThread) {
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&] {
       for (int i = 0; i < 1000; ++i) {
-        const TSLRefCarry object;
+        TSLRefCarry object;
         if (TKavSLRegister::Instance() == registry && object.GetClassRecord() == carry &&
             registry->FindByName("TSLRefCarry") == carry && registry->FindById(carry->Id) == carry)
           agreed.fetch_add(1, std::memory_order_relaxed);

@@ -2,7 +2,9 @@
 
 #include "base/sl/kav_sl.h"
 
+#include <atomic>
 #include <memory>
+#include <type_traits>
 
 #include <gtest/gtest.h>
 
@@ -15,7 +17,7 @@ namespace {
 using namespace KavV3Base;
 
 TEST(TKavSLRoot, HasNoRecordButTopsTheRegisteredChain) {
-  const TKavSLRoot root;
+  TKavSLRoot root;
   EXPECT_EQ(root.GetClassRecord(), nullptr);
 
   const TSLClassRecord* record = TKavSLRoot::ClassRecord();
@@ -26,8 +28,8 @@ TEST(TKavSLRoot, HasNoRecordButTopsTheRegisteredChain) {
 }
 
 TEST(TKavSL, RecordIsTKavSLBasedOnTheRootAndSharedByAllInstances) {
-  const TKavSL a;
-  const TKavSL b;
+  TKavSL a;
+  TKavSL b;
   const TSLClassRecord* record = a.GetClassRecord();
   ASSERT_NE(record, nullptr);
   EXPECT_EQ(record, b.GetClassRecord());
@@ -35,6 +37,26 @@ TEST(TKavSL, RecordIsTKavSLBasedOnTheRootAndSharedByAllInstances) {
   EXPECT_EQ(record->Name, TString("TKavSL"));
   EXPECT_EQ(record->Base, TKavSLRoot::ClassRecord());
   EXPECT_EQ(TKavSLRegister::Instance()->FindByName("TKavSL"), record);
+}
+
+// A class that declares GetClassRecord exactly as the root does, a
+// non-const operation returning a const record: it overrides the root's.
+class TOwnRecord : public TKavSL {
+public:
+  const TSLClassRecord* GetClassRecord() override { return ClassRecord(); }
+  static const TSLClassRecord* ClassRecord() {
+    static constinit std::atomic<const TSLClassRecord*> cache{nullptr};
+    return SLRegisterClass(cache, "TKavSLTestOwnRecord", &TKavSL::ClassRecord, &SLNewInstance<TOwnRecord>);
+  }
+};
+
+TEST(TKavSLRoot, GetClassRecordIsOverriddenByTheDerivedDeclaration) {
+  static_assert(std::is_same_v<decltype(&TKavSLRoot::GetClassRecord), const TSLClassRecord* (TKavSLRoot::*)()>);
+  TOwnRecord own;
+  TKavSLRoot* root = &own;
+  ASSERT_NE(TOwnRecord::ClassRecord(), nullptr);
+  EXPECT_EQ(root->GetClassRecord(), TOwnRecord::ClassRecord());
+  EXPECT_EQ(TOwnRecord::ClassRecord()->Base, TKavSL::ClassRecord());
 }
 
 TEST(TKavSL, FactoriesCreateInstancesOfTheirClass) {

@@ -21,7 +21,7 @@ public:
   TSLTestOwner() { ++live; }
   ~TSLTestOwner() override;
 
-  const KavV3Base::TSLClassRecord* GetClassRecord() const override { return ClassRecord(); }
+  const KavV3Base::TSLClassRecord* GetClassRecord() override { return ClassRecord(); }
   void Save(KavV3Base::TSLArchive& archive) override;
   void Load(KavV3Base::TSLArchive& archive) override;
   void SLDiscardLinks() override { children.clear(); }

@@ -22,7 +22,7 @@ class TCountedChangable : public TChangable {
 public:
   TCountedChangable() { ++live; }
   ~TCountedChangable() override { --live; }
-  const TSLClassRecord* GetClassRecord() const override { return ClassRecord(); }
+  const TSLClassRecord* GetClassRecord() override { return ClassRecord(); }
   static const TSLClassRecord* ClassRecord() {
     static constinit std::atomic<const TSLClassRecord*> cache{nullptr};
     return SLRegisterClass(cache, "TCountedChangable", &TChangable::ClassRecord, &SLNewInstance<TCountedChangable>);
@@ -34,7 +34,7 @@ public:
 // checkers and then fail.
 class THolder : public TKavSL {
 public:
-  const TSLClassRecord* GetClassRecord() const override { return ClassRecord(); }
+  const TSLClassRecord* GetClassRecord() override { return ClassRecord(); }
   void Save(TSLArchive& archive) override {
     const auto count = static_cast<std::uint32_t>(refs.size());
     SLWriteSize(archive, &count);

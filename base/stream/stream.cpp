@@ -1,6 +1,7 @@
 #include "base/stream/stream.h"
 
 #include <cstring>
+#include <vector>
 
 namespace KavV3Base {
 
@@ -34,29 +35,46 @@ int TStream::WriteString(const TString& s)
     return static_cast<int>(n + 1);
 }
 
+namespace {
+
+// The bytes gathered so far as the text of a string: no storage when none
+// were gathered, as appending nothing to an empty string leaves it.
+TString TextOf(const std::vector<char>& bytes)
+{
+    return bytes.empty() ? TString() : TString::FromBytes(bytes.data(), bytes.size());
+}
+
+} // namespace
+
+// Both readers gather the bytes first and make the string once, so a text of
+// n bytes costs n reads and one allocation of the string, not one per byte.
 int TStream::ReadLine(TString& s)
 {
-    s = TString();
+    std::vector<char> bytes;
     int count = 0;
     char c = 0;
     while (Read(&c, 1) == 1 && c != '\n') {
-        s.Append(TString(c));
+        // A NUL inside a line adds nothing to the text but counts as read.
+        if (c != 0)
+            bytes.push_back(c);
         ++count;
     }
+    s = TextOf(bytes);
     return count;
 }
 
 int TStream::ReadString(TString& s)
 {
-    s = TString();
+    std::vector<char> bytes;
     int count = 0;
     char c = 0;
     while (Read(&c, 1) == 1) {
         ++count;
         if (c == 0)
             break;
-        s.Append(TString(c));
+        bytes.push_back(c);
     }
+    s = TextOf(bytes);
     return count;
 }
 

@@ -6,7 +6,6 @@
 #include <bit>
 #include <cstdio>
 #include <cstdlib>
-#include <typeinfo>
 
 #include "app/ao_occlusion.h"
 #include "app/ao_primary_rays.h"
@@ -58,9 +57,59 @@ void TTest3DLoop_AmbOccTest_AO::Setup() {
   workerPool.WaitIdle();
 }
 
+namespace {
+
+// A row's hold on its slot's generator state. While RenderRow shades a row,
+// the state lives here, on the rendering thread's stack, and every draw of
+// the row (AmbientOcclusion and NextRandom, overridden or not) goes to it;
+// the row stores it back into rngStates once, at its end. The eight states
+// share a cache line, and a load and store of it per shaded point would have
+// the workers' cores take that line from each other hundreds of thousands of
+// times per picture.
+struct TStateLease {
+  const TTest3DLoop_AmbOccTest_AO* owner;
+  int slot;
+  std::uint64_t state;
+  TStateLease* previous;  // the lease this one hides, for a row within a row
+};
+
+// The innermost lease open on this thread.
+thread_local TStateLease* openLease = nullptr;
+
+// The lease of owner's slot open on this thread, or null.
+TStateLease* LeaseOf(const TTest3DLoop_AmbOccTest_AO* owner, int slot) {
+  for (TStateLease* lease = openLease; lease != nullptr; lease = lease->previous) {
+    if (lease->owner == owner && lease->slot == slot) return lease;
+  }
+  return nullptr;
+}
+
+// Opens a lease of rngStates[slot] for its scope; gives the state back when
+// the scope ends, also when an exception leaves it.
+class TRowLease {
+ public:
+  TRowLease(const TTest3DLoop_AmbOccTest_AO* owner, int slot, std::uint64_t& slotState)
+      : field(slotState), lease{owner, slot, slotState, openLease} {
+    openLease = &lease;
+  }
+  ~TRowLease() {
+    field = lease.state;
+    openLease = lease.previous;
+  }
+  TRowLease(const TRowLease&) = delete;
+  TRowLease& operator=(const TRowLease&) = delete;
+
+ private:
+  std::uint64_t& field;
+  TStateLease lease;
+};
+
+}  // namespace
+
 std::uint32_t TTest3DLoop_AmbOccTest_AO::NextRandom(int slot) {
   CheckRandomSlot(slot);
-  return StepRandom(rngStates[slot]);
+  TStateLease* lease = LeaseOf(this, slot);
+  return StepRandom(lease != nullptr ? lease->state : rngStates[slot]);
 }
 
 namespace {
@@ -114,13 +163,16 @@ float TTest3DLoop_AmbOccTest_AO::OpenFraction(const TVec3& point, const TVec3& n
 TVec3* TTest3DLoop_AmbOccTest_AO::AmbientOcclusion(const TVec3& point, const TVec3& normal,
                                                     TVec3& colour, int slot) {
   CheckRandomSlot(slot);
-  // The slot's state lives in a local for the whole estimate and is stored
-  // back once: the eight states share a cache line, and storing on every draw
-  // would make the workers' cores fight over it. No other thread touches this
-  // slot meanwhile, so the result is the same.
-  std::uint64_t state = rngStates[slot];
-  const float open = OpenFraction(point, normal, state);
-  rngStates[slot] = state;
+  float open = 0.0f;
+  if (TStateLease* lease = LeaseOf(this, slot)) {
+    open = OpenFraction(point, normal, lease->state);
+  } else {
+    // Outside a row the state is taken into a local for the estimate and
+    // stored back once, for the same reason rows lease it.
+    std::uint64_t state = rngStates[slot];
+    open = OpenFraction(point, normal, state);
+    rngStates[slot] = state;
+  }
   colour = {open, open, open};
   return &colour;
 }
@@ -162,16 +214,10 @@ void TTest3DLoop_AmbOccTest_AO::RenderRow(int row, KavV33D::TVBitmap* bitmap, st
   const std::uint32_t perPixel =
       subSamples > 0 ? static_cast<std::uint32_t>(subSamples) * static_cast<std::uint32_t>(subSamples) : 0;
 
-  // When this object is exactly a TTest3DLoop_AmbOccTest_AO, the virtual
-  // AmbientOcclusion is known to be the one above, and nothing else can see
-  // the slot's state before the row is done (only this thread may touch the
-  // slot): the row keeps the state in a local and stores it once at the end.
-  // The eight states share a cache line, and loading and storing it on every
-  // shaded point would have the workers' cores take that line from each
-  // other hundreds of thousands of times per picture. A derived class gets
-  // every call through the virtual table, as it may override it.
-  const bool ownShading = typeid(*this) == typeid(TTest3DLoop_AmbOccTest_AO);
-  std::uint64_t state = rngStates[slot];
+  // Every shaded sub-sample goes through the virtual AmbientOcclusion, so an
+  // override sees every call; the row's draws go to its lease of the slot's
+  // state, given back when the row ends.
+  const TRowLease lease(this, slot, rngStates[slot]);
 
   // The sub-samples are queued in the kernel's order (pixel by pixel, v
   // outer, u inner) and their primary rays traced a batch at a time: those
@@ -192,12 +238,7 @@ void TTest3DLoop_AmbOccTest_AO::RenderRow(int row, KavV33D::TVBitmap* bitmap, st
         const TVec3 point{hits.pointX[i], hits.pointY[i], hits.pointZ[i]};
         const TVec3 normal{hits.normalX[i], hits.normalY[i], hits.normalZ[i]};
         TVec3 colour;
-        if (ownShading) {
-          const float open = OpenFraction(point, normal, state);
-          colour = {open, open, open};
-        } else {
-          AmbientOcclusion(point, normal, colour, slot);
-        }
+        AmbientOcclusion(point, normal, colour, slot);
         acc = acc + colour;
       }
       if (++pixelShaded == perPixel) {
@@ -225,7 +266,6 @@ void TTest3DLoop_AmbOccTest_AO::RenderRow(int row, KavV33D::TVBitmap* bitmap, st
     if (perPixel == 0) rowBits[nextPixel++] = PackPixel(acc, invSub2);  // nothing to shade
   }
   if (queued > 0) shadeQueued();
-  if (ownShading) rngStates[slot] = state;
 }
 
 void TTest3DLoop_AmbOccTest_AO::RenderSingleThread(KavV33D::TVBitmap* bitmap) {

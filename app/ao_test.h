@@ -54,14 +54,19 @@ class TTest3DLoop_AmbOccTest_AO {
   // written into colour; returns &colour. Advances rngStates[slot] by
   // 2 * aoSamples^2 steps.
   virtual TVec3* AmbientOcclusion(const TVec3& point, const TVec3& normal, TVec3& colour, int slot);
-  // Shades pixels 0..width-1 of picture row `row` into rowBits.
+  // Shades pixels 0..width-1 of picture row `row` into rowBits, each shaded
+  // sub-sample through the virtual AmbientOcclusion. For the row's duration
+  // the calling thread holds rngStates[slot] in a lease of its own, which
+  // AmbientOcclusion and NextRandom use for that slot on that thread; the
+  // field itself is brought up to date when the row ends.
   virtual void RenderRow(int row, KavV33D::TVBitmap* bitmap, std::uint32_t* rowBits, int slot);
   // The whole picture on the calling thread, with slot 0's generator.
   virtual void RenderSingleThread(KavV33D::TVBitmap* bitmap);
   // The whole picture, one job per row, on the pool; returns when all are done.
   virtual void RenderMultiThread(KavV33D::TVBitmap* bitmap);
 
-  // Steps rngStates[slot] once and returns bits 16..47 of the new state.
+  // Steps rngStates[slot] (or a row's lease of it, see RenderRow) once and
+  // returns bits 16..47 of the new state.
   std::uint32_t NextRandom(int slot);
 
   std::int32_t subSamples = 0;

@@ -232,36 +232,69 @@ TEST_P(AoOcclusionPaths, SingleThreadRenderIsBitIdenticalToScalar) {
 
 INSTANTIATE_TEST_SUITE_P(Vector, AoOcclusionPaths, ::testing::ValuesIn(VectorPaths()), PathName);
 
-// Shades through the virtual table like any class that overrides
-// AmbientOcclusion, while the base class's rows shade directly.
+// Overrides AmbientOcclusion and hands every call on to the base class.
 class TDelegatingAo : public TTest3DLoop_AmbOccTest_AO {
  public:
   TVec3* AmbientOcclusion(const TVec3& point, const TVec3& normal, TVec3& colour, int slot) override {
+    ++calls;
     return TTest3DLoop_AmbOccTest_AO::AmbientOcclusion(point, normal, colour, slot);
+  }
+  std::uint64_t calls = 0;
+};
+
+// Draws one number of its own before each estimate.
+class TDrawingAo : public TDelegatingAo {
+ public:
+  TVec3* AmbientOcclusion(const TVec3& point, const TVec3& normal, TVec3& colour, int slot) override {
+    NextRandom(slot);
+    return TDelegatingAo::AmbientOcclusion(point, normal, colour, slot);
   }
 };
 
-TEST(AoShadingRoutes, DirectAndVirtualShadingRenderTheSamePicture) {
-  TTest3DLoop_AmbOccTest_AO direct;
+TEST(AoShadingRoutes, AnOverrideRendersTheSamePictureAsTheBaseClass) {
+  TTest3DLoop_AmbOccTest_AO base;
   TDelegatingAo delegating;
-  direct.Setup();
+  base.Setup();
   delegating.Setup();
   KavV33D::TBitmap first;
   KavV33D::TBitmap second;
   first.Create(64, 48, 32);
   second.Create(64, 48, 32);
-  direct.RenderSingleThread(&first);
+  base.RenderSingleThread(&first);
   delegating.RenderSingleThread(&second);
+  EXPECT_GT(delegating.calls, 0u);
   EXPECT_EQ(std::memcmp(first.GetBits(), second.GetBits(), 64 * 48 * 4), 0);
   for (int slot = 0; slot < TTest3DLoop_AmbOccTest_AO::kRandomStateCount; ++slot) {
-    EXPECT_EQ(direct.rngStates[slot], delegating.rngStates[slot]) << slot;
+    EXPECT_EQ(base.rngStates[slot], delegating.rngStates[slot]) << slot;
   }
+}
+
+// Every shaded sub-sample reaches the override, and its own draws and the
+// estimates' draws come from one sequence: the row's hold on the slot's
+// state, which is in the field again once the row is done.
+TEST(AoShadingRoutes, AnOverrideSeesEveryCallAndDrawsFromTheRowsSequence) {
+  TDrawingAo test;
+  test.Setup();
+  const std::uint64_t start = test.rngStates[0];
+  KavV33D::TBitmap bitmap;
+  bitmap.Create(64, 48, 32);
+  test.RenderSingleThread(&bitmap);
+  ASSERT_GT(test.calls, 0u);
+  std::uint64_t expected = start;
+  for (std::uint64_t i = 0; i < test.calls * (2 * 8 * 8 + 1); ++i) StepRandom(expected);
+  EXPECT_EQ(test.rngStates[0], expected);
+
+  // Outside a row an estimate draws straight from the field.
+  TVec3 colour;
+  test.AmbientOcclusion({0.0f, -0.5f, -1.0f}, {0.0f, 1.0f, 0.0f}, colour, 0);
+  for (int i = 0; i < 2 * 8 * 8 + 1; ++i) StepRandom(expected);
+  EXPECT_EQ(test.rngStates[0], expected);
 }
 
 // Each worker's slot must end on its own sequence, and the slots together
 // must have moved on by exactly the picture's draws, also when every row
-// keeps its slot's state in a local.
-TEST(AoShadingRoutes, DirectShadingOnThePoolKeepsEverySlotsSequence) {
+// holds its slot's state apart from the field.
+TEST(AoShadingRoutes, RowsOnThePoolKeepEverySlotsSequence) {
   TTest3DLoop_AmbOccTest_AO test;
   test.Setup();
   std::uint64_t before[TTest3DLoop_AmbOccTest_AO::kRandomStateCount];

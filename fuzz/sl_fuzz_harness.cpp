@@ -1,6 +1,8 @@
 #include "fuzz/sl_fuzz_harness.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "base/sl/archive.h"
@@ -18,39 +20,115 @@ namespace {
 
 using namespace KavV3Base;
 
+// Work per input is capped where it would otherwise grow with the square of
+// the input: the loads of a sequence after the first one stop once this many
+// have been made, or once the objects kept from earlier loads outnumber
+// kMaxKeptObjects (every load checks all kept objects again). The first load
+// of a sequence is never capped.
+constexpr std::size_t kMaxSequenceLoads = 256;
+constexpr std::size_t kMaxKeptObjects = 64;
+
+// Saved images whose round trip has been checked already: loading an image
+// and saving it again depends on nothing but the image's bytes, so a graph
+// that saves to an image checked before needs no second check. The newest
+// kCapacity images of either coding are kept.
+class TCheckedImages {
+public:
+  static std::uint64_t Hash(const std::vector<unsigned char>& image) {
+    std::uint64_t hash = 0xcbf29ce484222325u;  // FNV-1a
+    for (const unsigned char byte : image) hash = (hash ^ byte) * 0x100000001b3u;
+    return hash;
+  }
+  bool Contains(std::int32_t coding, std::uint64_t hash, const std::vector<unsigned char>& image) const {
+    for (const TEntry& entry : entries)
+      if (entry.hash == hash && entry.coding == coding && entry.image == image) return true;
+    return false;
+  }
+  void Add(std::int32_t coding, std::uint64_t hash, const std::vector<unsigned char>& image) {
+    if (entries.size() < kCapacity) {
+      entries.push_back({coding, hash, image});
+      return;
+    }
+    entries[next] = {coding, hash, image};
+    next = (next + 1) % kCapacity;
+  }
+
+private:
+  static constexpr std::size_t kCapacity = 64;
+  struct TEntry {
+    std::int32_t coding;
+    std::uint64_t hash;
+    std::vector<unsigned char> image;
+  };
+  std::vector<TEntry> entries;
+  std::size_t next = 0;  // the entry replaced next once all are in use
+};
+
+// What one input's checks need besides the archives, kept from one input to
+// the next, so that once the buffers have grown to the inputs' size they are
+// only refilled. One harness call at a time (libFuzzer and the replay test
+// both call from one thread).
+struct TScratch {
+  TMemoryStream input;  // the bytes under test, reread from 0 by every load
+  TMemoryStream image;  // a saved graph, then the stream its copy loads from
+  TMemoryStream again;  // the copy saved again
+  TCheckedImages checked;
+  std::vector<std::uintptr_t> before;  // Snapshot ahead of a load
+  std::vector<std::uintptr_t> after;   // and after it failed
+  // CheckOwnership's sorted lists.
+  std::vector<const TSLRefCarry*> held;    // the carrier of every checker that holds one
+  std::vector<const TKavSL*> watched;      // what every linked checker's carrier refers to
+  std::vector<const TKavSLRoot*> loaded;   // every loaded object
+  std::vector<std::pair<const TTree*, const TTree*>> listed;  // (child, tree listing it) for every loaded tree
+};
+
+TScratch& Scratch() {
+  static TScratch scratch;
+  return scratch;
+}
+
 // Saves the graph at root, loads the bytes back and saves the copy: both
 // saves must agree byte for byte, and the load must use every byte.
 const char* CheckRoundTrip(TKavSLRoot* root, std::int32_t coding) {
-  TMemoryStream first;
-  TSLArchive saving(&first, coding);
-  // Graphs that hold a bare root have no class name for it: refused, fine.
-  if (!SLSaveObject(saving, &root)) return nullptr;
+  TScratch& scratch = Scratch();
+  TMemoryStream& image = scratch.image;
+  image.Clear();
+  {
+    TSLArchive saving(&image, coding);
+    // Graphs that hold a bare root have no class name for it: refused, fine.
+    if (!SLSaveObject(saving, &root)) return nullptr;
+  }
+  const std::uint64_t hash = TCheckedImages::Hash(image.Bytes());
+  if (scratch.checked.Contains(coding, hash, image.Bytes())) return nullptr;
 
-  TMemoryStream in(first.Bytes());
-  TSLArchive loading(&in, coding);
+  static_cast<void>(image.Seek(0));
+  TSLArchive loading(&image, coding);
   TKavSLRoot* copy = nullptr;
   const char* problem = nullptr;
   if (!SLLoadObject(loading, &copy)) {
     problem = "a saved graph does not load back";
-  } else if (static_cast<std::size_t>(in.Tell()) != first.Bytes().size()) {
+  } else if (static_cast<std::size_t>(image.Tell()) != image.Bytes().size()) {
     problem = "loading a saved graph leaves bytes unread";
   } else {
-    TMemoryStream second;
-    TSLArchive again(&second, coding);
-    if (!SLSaveObject(again, &copy) || second.Bytes() != first.Bytes()) problem = "a reloaded graph saves differently";
+    TMemoryStream& again = scratch.again;
+    again.Clear();
+    TSLArchive saving(&again, coding);
+    if (!SLSaveObject(saving, &copy) || again.Bytes() != image.Bytes()) problem = "a reloaded graph saves differently";
   }
   loading.DiscardLoadedObjects();
+  if (problem == nullptr) scratch.checked.Add(coding, hash, image.Bytes());
   return problem;
 }
 
-// Loads the bytes as a sequence of references in an archive whose change
+// Loads the input as a sequence of references in an archive whose change
 // checkers name their carriers by identity only, resolves every checker once
 // the sequence ends, then frees everything through the archive.
-const char* LoadIdentitySequence(const std::uint8_t* data, std::size_t size, std::int32_t coding) {
-  TMemoryStream stream(data, size);
-  TSLArchive archive(&stream, coding, TSLArchive::ReferenceIdentity);
+const char* LoadIdentitySequence(TMemoryStream& input, std::int32_t coding) {
+  static_cast<void>(input.Seek(0));
+  const std::size_t size = input.Bytes().size();
+  TSLArchive archive(&input, coding, TSLArchive::ReferenceIdentity);
   // Every reference read takes at least one byte.
-  while (static_cast<std::size_t>(stream.Tell()) < size) {
+  while (static_cast<std::size_t>(input.Tell()) < size) {
     const std::size_t before = archive.LoadedObjectCount();
     TKavSLRoot* root = nullptr;
     if (!SLLoadObject(archive, &root)) {
@@ -69,9 +147,9 @@ const char* LoadIdentitySequence(const std::uint8_t* data, std::size_t size, std
 // checker its carrier and whether it is linked, for every carrier its
 // reference and count, for every changable its checkers. A failed load must
 // leave all of it as it was.
-std::vector<std::uintptr_t> Snapshot(const TSLArchive& archive) {
-  std::vector<std::uintptr_t> state;
-  auto put = [&](const void* p) { state.push_back(reinterpret_cast<std::uintptr_t>(p)); };
+void Snapshot(const TSLArchive& archive, std::vector<std::uintptr_t>* state) {
+  state->clear();
+  auto put = [&](const void* p) { state->push_back(reinterpret_cast<std::uintptr_t>(p)); };
   for (std::size_t i = 0; i < archive.LoadedObjectCount(); ++i) {
     TKavSLRoot* obj = archive.LoadedObject(i);
     put(obj);
@@ -82,57 +160,84 @@ std::vector<std::uintptr_t> Snapshot(const TSLArchive& archive) {
       for (const TTree* child = tree->GetFirstChild(); child != nullptr; child = child->GetNextSibling()) put(child);
     } else if (auto* checker = dynamic_cast<TChangeChecker*>(obj)) {
       put(checker->GetCarrier());
-      state.push_back(checker->IsLinked() ? 1 : 0);
-      state.push_back(checker->GetPendingIdentity());
+      state->push_back(checker->IsLinked() ? 1 : 0);
+      state->push_back(checker->GetPendingIdentity());
     } else if (auto* carrier = dynamic_cast<TSLRefCarry*>(obj)) {
       put(carrier->reference);
-      state.push_back(static_cast<std::uint32_t>(carrier->count));
+      state->push_back(static_cast<std::uint32_t>(carrier->count));
     } else if (auto* changable = dynamic_cast<TChangable*>(obj)) {
       for (const TChangeChecker* linked : changable->GetCheckers()) put(linked);
     }
   }
-  return state;
+}
+
+// How many elements of a sorted vector equal value.
+template <class T>
+std::size_t CountSorted(const std::vector<T>& sorted, const T& value) {
+  const auto range = std::equal_range(sorted.begin(), sorted.end(), value);
+  return static_cast<std::size_t>(range.second - range.first);
 }
 
 // The ownership rules among the objects an archive has loaded (nothing else
 // holds them): a carrier's count is the number of checkers holding it; a
 // changable lists exactly the linked checkers whose carrier refers to it; a
 // tree's children name it as their parent, and a tree with a parent is among
-// that parent's children.
+// that parent's children. The counts are taken from sorted lists, so the
+// check costs N log N for N objects.
 const char* CheckOwnership(const TSLArchive& archive) {
-  std::vector<TSLRefCarry*> carriers;
-  std::vector<TChangeChecker*> checkers;
+  TScratch& scratch = Scratch();
+  std::vector<const TSLRefCarry*>& held = scratch.held;
+  std::vector<const TKavSL*>& watched = scratch.watched;
+  std::vector<const TKavSLRoot*>& loaded = scratch.loaded;
+  std::vector<std::pair<const TTree*, const TTree*>>& listed = scratch.listed;
+  held.clear();
+  watched.clear();
+  loaded.clear();
+  listed.clear();
   for (std::size_t i = 0; i < archive.LoadedObjectCount(); ++i) {
     TKavSLRoot* obj = archive.LoadedObject(i);
-    if (auto* carrier = dynamic_cast<TSLRefCarry*>(obj)) carriers.push_back(carrier);
-    if (auto* checker = dynamic_cast<TChangeChecker*>(obj)) checkers.push_back(checker);
+    loaded.push_back(obj);
+    if (auto* checker = dynamic_cast<TChangeChecker*>(obj)) {
+      const TSLRefCarry* carrier = checker->GetCarrier();
+      if (carrier != nullptr) held.push_back(carrier);
+      if (checker->IsLinked() && carrier != nullptr) watched.push_back(carrier->reference);
+    }
+    if (auto* tree = dynamic_cast<TTree*>(obj))
+      for (const TTree* child = tree->GetFirstChild(); child != nullptr; child = child->GetNextSibling())
+        listed.emplace_back(child, tree);
   }
-  for (const TSLRefCarry* carrier : carriers) {
-    std::int32_t holders = 0;
-    for (const TChangeChecker* checker : checkers) holders += checker->GetCarrier() == carrier ? 1 : 0;
-    if (carrier->count != holders) return "a carrier's count differs from the checkers holding it";
-  }
+  std::sort(held.begin(), held.end());
+  std::sort(watched.begin(), watched.end());
+  std::sort(loaded.begin(), loaded.end());
+  std::sort(listed.begin(), listed.end());
+
+  for (std::size_t i = 0; i < archive.LoadedObjectCount(); ++i)
+    if (auto* carrier = dynamic_cast<const TSLRefCarry*>(archive.LoadedObject(i)))
+      if (carrier->count < 0 || static_cast<std::size_t>(carrier->count) != CountSorted(held, carrier))
+        return "a carrier's count differs from the checkers holding it";
   for (std::size_t i = 0; i < archive.LoadedObjectCount(); ++i) {
     TKavSLRoot* obj = archive.LoadedObject(i);
     if (auto* changable = dynamic_cast<TChangable*>(obj)) {
-      std::size_t listed = 0;
+      std::size_t listedCheckers = 0;
       for (const TChangeChecker* linked : changable->GetCheckers()) {
-        ++listed;
+        ++listedCheckers;
         if (!linked->IsLinked() || linked->GetCarrier() == nullptr || linked->GetCarrier()->reference != changable)
           return "a changable lists a checker that does not watch it";
       }
-      std::size_t watching = 0;
-      for (const TChangeChecker* checker : checkers)
-        if (checker->IsLinked() && checker->GetCarrier() != nullptr && checker->GetCarrier()->reference == changable)
-          ++watching;
-      if (listed != watching) return "a linked checker is missing from its changable's list";
+      if (listedCheckers != CountSorted(watched, static_cast<const TKavSL*>(changable)))
+        return "a linked checker is missing from its changable's list";
     } else if (auto* tree = dynamic_cast<TTree*>(obj)) {
       for (const TTree* child = tree->GetFirstChild(); child != nullptr; child = child->GetNextSibling())
         if (child->GetParent() != tree) return "a tree's child names another parent";
       if (const TTree* parent = tree->GetParent()) {
         bool found = false;
-        for (const TTree* child = parent->GetFirstChild(); child != nullptr && !found; child = child->GetNextSibling())
-          found = child == tree;
+        if (std::binary_search(loaded.begin(), loaded.end(), static_cast<const TKavSLRoot*>(parent))) {
+          // A loaded parent's children are all in `listed`.
+          found = std::binary_search(listed.begin(), listed.end(), std::pair<const TTree*, const TTree*>(tree, parent));
+        } else {
+          for (const TTree* child = parent->GetFirstChild(); child != nullptr && !found; child = child->GetNextSibling())
+            found = child == tree;
+        }
         if (!found) return "a tree is missing from its parent's children";
       }
     }
@@ -140,25 +245,37 @@ const char* CheckOwnership(const TSLArchive& archive) {
   return nullptr;
 }
 
-// Loads the bytes as a sequence of inline references into one archive and
-// keeps every object that loaded. The failed load that ends the sequence must
-// leave the earlier objects exactly as they were, and the ownership rules
-// must hold after every load; then everything is freed through the archive
-// (the sanitizers see anything freed twice or left behind).
-const char* LoadInlineSequence(const std::uint8_t* data, std::size_t size, std::int32_t coding) {
-  TMemoryStream stream(data, size);
-  TSLArchive archive(&stream, coding);
+// Loads the input as a sequence of inline references into one archive and
+// keeps every object that loaded. The first load is the input taken as one
+// object reference: when it loads, its graph is round-tripped. The failed
+// load that ends the sequence must leave the earlier objects exactly as they
+// were, and the ownership rules must hold after every load; then everything
+// is freed through the archive (the sanitizers see anything freed twice or
+// left behind).
+const char* LoadInlineSequence(TMemoryStream& input, std::int32_t coding, bool* loadedAsReference) {
+  TScratch& scratch = Scratch();
+  static_cast<void>(input.Seek(0));
+  const std::size_t size = input.Bytes().size();
+  TSLArchive archive(&input, coding);
   const char* problem = nullptr;
-  while (problem == nullptr && static_cast<std::size_t>(stream.Tell()) < size) {
+  for (std::size_t step = 0; problem == nullptr; ++step) {
+    if (step > 0 && (static_cast<std::size_t>(input.Tell()) >= size || step >= kMaxSequenceLoads ||
+                     archive.LoadedObjectCount() > kMaxKeptObjects))
+      break;
     const std::size_t before = archive.LoadedObjectCount();
-    const std::vector<std::uintptr_t> earlier = Snapshot(archive);
+    Snapshot(archive, &scratch.before);
     TKavSLRoot* root = nullptr;
     const bool loaded = SLLoadObject(archive, &root);
     if (!loaded) {
-      if (root != nullptr || archive.LoadedObjectCount() != before)
+      if (root != nullptr || archive.LoadedObjectCount() != before) {
         problem = "a failed load left objects behind";
-      else if (Snapshot(archive) != earlier)
-        problem = "a failed load changed objects of an earlier load";
+      } else {
+        Snapshot(archive, &scratch.after);
+        if (scratch.after != scratch.before) problem = "a failed load changed objects of an earlier load";
+      }
+    } else if (step == 0) {
+      *loadedAsReference = true;
+      problem = CheckRoundTrip(root, coding);
     }
     if (problem == nullptr) problem = CheckOwnership(archive);
     if (!loaded) break;  // the archive has failed: nothing more loads
@@ -171,19 +288,10 @@ const char* LoadInlineSequence(const std::uint8_t* data, std::size_t size, std::
 
 TFuzzResult LoadArchiveBytes(const std::uint8_t* data, std::size_t size, std::int32_t coding) {
   TFuzzResult result;
+  TMemoryStream& input = Scratch().input;
+  input.Assign(data, size);
 
-  {
-    TMemoryStream stream(data, size);
-    TSLArchive archive(&stream, coding);
-    TKavSLRoot* root = nullptr;
-    if (SLLoadObject(archive, &root)) {
-      result.loadedAsReference = true;
-      result.problem = CheckRoundTrip(root, coding);
-      archive.DiscardLoadedObjects();
-    } else if (root != nullptr || archive.LoadedObjectCount() != 0) {
-      result.problem = "a failed load left objects behind";
-    }
-  }
+  result.problem = LoadInlineSequence(input, coding, &result.loadedAsReference);
 
   const TKavSLRegister* registry = TKavSLRegister::Instance();
   for (std::int32_t id = 1; id < registry->GetNextId(); ++id) {
@@ -191,8 +299,8 @@ TFuzzResult LoadArchiveBytes(const std::uint8_t* data, std::size_t size, std::in
     if (record == nullptr || record->Factory == nullptr) continue;
     TKavSLRoot* obj = record->Factory();
     if (obj == nullptr) continue;
-    TMemoryStream stream(data, size);
-    TSLArchive archive(&stream, coding);
+    static_cast<void>(input.Seek(0));
+    TSLArchive archive(&input, coding);
     obj->LoadPre(archive);
     if (!archive.Failed()) obj->Load(archive);
     if (!archive.Failed()) obj->LoadPost(archive);
@@ -204,9 +312,7 @@ TFuzzResult LoadArchiveBytes(const std::uint8_t* data, std::size_t size, std::in
     delete obj;
   }
 
-  const char* inlineProblem = LoadInlineSequence(data, size, coding);
-  if (result.problem == nullptr) result.problem = inlineProblem;
-  const char* identityProblem = LoadIdentitySequence(data, size, coding);
+  const char* identityProblem = LoadIdentitySequence(input, coding);
   if (result.problem == nullptr) result.problem = identityProblem;
   return result;
 }

@@ -63,4 +63,10 @@ void TMemoryStream::Clear() {
   position = 0;
 }
 
+void TMemoryStream::Assign(const void* source, std::size_t count) {
+  const auto* first = static_cast<const unsigned char*>(source);
+  bytes.assign(first, first + count);
+  position = 0;
+}
+
 }  // namespace KavV3Base

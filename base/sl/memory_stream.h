@@ -38,6 +38,11 @@ public:
   const std::vector<unsigned char>& Bytes() const { return bytes; }
   // Empties the stream and moves back to position 0.
   void Clear();
+  // Replaces the bytes with a copy of count bytes at source and moves back
+  // to position 0. The storage already held is reused, so a stream that is
+  // refilled again and again (a loop over many inputs) allocates only when a
+  // fill is larger than any before. source must not point into the stream.
+  void Assign(const void* source, std::size_t count);
 
 private:
   std::vector<unsigned char> bytes;

@@ -3,6 +3,8 @@
 #include "base/sl/memory_stream.h"
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -53,6 +55,28 @@ TEST(TMemoryStream, ReadStringConsumesWhatTheByteByByteReadConsumes) {
     EXPECT_EQ(fast.Tell(), slow.Tell());
   }
   EXPECT_EQ(fast.Tell(), static_cast<std::int32_t>(sizeof bytes));
+}
+
+TEST(TMemoryStream, AssignReplacesTheBytesAndRewinds) {
+  TMemoryStream stream("abcdef", 6);
+  char c = 0;
+  ASSERT_EQ(stream.Read(&c, 1), 1);
+  stream.Assign("xyz", 3);
+  EXPECT_EQ(stream.Tell(), 0);
+  EXPECT_EQ(stream.Size(), 3u);
+  char read[3] = {};
+  ASSERT_EQ(stream.Read(read, 3), 1);
+  EXPECT_EQ(std::string(read, 3), "xyz");
+  EXPECT_EQ(stream.Read(&c, 1), 0);  // the old tail is gone
+
+  // Refilling with fewer bytes keeps the storage it had.
+  const unsigned char* storage = stream.Bytes().data();
+  stream.Assign("q", 1);
+  EXPECT_EQ(stream.Bytes().data(), storage);
+  EXPECT_EQ(stream.Bytes(), std::vector<unsigned char>{'q'});
+  stream.Assign(nullptr, 0);
+  EXPECT_EQ(stream.Size(), 0u);
+  EXPECT_EQ(stream.Tell(), 0);
 }
 
 }  // namespace

@@ -69,11 +69,16 @@ std::uint32_t TKavSLRegister::NameBucket(const TString& name) {
   return sum;
 }
 
-const TSLClassRecord* TKavSLRegister::Register(TSLClassRecord record) {
+const TSLClassRecord* TKavSLRegister::Register(const TSLClassRecord& record) {
   if (const TSLClassRecord* existing = FindByName(record.Name)) return existing;
-  if (record.Id < 1) record.Id = NextId++;
 
-  records.push_back(std::make_unique<TSLClassRecord>(std::move(record)));
+  // Room first, so that nothing below can throw once NextId has moved on.
+  // Most registries (an archive's table of the classes it met) hold a few
+  // records: the first allocation already has room for several.
+  if (records.size() == records.capacity()) records.reserve(records.empty() ? 4 : 2 * records.capacity());
+  auto copy = std::make_unique<TSLClassRecord>(record);
+  if (copy->Id < 1) copy->Id = NextId++;
+  records.push_back(std::move(copy));
   const TSLClassRecord* stored = records.back().get();
   if (tables) {
     tables->Add(stored);

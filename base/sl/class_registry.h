@@ -65,8 +65,9 @@ public:
   // case the existing record is returned unchanged (the first registration
   // of a name wins). A record whose Id is below 1 gets NextId, which then
   // moves on; one that carries an id keeps it and NextId stays. Returns the
-  // stored record, valid for the registry's lifetime.
-  const TSLClassRecord* Register(TSLClassRecord record);
+  // stored record, valid for the registry's lifetime. The record is copied
+  // once, into its own allocation (a name already registered copies nothing).
+  const TSLClassRecord* Register(const TSLClassRecord& record);
   // The oldest record whose name has exactly the bytes of name's text.
   const TSLClassRecord* FindByName(const TString& name) const;
   // The oldest record with that id.

@@ -111,7 +111,8 @@ void TSLGraphCoder::Decode(TSLArchive& archive, void* place, TSLStore store) {
   SLReadInt(archive, &tag);
   if (archive.Failed()) return;
 
-  TString name;
+  TString name;                        // read from a NewClassRef record
+  const TString* className = nullptr;  // the name the record stands for
   std::uint32_t identity = 0;
   switch (tag) {
     case SLRefTag::NullRef:
@@ -133,7 +134,8 @@ void TSLGraphCoder::Decode(TSLArchive& archive, void* place, TSLStore store) {
         archive.Fail();
         return;
       }
-      name = met->Name;
+      // Records of the class table never move: the name is used where it is.
+      className = &met->Name;
       SLReadSize(archive, &identity);
       break;
     }
@@ -150,7 +152,7 @@ void TSLGraphCoder::Decode(TSLArchive& archive, void* place, TSLStore store) {
       TSLClassRecord met;
       met.Name = name;
       met.Id = classId;
-      archive.Classes.Register(std::move(met));
+      className = &archive.Classes.Register(std::move(met))->Name;
       break;
     }
     default:
@@ -161,7 +163,7 @@ void TSLGraphCoder::Decode(TSLArchive& archive, void* place, TSLStore store) {
 
   // Only new objects nest deeper: null and back references end the descent.
   const TKavSLRegister* registry = TKavSLRegister::Instance();
-  const TSLClassRecord* record = registry != nullptr ? registry->FindByName(name) : nullptr;
+  const TSLClassRecord* record = registry != nullptr ? registry->FindByName(*className) : nullptr;
   if (record == nullptr || record->Factory == nullptr || archive.Objects.FindObject(identity) != nullptr ||
       archive.depth >= archive.maxDepth) {
     archive.Fail();

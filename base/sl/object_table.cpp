@@ -38,6 +38,9 @@ void TSLObjectTable::Chain(std::size_t index) {
 
 void TSLObjectTable::Insert(std::uint32_t identity, TKavSLRoot* object) {
   assert(object != nullptr && "the object table holds objects, not null");
+  // A table that holds anything soon holds several: room for a few pairs at
+  // once instead of growing through one, two and four.
+  if (entries.capacity() == 0) entries.reserve(8);
   entries.push_back({identity, object, None, None});
   ++count;
   if (byIdentity.empty()) {

@@ -4,11 +4,10 @@
 #include "app/ao_test.h"
 
 #include <bit>
-#include <cstdio>
-#include <cstdlib>
 
 #include "app/ao_occlusion.h"
 #include "app/ao_primary_rays.h"
+#include "base/contract.h"
 
 namespace {
 
@@ -23,13 +22,9 @@ constexpr TVec3 kUp{0.0f, 1.0f, 0.0f};
 }  // namespace
 
 void CheckRandomSlot(int slot) {
-  if (slot < 0 || slot >= TTest3DLoop_AmbOccTest_AO::kRandomStateCount) {
-    std::fprintf(stderr,
-                 "aobench: thread slot %d has no random generator state (slots 0..%d); "
-                 "the render cannot go on\n",
-                 slot, TTest3DLoop_AmbOccTest_AO::kRandomStateCount - 1);
-    std::abort();
-  }
+  KAV_CONTRACT(slot >= 0 && slot < TTest3DLoop_AmbOccTest_AO::kRandomStateCount,
+               "thread slot %d has no random generator state (slots 0..%d)", slot,
+               TTest3DLoop_AmbOccTest_AO::kRandomStateCount - 1);
 }
 
 int TTest3DLoop_AmbOccTest_Job::Execute() {

@@ -2,7 +2,8 @@
 
 #include "base/thread/critical_section.h"
 
-#include <cassert>
+#include "base/contract.h"
+
 
 namespace KavV3Base {
 
@@ -13,7 +14,7 @@ void TCriticalSection::Leave() { section.Unlock(); }
 TScopedLock::TScopedLock(TCriticalSection& s) : section(&s) { section->Enter(); }
 
 TScopedLock::TScopedLock(TCriticalSection* s) : section(s) {
-    assert(section != nullptr && "TScopedLock needs a critical section");
+    KAV_CONTRACT(section != nullptr, "TScopedLock needs a critical section");
     section->Enter();
 }
 

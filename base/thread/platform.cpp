@@ -3,7 +3,6 @@
 #include "base/thread/platform.h"
 
 #include <atomic>
-#include <cassert>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -23,6 +22,8 @@
 #include <windows.h>
 #include <timeapi.h>
 #endif
+
+#include "base/contract.h"
 
 namespace KavV3Base::Platform {
 
@@ -138,7 +139,7 @@ struct TThreadObject {
 };
 
 TThreadHandle ThreadCreate(TThreadRoutine routine, void* parameter, std::uint32_t* threadId) {
-    assert(routine != nullptr && "ThreadCreate needs a routine");
+    KAV_CONTRACT(routine != nullptr, "ThreadCreate needs a routine");
     if (!MayCreate(threadCreatesLeft)) return nullptr;
     auto* object = new (std::nothrow) TThreadObject;
     if (object == nullptr) return nullptr;
@@ -165,7 +166,7 @@ TThreadHandle ThreadCreate(TThreadRoutine routine, void* parameter, std::uint32_
 std::uint32_t ThreadWait(TThreadHandle thread) {
     if (thread == nullptr) return kWaitFailed;
     std::lock_guard<std::mutex> lock(thread->joinMutex);
-    assert(thread->thread.get_id() != std::this_thread::get_id() && "a thread cannot wait for itself");
+    KAV_CONTRACT(thread->thread.get_id() != std::this_thread::get_id(), "a thread cannot wait for itself");
     if (thread->thread.joinable()) thread->thread.join();
     return kWaitObject0;
 }

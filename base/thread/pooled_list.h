@@ -3,7 +3,6 @@
 #pragma once
 
 #include <atomic>
-#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -13,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/contract.h"
 #include "base/thread/critical_section.h"
 #include "base/thread/system_init.h"
 #include "base/thread/thread_slots.h"
@@ -235,7 +235,7 @@ void TPooledList<T>::Unlink(TNode* node) {
 
 template <class T>
 void TPooledList<T>::InsertBefore(TNode* pos, TNode* node) {
-    assert(node->next == node && node->prev == node && "InsertBefore needs a node that is in no ring");
+    KAV_CONTRACT(node->next == node && node->prev == node, "InsertBefore needs a node that is in no ring");
     node->next = pos;
     node->prev = pos->prev;
     pos->prev->next = node;
@@ -294,7 +294,7 @@ typename TPooledList<T>::TNode* TPooledList<T>::TakeNodeWith(U&& value) {
 
 template <class T>
 void TPooledList<T>::ReturnNode(TNode* node) {
-    assert(node != head && "ReturnNode cannot return the head node");
+    KAV_CONTRACT(node != head, "ReturnNode cannot return the head node");
     node->value.~T();
     ReturnToRing(SourceSpare(), node);
 }
@@ -303,13 +303,13 @@ void TPooledList<T>::ReturnNode(TNode* node) {
 
 template <class T>
 typename TPooledList<T>::TNode* TPooledList<T>::First() const {
-    assert(!IsEmpty() && "First on an empty TPooledList");
+    KAV_CONTRACT(!IsEmpty(), "First on an empty TPooledList");
     return head->next;
 }
 
 template <class T>
 typename TPooledList<T>::TNode* TPooledList<T>::Last() const {
-    assert(!IsEmpty() && "Last on an empty TPooledList");
+    KAV_CONTRACT(!IsEmpty(), "Last on an empty TPooledList");
     return head->prev;
 }
 
@@ -322,7 +322,7 @@ std::size_t TPooledList<T>::Count() const {
 
 template <class T>
 T TPooledList<T>::PopFront() {
-    assert(!IsEmpty() && "PopFront on an empty TPooledList");
+    KAV_CONTRACT(!IsEmpty(), "PopFront on an empty TPooledList");
     TNode* node = head->next;
     T value(std::move(node->value));
     ReturnNode(node);
@@ -337,7 +337,7 @@ void TPooledList<T>::Clear() {
 template <class T>
 typename TPooledList<T>::iterator TPooledList<T>::Erase(const_iterator pos) {
     TNode* node = pos.Node();
-    assert(node != head && "Erase at end()");
+    KAV_CONTRACT(node != head, "Erase at end()");
     TNode* next = node->next;
     ReturnNode(node);
     return iterator(next);
@@ -423,7 +423,7 @@ std::size_t TPooledList<T>::SharedPoolCount() {
 
 template <class T>
 void TPooledList<T>::SlotCallback(std::int32_t slot) {
-    assert(slot >= 0 && "SlotCallback needs a slot index");
+    KAV_CONTRACT(slot >= 0, "SlotCallback needs a slot index");
     TScopedLock lock(GetProcessLock());
     TPoolTable* table = poolTable.load(std::memory_order_acquire);
     if (table == nullptr || slot < 0) return;

@@ -2,8 +2,8 @@
 
 #include "base/thread/thread.h"
 
-#include <cassert>
 
+#include "base/contract.h"
 #include "base/thread/thread_slots.h"
 
 namespace KavV3Base {
@@ -13,7 +13,7 @@ TThread::~TThread() = default;
 std::int32_t TThread::Run() { return 0; }
 
 Platform::TThreadHandle TThread::Start() {
-    assert(handle == nullptr && "TThread::Start called again before Join");
+    KAV_CONTRACT(handle == nullptr, "TThread::Start called again before Join");
     handle = Platform::ThreadCreate(&ThreadEntry, this, &threadId);
     return handle;
 }
@@ -27,7 +27,7 @@ std::int32_t TThread::GetSlot() const { return slot.load(std::memory_order_acqui
 std::int32_t TThread::Join() {
     SetStopRequested(1);
     if (handle == nullptr) return 0;
-    assert(threadId != Platform::CurrentThreadId() && "TThread::Join called from the thread itself");
+    KAV_CONTRACT(threadId != Platform::CurrentThreadId(), "TThread::Join called from the thread itself");
     Platform::ThreadWait(handle);
     const std::int32_t result = Platform::ThreadClose(handle);
     handle = nullptr;

@@ -3,10 +3,10 @@
 #include "base/thread/thread_slots.h"
 
 #include <atomic>
-#include <cassert>
 #include <cstdlib>
 #include <new>
 
+#include "base/contract.h"
 #include "base/thread/platform.h"
 #include "base/thread/process_singleton.h"
 #include "base/thread/system_init.h"
@@ -43,8 +43,7 @@ TCriticalSection* CreateProcessLock() {
 TCriticalSection& GetProcessLock() {
     TCriticalSection* lock = processLock.load(std::memory_order_acquire);
     if (lock != nullptr) return *lock;
-    assert(!processLockDeleted.load(std::memory_order_acquire) &&
-           "the process-wide lock was used after its deletion at exit");
+    KAV_CONTRACT(!processLockDeleted.load(std::memory_order_acquire), "the process-wide lock was used after its deletion at exit");
     lock = CreateProcessLock();
     processLock.store(lock, std::memory_order_release);
     return *lock;
@@ -63,7 +62,7 @@ void ReleaseThreadSlotKey() { Platform::TlsKeyFree(slotKeyForRelease); }
 std::uint32_t InitThreadSlotKey() {
     static const std::uint32_t key = [] {
         const std::uint32_t k = Platform::TlsKeyAlloc();
-        assert(k != Platform::kTlsInvalidKey && "no thread-local key left for the thread slots");
+        KAV_CONTRACT(k != Platform::kTlsInvalidKey, "no thread-local key left for the thread slots");
         slotKeyForRelease = k;
         std::atexit(&ReleaseThreadSlotKey);
         return k;
@@ -82,10 +81,10 @@ TThreadSlotTable* GetThreadSlotTable() {
 }
 
 void AddThreadCallback(TThreadCallback callback) {
-    assert(callback != nullptr && "AddThreadCallback needs a function");
+    KAV_CONTRACT(callback != nullptr, "AddThreadCallback needs a function");
     TScopedLock lock(GetProcessLock());
     TThreadSlotTable* table = GetThreadSlotTable();
-    assert(table != nullptr && "thread callback registered after the slot table was released");
+    KAV_CONTRACT(table != nullptr, "thread callback registered after the slot table was released");
     table->callbacks.push_back(callback);
 }
 
@@ -96,8 +95,8 @@ TOnThreadCreate::TOnThreadCreate() {
     const std::uint32_t key = InitThreadSlotKey();
     TScopedLock lock(GetProcessLock());
     TThreadSlotTable* table = GetThreadSlotTable();
-    assert(table != nullptr && "thread slot taken after the slot table was released at exit");
-    assert(Platform::TlsKeyGet(key) == 0 && "a thread holds at most one thread slot");
+    KAV_CONTRACT(table != nullptr, "thread slot taken after the slot table was released at exit");
+    KAV_CONTRACT(Platform::TlsKeyGet(key) == 0, "a thread holds at most one thread slot");
 
     std::vector<std::int32_t>& slots = table->slots;
     const auto count = static_cast<std::int32_t>(slots.size());
@@ -121,9 +120,8 @@ TOnThreadCreate::~TOnThreadCreate() {
     TScopedLock lock(GetProcessLock());
     TThreadSlotTable* table = GetThreadSlotTable();
     const auto slot = static_cast<std::size_t>(Platform::TlsKeyGet(key));
-    assert(table != nullptr && slot != 0 && slot < table->slots.size() &&
-           table->slots[slot] == static_cast<std::int32_t>(slot) &&
-           "TOnThreadCreate released a slot its thread does not hold");
+    KAV_CONTRACT(table != nullptr && slot != 0 && slot < table->slots.size() &&
+           table->slots[slot] == static_cast<std::int32_t>(slot), "TOnThreadCreate released a slot its thread does not hold");
     if (table != nullptr && slot != 0 && slot < table->slots.size()) table->slots[slot] = -1;
     Platform::TlsKeySet(key, 0);
 }

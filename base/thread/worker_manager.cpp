@@ -2,9 +2,9 @@
 
 #include "base/thread/worker_manager.h"
 
-#include <cassert>
 #include <memory>
 
+#include "base/contract.h"
 #include "base/thread/platform.h"
 
 namespace KavV3Base {
@@ -82,6 +82,7 @@ bool TWorkerManager::IsWorkerThread() const {
 
 std::uint32_t TWorkerManager::StartWorkers(std::uint32_t count, std::int32_t pollingMode) {
     StopWorkers();
+    stopped = false;
     threadCount = 0;
     polling.store(pollingMode, std::memory_order_relaxed);
     {
@@ -109,7 +110,8 @@ std::uint32_t TWorkerManager::StartWorkers(std::uint32_t count, std::int32_t pol
 }
 
 std::int32_t TWorkerManager::AddJob(TJob* job) {
-    assert(job != nullptr && "AddJob needs a job");
+    KAV_CONTRACT(job != nullptr, "AddJob needs a job");
+    KAV_CONTRACT(!stopped, "TWorkerManager::AddJob after StopWorkers: no worker would ever run the job");
     TScopedLock lock(pendingLock);
     pending.PushBack(job);
     return 1;
@@ -133,7 +135,7 @@ std::int32_t TWorkerManager::Resume() {
 }
 
 void TWorkerManager::WaitIdle() {
-    assert(!IsWorkerThread() && "TWorkerManager::WaitIdle called from one of its workers would wait for itself");
+    KAV_CONTRACT(!IsWorkerThread(), "TWorkerManager::WaitIdle called from one of its workers would wait for itself");
     if (idle == 1) return;
     idle = 1;
     // No worker would ever report: nothing to wait for.
@@ -160,7 +162,7 @@ void TWorkerManager::CollectFinished() {
 }
 
 void TWorkerManager::StopWorkers() {
-    assert(!IsWorkerThread() && "TWorkerManager::StopWorkers called from one of its workers would join itself");
+    KAV_CONTRACT(!IsWorkerThread(), "TWorkerManager::StopWorkers called from one of its workers would join itself");
     if (idle == 0) WaitIdle();
     idle = 0;
     // One at a time: the next worker is signalled only after the previous one
@@ -177,6 +179,7 @@ void TWorkerManager::StopWorkers() {
     }
     allIdle.Close();
     workers.clear();
+    stopped = true;
 }
 
 TJob* TWorkerManager::TakeJob() {

@@ -79,7 +79,8 @@ public:
     // Batches wait only for the workers that started. An allocation failure
     // (bad_alloc) leaves the pool idle with the workers started so far.
     std::uint32_t StartWorkers(std::uint32_t count, std::int32_t polling);
-    // Appends job to the pending queue; wakes nothing. Returns 1.
+    // Appends job to the pending queue; wakes nothing. Returns 1. Not after
+    // StopWorkers (until the next StartWorkers): the job would never run.
     std::int32_t AddJob(TJob* job);
     // Starts a batch: wakes every worker. Does nothing while a batch runs
     // (no WaitIdle since the last Resume). Returns 1.
@@ -121,6 +122,8 @@ public:
 
 private:
     bool IsWorkerThread() const;
+
+    bool stopped = false;  // StopWorkers ran, StartWorkers not since; controlling thread only
 };
 
 }  // namespace KavV3Base

@@ -250,13 +250,11 @@ TEST(TPooledList, WithoutOwnSpareNodesComeFromSharedEntryZero) {
     EXPECT_EQ(other.First(), node);
 }
 
-#ifndef NDEBUG
-TEST(TPooledListDeathTest, PopFrontOnAnEmptyListAsserts) {
+TEST(TPooledListDeathTest, PopFrontOnAnEmptyListStopsTheProgram) {
     KavTest::UseThreadSafeDeathTests();
     TPooledList<int> list;
-    EXPECT_DEATH(list.PopFront(), "PopFront on an empty TPooledList");
+    EXPECT_DEATH(list.PopFront(), "contract violated: PopFront on an empty TPooledList");
 }
-#endif
 
 }  // namespace
 }  // namespace KavV3Base

@@ -483,7 +483,6 @@ TEST(TWorkerManager, CollectFinishedIsVirtual) {
     EXPECT_EQ(pool.collected, 5);
 }
 
-#ifndef NDEBUG
 // Calls WaitIdle of its own pool from the worker.
 class TWaitingJob : public TJob {
 public:
@@ -494,7 +493,9 @@ public:
     TWorkerManager* pool = nullptr;
 };
 
-TEST(TWorkerManagerDeathTest, WaitIdleFromAWorkerAsserts) {
+// Both are bugs of the caller that would hang or lose work in silence; in
+// every build they stop the program and say why.
+TEST(TWorkerManagerDeathTest, WaitIdleFromAWorkerStopsTheProgram) {
     KavTest::UseThreadSafeDeathTests();
     EXPECT_DEATH(
         {
@@ -506,9 +507,33 @@ TEST(TWorkerManagerDeathTest, WaitIdleFromAWorkerAsserts) {
             pool.Resume();
             pool.WaitIdle();
         },
-        "WaitIdle called from one of its workers");
+        "contract violated: TWorkerManager::WaitIdle called from one of its workers");
 }
-#endif
+
+TEST(TWorkerManagerDeathTest, AJobQueuedAfterStopWorkersStopsTheProgram) {
+    KavTest::UseThreadSafeDeathTests();
+    EXPECT_DEATH(
+        {
+            TWorkerManager pool;
+            pool.StartWorkers(1, 0);
+            pool.StopWorkers();
+            TRecordingJob job;
+            pool.AddJob(&job);
+        },
+        "AddJob after StopWorkers");
+}
+
+TEST(TWorkerManager, AcceptsJobsAgainOnceRestarted) {
+    TWorkerManager pool;
+    pool.StartWorkers(1, 0);
+    pool.StopWorkers();
+    pool.StartWorkers(1, 0);
+    TRecordingJob job;
+    pool.AddJob(&job);
+    pool.Resume();
+    pool.WaitIdle();
+    EXPECT_EQ(job.runs.load(), 1);
+}
 
 }  // namespace
 }  // namespace KavV3Base

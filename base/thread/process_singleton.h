@@ -14,7 +14,7 @@
 #include <new>
 
 #include "base/thread/critical_section.h"
-#include "base/thread/thread_slots.h"
+#include "base/thread/process_lock.h"
 
 namespace KavV3Base {
 

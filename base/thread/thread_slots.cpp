@@ -1,4 +1,4 @@
-// The process-wide lock, the thread slot key and table, and slot taking.
+// The thread slot key and table, and slot taking.
 
 #include "base/thread/thread_slots.h"
 
@@ -8,46 +8,11 @@
 
 #include "base/contract.h"
 #include "base/thread/platform.h"
+#include "base/thread/process_lock.h"
 #include "base/thread/process_singleton.h"
 #include "base/thread/system_init.h"
 
 namespace KavV3Base {
-
-// --- Process-wide lock -----------------------------------------------------
-
-namespace {
-
-alignas(TCriticalSection) unsigned char processLockStorage[sizeof(TCriticalSection)];
-std::atomic<TCriticalSection*> processLock{nullptr};
-std::atomic<bool> processLockDeleted{false};
-
-void DeleteProcessLock() {
-    TCriticalSection* lock = processLock.exchange(nullptr, std::memory_order_acq_rel);
-    processLockDeleted.store(true, std::memory_order_release);
-    if (lock != nullptr) lock->~TCriticalSection();
-}
-
-TCriticalSection* CreateProcessLock() {
-    // The lock cannot guard its own creation; the language's guarded
-    // initialisation of a local static does.
-    static TCriticalSection* const created = [] {
-        auto* lock = new (processLockStorage) TCriticalSection;
-        std::atexit(&DeleteProcessLock);
-        return lock;
-    }();
-    return created;
-}
-
-}  // namespace
-
-TCriticalSection& GetProcessLock() {
-    TCriticalSection* lock = processLock.load(std::memory_order_acquire);
-    if (lock != nullptr) return *lock;
-    KAV_CONTRACT(!processLockDeleted.load(std::memory_order_acquire), "the process-wide lock was used after its deletion at exit");
-    lock = CreateProcessLock();
-    processLock.store(lock, std::memory_order_release);
-    return *lock;
-}
 
 // --- Thread slot key -------------------------------------------------------
 

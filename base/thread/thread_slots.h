@@ -1,5 +1,6 @@
-// The thread slot registry: the process-wide lock, the thread slot key and
-// table, and TOnThreadCreate, which holds a slot for the life of a thread.
+// The thread slot registry: the thread slot key and table, and
+// TOnThreadCreate, which holds a slot for the life of a thread. The table is
+// read and changed under the process-wide lock (process_lock.h).
 //
 // A thread slot is a small integer, unique among the live threads: 0 for the
 // main thread (and any thread the framework did not start), and the lowest
@@ -12,14 +13,9 @@
 #include <vector>
 
 #include "base/thread/critical_section.h"
+#include "base/thread/process_lock.h"
 
 namespace KavV3Base {
-
-// The process-wide recursive lock. It guards the creation of every lazily
-// created framework singleton and every change of the slot table. Created on
-// first use, which also registers its deletion as an exit handler; never null
-// before that handler has run. Any thread.
-TCriticalSection& GetProcessLock();
 
 // Allocates the thread slot key and registers its release as an exit handler,
 // once; later calls only return the key. The start-up unit calls it first,

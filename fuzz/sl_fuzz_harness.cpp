@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -28,40 +29,42 @@ using namespace KavV3Base;
 constexpr std::size_t kMaxSequenceLoads = 256;
 constexpr std::size_t kMaxKeptObjects = 64;
 
-// Saved images whose round trip has been checked already: loading an image
-// and saving it again depends on nothing but the image's bytes, so a graph
-// that saves to an image checked before needs no second check. The newest
-// kCapacity images of either coding are kept.
-class TCheckedImages {
+// Byte strings whose round trip has been checked already. A loaded graph
+// depends on nothing but the bytes its load consumed (and the class it was
+// loaded into), and loading a saved image and saving it again on nothing
+// but the image, so a graph met again from the same bytes, or one that
+// saves to an image met before, needs no second check. Direct-mapped by
+// hash: the newest key of each slot is kept, and keys are compared in full.
+class TCheckedBytes {
 public:
-  static std::uint64_t Hash(const std::vector<unsigned char>& image) {
-    std::uint64_t hash = 0xcbf29ce484222325u;  // FNV-1a
-    for (const unsigned char byte : image) hash = (hash ^ byte) * 0x100000001b3u;
+  // kind tells keys of different meaning apart (coding, class, image or input).
+  static std::uint64_t Hash(std::int32_t kind, const unsigned char* bytes, std::size_t count) {
+    std::uint64_t hash = 0xcbf29ce484222325u ^ static_cast<std::uint32_t>(kind);  // FNV-1a
+    for (std::size_t i = 0; i < count; ++i) hash = (hash ^ bytes[i]) * 0x100000001b3u;
     return hash;
   }
-  bool Contains(std::int32_t coding, std::uint64_t hash, const std::vector<unsigned char>& image) const {
-    for (const TEntry& entry : entries)
-      if (entry.hash == hash && entry.coding == coding && entry.image == image) return true;
-    return false;
+  bool Contains(std::uint64_t hash, std::int32_t kind, const unsigned char* bytes, std::size_t count) const {
+    const TEntry& entry = slots[hash % kSlots];
+    return entry.used && entry.hash == hash && entry.kind == kind && entry.bytes.size() == count &&
+           (count == 0 || std::memcmp(entry.bytes.data(), bytes, count) == 0);
   }
-  void Add(std::int32_t coding, std::uint64_t hash, const std::vector<unsigned char>& image) {
-    if (entries.size() < kCapacity) {
-      entries.push_back({coding, hash, image});
-      return;
-    }
-    entries[next] = {coding, hash, image};
-    next = (next + 1) % kCapacity;
+  void Add(std::uint64_t hash, std::int32_t kind, const unsigned char* bytes, std::size_t count) {
+    TEntry& entry = slots[hash % kSlots];
+    entry.used = true;
+    entry.hash = hash;
+    entry.kind = kind;
+    entry.bytes.assign(bytes, bytes + count);
   }
 
 private:
-  static constexpr std::size_t kCapacity = 64;
+  static constexpr std::size_t kSlots = 1024;
   struct TEntry {
-    std::int32_t coding;
-    std::uint64_t hash;
-    std::vector<unsigned char> image;
+    bool used = false;
+    std::int32_t kind = 0;
+    std::uint64_t hash = 0;
+    std::vector<unsigned char> bytes;
   };
-  std::vector<TEntry> entries;
-  std::size_t next = 0;  // the entry replaced next once all are in use
+  std::vector<TEntry> slots = std::vector<TEntry>(kSlots);
 };
 
 // What one input's checks need besides the archives, kept from one input to
@@ -72,7 +75,7 @@ struct TScratch {
   TMemoryStream input;  // the bytes under test, reread from 0 by every load
   TMemoryStream image;  // a saved graph, then the stream its copy loads from
   TMemoryStream again;  // the copy saved again
-  TCheckedImages checked;
+  TCheckedBytes checked;
   std::vector<std::uintptr_t> before;  // Snapshot ahead of a load
   std::vector<std::uintptr_t> after;   // and after it failed
   // CheckOwnership's sorted lists.
@@ -87,10 +90,21 @@ TScratch& Scratch() {
   return scratch;
 }
 
+// Keys of TCheckedBytes: an image, or the input bytes consumed by a load of
+// one reference (kInput) or into an object of class id (kInput + id).
+constexpr std::int32_t kImage = 0;
+constexpr std::int32_t kInput = 1;
+
 // Saves the graph at root, loads the bytes back and saves the copy: both
-// saves must agree byte for byte, and the load must use every byte.
-const char* CheckRoundTrip(TKavSLRoot* root, std::int32_t coding) {
+// saves must agree byte for byte, and the load must use every byte. The
+// graph was loaded from the input's first `consumed` bytes, as kind says.
+const char* CheckRoundTrip(TKavSLRoot* root, std::int32_t coding, std::int32_t kind, const TMemoryStream& input,
+                           std::size_t consumed) {
   TScratch& scratch = Scratch();
+  kind = 2 * kind + coding;
+  const std::uint64_t loadedHash = TCheckedBytes::Hash(kind, input.Bytes().data(), consumed);
+  if (scratch.checked.Contains(loadedHash, kind, input.Bytes().data(), consumed)) return nullptr;
+
   TMemoryStream& image = scratch.image;
   image.Clear();
   {
@@ -98,26 +112,29 @@ const char* CheckRoundTrip(TKavSLRoot* root, std::int32_t coding) {
     // Graphs that hold a bare root have no class name for it: refused, fine.
     if (!SLSaveObject(saving, &root)) return nullptr;
   }
-  const std::uint64_t hash = TCheckedImages::Hash(image.Bytes());
-  if (scratch.checked.Contains(coding, hash, image.Bytes())) return nullptr;
-
-  static_cast<void>(image.Seek(0));
-  TSLArchive loading(&image, coding);
-  TKavSLRoot* copy = nullptr;
+  const std::int32_t imageKind = 2 * kImage + coding;
+  const std::uint64_t imageHash = TCheckedBytes::Hash(imageKind, image.Bytes().data(), image.Bytes().size());
   const char* problem = nullptr;
-  if (!SLLoadObject(loading, &copy)) {
-    problem = "a saved graph does not load back";
-  } else if (static_cast<std::size_t>(image.Tell()) != image.Bytes().size()) {
-    problem = "loading a saved graph leaves bytes unread";
-  } else {
-    TMemoryStream& again = scratch.again;
-    again.Clear();
-    TSLArchive saving(&again, coding);
-    if (!SLSaveObject(saving, &copy) || again.Bytes() != image.Bytes()) problem = "a reloaded graph saves differently";
+  if (!scratch.checked.Contains(imageHash, imageKind, image.Bytes().data(), image.Bytes().size())) {
+    static_cast<void>(image.Seek(0));
+    TSLArchive loading(&image, coding);
+    TKavSLRoot* copy = nullptr;
+    if (!SLLoadObject(loading, &copy)) {
+      problem = "a saved graph does not load back";
+    } else if (static_cast<std::size_t>(image.Tell()) != image.Bytes().size()) {
+      problem = "loading a saved graph leaves bytes unread";
+    } else {
+      TMemoryStream& again = scratch.again;
+      again.Clear();
+      TSLArchive saving(&again, coding);
+      if (!SLSaveObject(saving, &copy) || again.Bytes() != image.Bytes()) problem = "a reloaded graph saves differently";
+    }
+    loading.DiscardLoadedObjects();
+    if (problem != nullptr) return problem;
+    scratch.checked.Add(imageHash, imageKind, image.Bytes().data(), image.Bytes().size());
   }
-  loading.DiscardLoadedObjects();
-  if (problem == nullptr) scratch.checked.Add(coding, hash, image.Bytes());
-  return problem;
+  scratch.checked.Add(loadedHash, kind, input.Bytes().data(), consumed);
+  return nullptr;
 }
 
 // Loads the input as a sequence of references in an archive whose change
@@ -275,7 +292,7 @@ const char* LoadInlineSequence(TMemoryStream& input, std::int32_t coding, bool* 
       }
     } else if (step == 0) {
       *loadedAsReference = true;
-      problem = CheckRoundTrip(root, coding);
+      problem = CheckRoundTrip(root, coding, kInput, input, static_cast<std::size_t>(input.Tell()));
     }
     if (problem == nullptr) problem = CheckOwnership(archive);
     if (!loaded) break;  // the archive has failed: nothing more loads
@@ -304,7 +321,8 @@ TFuzzResult LoadArchiveBytes(const std::uint8_t* data, std::size_t size, std::in
     obj->LoadPre(archive);
     if (!archive.Failed()) obj->Load(archive);
     if (!archive.Failed()) obj->LoadPost(archive);
-    if (!archive.Failed() && result.problem == nullptr) result.problem = CheckRoundTrip(obj, coding);
+    if (!archive.Failed() && result.problem == nullptr)
+      result.problem = CheckRoundTrip(obj, coding, kInput + id, input, static_cast<std::size_t>(input.Tell()));
     // The object was not created by the archive: it lets go of what the
     // archive created before the archive frees that.
     obj->SLDiscardLinks();

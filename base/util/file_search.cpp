@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <system_error>
-#include <utility>
 
 #include "base/sl/archive.h"
 #include "base/stream/file_stream.h"
@@ -45,9 +44,10 @@ void TFileSearch::Load(TSLArchive& archive) {
   // One prefix at a time: a count the stream cannot hold ends at the first
   // string that is not there.
   for (std::uint32_t i = 0; i < count && !archive.Failed(); ++i) {
-    TString prefix;
-    SLReadString(archive, &prefix);
-    if (!archive.Failed()) paths.PushBack(std::move(prefix));
+    // Read in place, so the text is not copied once more into the list.
+    paths.PushBack(TString());
+    SLReadString(archive, &paths.Back());
+    if (archive.Failed()) paths.Erase(--paths.end());
   }
 }
 

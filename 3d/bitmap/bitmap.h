@@ -122,14 +122,14 @@ public:
     // then), or when the stream failed a transfer or seek: writing stops at
     // the first failure, and the file-size field is then left 0. A height of
     // 0 writes the headers only.
-    int WriteBmp(KavV3Base::TStream& stream) const;
+    [[nodiscard]] int WriteBmp(KavV3Base::TStream& stream) const;
     // Creates or replaces the named file with the BMP. Returns 0 when the
     // bitmap cannot be written (nothing is created), the name is empty or a
     // directory, the file cannot be created, or any write, the flush or the
     // close fails: the file is then as it was before the call (errno tells
     // why). Else 1. The picture goes to a temporary file beside it first (see
     // TFileReplacement).
-    int SaveBmp(const char* name) const;
+    [[nodiscard]] int SaveBmp(const char* name) const;
 
 private:
     bool CanWriteBmp() const;

@@ -39,7 +39,7 @@ public:
     // unknown mode (the stream is then closed), when the file cannot be
     // opened, and when name is a directory, in every mode and on every
     // system (errno is then EISDIR).
-    virtual bool Open(const char* name, int mode);
+    [[nodiscard]] virtual bool Open(const char* name, int mode);
     // Closes the file if one is open; the stream is closed afterwards in any
     // case. False when the close failed (the buffered bytes could not be
     // written) or a write on this file had failed before (errno then tells
@@ -51,7 +51,7 @@ public:
     // flush fails, or when a write on this file failed before, so a writer
     // can tell output that never reached the file. errno then tells why
     // (for an earlier write, that write's reason).
-    bool Flush();
+    [[nodiscard]] bool Flush();
 
     // Test seam: on the calling thread, writes of every TFileStream fail
     // once `bytes` more bytes have been written; the write that crosses the

@@ -30,6 +30,6 @@ int FormatString(char* buffer, const char* format, ...) KAV_PRINTF_FORMAT(2, 3);
 // directory, the file cannot be created, or the text could not be written,
 // flushed and closed in full; the file is then as it was before the call.
 // The text goes to a temporary file beside it first (see TFileReplacement).
-bool WriteTextFile(const TString& name, const TString& text);
+[[nodiscard]] bool WriteTextFile(const TString& name, const TString& text);
 
 } // namespace KavV3Base

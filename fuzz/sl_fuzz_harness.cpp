@@ -38,10 +38,20 @@ constexpr std::size_t kMaxKeptObjects = 64;
 class TCheckedBytes {
 public:
   // kind tells keys of different meaning apart (coding, class, image or input).
+  // FNV-1a over 8-byte words (fewer steps through instrumented code), then
+  // over the bytes left.
   static std::uint64_t Hash(std::int32_t kind, const unsigned char* bytes, std::size_t count) {
-    std::uint64_t hash = 0xcbf29ce484222325u ^ static_cast<std::uint32_t>(kind);  // FNV-1a
-    for (std::size_t i = 0; i < count; ++i) hash = (hash ^ bytes[i]) * 0x100000001b3u;
-    return hash;
+    constexpr std::uint64_t kPrime = 0x100000001b3u;
+    std::uint64_t hash = (0xcbf29ce484222325u ^ static_cast<std::uint32_t>(kind)) * kPrime;
+    std::size_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+      std::uint64_t word = 0;
+      std::memcpy(&word, bytes + i, 8);
+      hash = (hash ^ word) * kPrime;
+      hash ^= hash >> 29;
+    }
+    for (; i < count; ++i) hash = (hash ^ bytes[i]) * kPrime;
+    return hash ^ count;
   }
   bool Contains(std::uint64_t hash, std::int32_t kind, const unsigned char* bytes, std::size_t count) const {
     const TEntry& entry = slots[hash % kSlots];

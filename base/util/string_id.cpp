@@ -27,6 +27,7 @@ std::uint32_t TStringID::HashText(const TString& text) {
 
 void TStringID::AddToBucket(TPooledNodePool<std::uint32_t>& pool, TBuckets& buckets, std::uint32_t bucket,
                             std::uint32_t id) {
+  if (buckets.size() <= bucket) buckets.resize(bucket + 1);
   std::unique_ptr<TIdList>& list = buckets[bucket];
   if (!list) {
     list = std::make_unique<TIdList>();
@@ -39,7 +40,7 @@ void TStringID::AddToIndex(std::uint32_t id) { AddToBucket(indexPool, hashIndex,
 
 std::uint32_t TStringID::GetID(const TString& text) {
   const std::uint32_t bucket = BucketOf(text);
-  if (const TIdList* list = hashIndex[bucket].get()) {
+  if (const TIdList* list = bucket < hashIndex.size() ? hashIndex[bucket].get() : nullptr) {
     for (const std::uint32_t id : *list)
       if (entries[id].entryText == text) return id;
   }
@@ -60,7 +61,7 @@ const TString* TStringID::GetText(std::uint32_t id) const {
 
 std::vector<std::uint32_t> TStringID::GetBucket(std::uint32_t b) const {
   std::vector<std::uint32_t> ids;
-  if (b < BucketCount && hashIndex[b]) ids.assign(hashIndex[b]->begin(), hashIndex[b]->end());
+  if (b < hashIndex.size() && hashIndex[b]) ids.assign(hashIndex[b]->begin(), hashIndex[b]->end());
   return ids;
 }
 

@@ -75,7 +75,8 @@ public:
 
 private:
   using TIdList = TPooledList<std::uint32_t>;
-  using TBuckets = std::unique_ptr<TIdList>[BucketCount];
+  // Bucket b is entry b; entries past the last bucket used are not there yet.
+  using TBuckets = std::vector<std::unique_ptr<TIdList>>;
 
   void AddToIndex(std::uint32_t id);
   static void AddToBucket(TPooledNodePool<std::uint32_t>& pool, TBuckets& buckets, std::uint32_t bucket,
@@ -85,7 +86,9 @@ private:
   // Spare index nodes shared by all buckets; declared before the buckets so
   // that it outlives them.
   TPooledNodePool<std::uint32_t> indexPool;
-  // A bucket's list is made when its first id arrives.
+  // A bucket's list is made when its first id arrives, and the bucket table
+  // grows only as far as the highest bucket used, so a small table stays
+  // small (the empty text alone uses bucket 0).
   TBuckets hashIndex;
 };
 

@@ -54,39 +54,60 @@ bool ReadByte(TSLArchive& archive, char* byte) {
   return false;
 }
 
-// One text line without its line feed. Fails the archive when the stream
-// ends before the line feed.
-bool ReadLine(TSLArchive& archive, std::string* line) {
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+// Reads one text line, up to and including its line feed, and parses the
+// number at its start the way the C library's scanf conversions do on a
+// 64-bit platform: white space skipped, an optional sign, then digits up to
+// the first other character; whatever follows on the line is consumed and
+// ignored. The line is parsed as it arrives, byte by byte, and never stored.
+// A signed parse saturates at the limits of a 64-bit signed value, an
+// unsigned one at 2^64 - 1 and wraps a negated value; the caller keeps the
+// low bits it needs. Fails the archive when the stream ends before the line
+// feed or no digit follows the white space and sign.
+bool ReadTextNumber(TSLArchive& archive, bool isSigned, std::uint64_t* bits) {
+  enum TState { Leading, Signed, Digits, Done, Malformed };
+  TState state = Leading;
+  bool negative = false;
+  bool overflow = false;
+  std::uint64_t magnitude = 0;
   char c = 0;
   for (;;) {
     if (!ReadByte(archive, &c)) return false;
-    if (c == '\n') return true;
-    line->push_back(c);
+    if (c == '\n') break;
+    const bool digit = c >= '0' && c <= '9';
+    switch (state) {
+      case Leading:
+        if (IsSpace(c)) break;
+        if (c == '+' || c == '-') {
+          negative = c == '-';
+          state = Signed;
+          break;
+        }
+        state = Malformed;
+        [[fallthrough]];
+      case Signed:
+        state = digit ? Digits : Malformed;
+        if (!digit) break;
+        [[fallthrough]];
+      case Digits:
+        if (!digit) {
+          state = Done;
+          break;
+        }
+        if (const auto value = static_cast<std::uint64_t>(c - '0'); magnitude > (UINT64_MAX - value) / 10)
+          overflow = true;
+        else
+          magnitude = magnitude * 10 + value;
+        break;
+      case Done:
+      case Malformed:
+        break;
+    }
   }
-}
-
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
-
-// Parses a decimal number the way the C library's scanf conversions do on a
-// 64-bit platform: white space skipped, an optional sign, then digits up to
-// the first other character. A signed parse saturates at the limits of a
-// 64-bit signed value, an unsigned one at 2^64 - 1 and wraps a negated
-// value; the caller keeps the low bits it needs. False when no digit follows.
-bool ParseNumber(const std::string& line, bool isSigned, std::uint64_t* bits) {
-  std::size_t i = 0;
-  while (i < line.size() && IsSpace(line[i])) ++i;
-  bool negative = false;
-  if (i < line.size() && (line[i] == '+' || line[i] == '-')) negative = line[i++] == '-';
-  if (i >= line.size() || line[i] < '0' || line[i] > '9') return false;
-
-  std::uint64_t magnitude = 0;
-  bool overflow = false;
-  for (; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i) {
-    const auto digit = static_cast<std::uint64_t>(line[i] - '0');
-    if (magnitude > (UINT64_MAX - digit) / 10)
-      overflow = true;
-    else
-      magnitude = magnitude * 10 + digit;
+  if (state != Digits && state != Done) {
+    archive.Fail();
+    return false;
   }
 
   constexpr std::uint64_t kSignedLimit = static_cast<std::uint64_t>(INT64_MAX);
@@ -99,14 +120,6 @@ bool ParseNumber(const std::string& line, bool isSigned, std::uint64_t* bits) {
     *bits = overflow ? UINT64_MAX : negative ? 0 - magnitude : magnitude;
   }
   return true;
-}
-
-bool ReadTextNumber(TSLArchive& archive, bool isSigned, std::uint64_t* bits) {
-  std::string line;
-  if (!ReadLine(archive, &line)) return false;
-  if (ParseNumber(line, isSigned, bits)) return true;
-  archive.Fail();
-  return false;
 }
 
 void WriteFormatted(TSLArchive& archive, const char* text, int length) {

@@ -29,6 +29,11 @@ std::int32_t TMemoryStream::Tell() {
 
 int TMemoryStream::Read(void* buffer, std::uint32_t size) {
   if (size == 0 || size > bytes.size() - position) return 0;
+  // Text archives read one byte at a time: no call to copy a single byte.
+  if (size == 1) {
+    *static_cast<unsigned char*>(buffer) = bytes[position++];
+    return 1;
+  }
   std::memcpy(buffer, bytes.data() + position, size);
   position += size;
   return 1;

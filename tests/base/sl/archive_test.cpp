@@ -109,6 +109,39 @@ TEST(TSLArchive, TextNumbersParseLikeScanf) {
   EXPECT_FALSE(archive.Failed());
 }
 
+TEST(TSLArchive, TextNumberLinesAreConsumedWholeWhateverFollowsTheDigits) {
+  // The rest of a line after its number is read and dropped, NULs included;
+  // the next number starts on the next line.
+  const char lines[] = "7 8\n\t+0012x\n-9223372036854775809\n5\0009\n-0\n";
+  TMemoryStream stream(AsBytes(std::string(lines, sizeof lines - 1)));
+  TSLArchive archive(&stream, TSLArchive::CodingText);
+  std::int32_t i = 0;
+  SLReadInt(archive, &i);
+  EXPECT_EQ(i, 7);
+  SLReadInt(archive, &i);
+  EXPECT_EQ(i, 12);
+  SLReadInt(archive, &i);
+  EXPECT_EQ(i, 0);  // saturated at INT64_MIN, whose low 32 bits are 0
+  SLReadInt(archive, &i);
+  EXPECT_EQ(i, 5);
+  SLReadInt(archive, &i);
+  EXPECT_EQ(i, 0);
+  EXPECT_FALSE(archive.Failed());
+  EXPECT_EQ(static_cast<std::size_t>(stream.Tell()), stream.Bytes().size());
+}
+
+TEST(TSLArchive, TextNumbersNeedADigitRightAfterTheSign) {
+  for (const char* line : {"+ 5\n", " \t \n", "--1\n", "x1\n"}) {
+    SCOPED_TRACE(line);
+    TMemoryStream stream(AsBytes(line));
+    TSLArchive archive(&stream, TSLArchive::CodingText);
+    std::int32_t i = 42;
+    SLReadInt(archive, &i);
+    EXPECT_TRUE(archive.Failed());
+    EXPECT_EQ(i, 42);
+  }
+}
+
 TEST(TSLArchive, BothCodingsReadBackWhatTheyWrote) {
   for (const std::int32_t coding : {TSLArchive::CodingText, TSLArchive::CodingBinary}) {
     const std::int32_t i = INT32_MIN;

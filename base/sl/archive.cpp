@@ -230,7 +230,7 @@ void SLWriteString(TSLArchive& archive, const TString* value) {
 void SLReadString(TSLArchive& archive, TString* value) {
   if (!archive.CanCode()) return;
   if (archive.Coding == TSLArchive::CodingBinary) {
-    TString readValue;
+    TString& readValue = archive.readString;
     const int consumed = archive.Stream->ReadString(readValue);
     // Without a NUL among the bytes consumed the stream ended first.
     if (consumed < 0 || static_cast<std::size_t>(consumed) == readValue.Length()) {
@@ -243,7 +243,8 @@ void SLReadString(TSLArchive& archive, TString* value) {
 
   char c = 0;
   if (!ReadByte(archive, &c)) return;  // the opening quote, whatever byte it is
-  std::string text;
+  std::string& text = archive.readText;
+  text.clear();
   for (;;) {
     if (!ReadByte(archive, &c)) return;
     if (c == '"') break;

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <type_traits>
 #include <vector>
 
@@ -83,6 +84,7 @@ public:
 
 private:
   friend class TSLGraphCoder;
+  friend void SLReadString(TSLArchive& archive, TString* value);
 
   void DiscardLoadedFrom(std::size_t mark);
 
@@ -90,6 +92,12 @@ private:
   int depth = 0;  // objects being saved or loaded, nested
   int maxDepth = DefaultMaxDepth;
   std::vector<TKavSLRoot*> loaded;
+  // Where SLReadString gathers a string before it replaces the target (a
+  // read that fails leaves the target alone). Kept with the archive, so
+  // that a load of many strings reuses one buffer instead of making one per
+  // string.
+  TString readString;     // binary coding
+  std::string readText;   // text coding
 };
 
 // Value coders. Each writes or reads one value in the archive's coding:

@@ -4,6 +4,7 @@
 
 #include "app/ao_occlusion.h"
 
+#include <bit>
 #include <cmath>
 
 #include "app/ao_vector_paths.h"
@@ -29,7 +30,18 @@ TOcclusionQuery MakeOcclusionQuery(const TPlane& plane, const TSphere (&spheres)
     query.sphereC[i] = Dot(rs, rs) - spheres[i].radius * spheres[i].radius;
   }
   query.sphereRootsNeeded = SphereTestNeedsRoots(query);
+  query.groundFrame = GroundFrameQuery(query);
   return query;
+}
+
+bool GroundFrameQuery(const TOcclusionQuery& query) {
+  const auto bits = [](float v) { return std::bit_cast<std::uint32_t>(v); };
+  const auto zero = [&](float v) { return (bits(v) & 0x7FFFFFFFu) == 0; };
+  const TVec3 x = query.axisX, y = query.axisY, z = query.axisZ, n = query.plane.normal;
+  return bits(z.x) == 0 && bits(z.y) == 0x3F800000u && bits(z.z) == 0 &&         // Z = (+0, 1, +0)
+         bits(x.x) == 0xBF800000u && zero(x.y) && zero(x.z) &&                    // X = (-1, 0, 0)
+         zero(y.x) && zero(y.y) && bits(y.z) == 0x3F800000u &&                    // Y = (0, 0, 1)
+         zero(n.x) && bits(n.y) == 0x3F800000u && zero(n.z) && query.planeDistance > 0.0f;
 }
 
 bool SphereTestNeedsRoots(const TOcclusionQuery& query) {

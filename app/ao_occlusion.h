@@ -40,7 +40,28 @@ struct TOcclusionQuery {
   // within 2^-100 of a sphere's surface from inside: then the signs of B, C
   // and D decide each sphere test (see SphereTestNeedsRoots).
   bool sphereRootsNeeded;
+  // Whether the frame is that of the upward normal and the plane can block
+  // none of the rays (see GroundFrameQuery): then a ray's direction is
+  // (0 - lx, lz, ly + 0) bit for bit, and the vector paths skip the plane.
+  bool groundFrame;
 };
+
+// Whether the query's frame is exactly Z = (+0, 1, +0), X = (-1, 0, 0) and
+// Y = (0, 0, 1) (the zeros of X and Y of either sign), and the plane's normal
+// (0, 1, 0) (zeros of either sign) with the origin strictly above it.
+//
+// Directions: the scalar kernel forms (Z * lz + Y * ly) + X * lx per
+// component, with lz = sqrt(r1) >= +0. x: +0 * lz = +0, plus the zero
+// Y.x * ly gives +0, and +0 + (-1 * lx) is 0 - lx (both give +0 for a zero
+// lx, -lx otherwise). y: 1 * lz = lz, and adding zeros to it changes nothing
+// (lz is +0 or positive). z: +0 * lz + ly is ly, or +0 for ly = -0, and
+// adding the zero X.z * lx leaves that; ly + 0 is exactly the same.
+//
+// Plane: v = dot(normal, d) is zero (skipped) or d.y = lz >= 2^-16, since
+// r1 is 0 or at least 2^-32. Then -1 / v lies in [-2^16, -1], and t, the
+// distance above the plane times it, is at most minus that distance: below
+// 0, never accepted.
+bool GroundFrameQuery(const TOcclusionQuery& query);
 
 // Whether the vector paths must compute the sphere roots for this query to
 // match the scalar kernel; see the sphere test of the vector kernel.

@@ -140,7 +140,7 @@ void StoreDirections(TDirectionsOut out, std::uint32_t first, std::uint32_t coun
 
 // The number of the query's rays that hit the scene; moves state on by two
 // steps per ray. With kDirections the rays' directions are stored too.
-template <class V, bool kRoots, bool kDirections = false>
+template <class V, bool kRoots, bool kGround, bool kDirections = false>
 std::uint32_t CountBatches(const TOcclusionQuery& query, std::uint64_t& state, TDirectionsOut out = {}) {
   using F = typename V::F;
   using D = typename V::D;
@@ -198,15 +198,26 @@ std::uint32_t CountBatches(const TOcclusionQuery& query, std::uint64_t& state, T
         const F lx = V::Mul(V::ToFloat(cosPhi[2 * g], cosPhi[2 * g + 1]), s);
         const F ly = V::Mul(V::ToFloat(sinPhi[2 * g], sinPhi[2 * g + 1]), s);
         const F lz = V::Sqrt(r1);
-        dx[j] = V::Add(V::Add(V::Mul(zx, lz), V::Mul(yx, ly)), V::Mul(xx, lx));
-        dy[j] = V::Add(V::Add(V::Mul(zy, lz), V::Mul(yy, ly)), V::Mul(xy, lx));
-        dz[j] = V::Add(V::Add(V::Mul(zz, lz), V::Mul(yz, ly)), V::Mul(xz, lx));
+        if constexpr (kGround) {
+          // The scalar kernel's products and sums for the ground frame,
+          // bit for bit (see GroundFrameQuery).
+          dx[j] = V::Sub(V::Set(0.0f), lx);
+          dy[j] = lz;
+          dz[j] = V::Add(ly, V::Set(0.0f));
+        } else {
+          dx[j] = V::Add(V::Add(V::Mul(zx, lz), V::Mul(yx, ly)), V::Mul(xx, lx));
+          dy[j] = V::Add(V::Add(V::Mul(zy, lz), V::Mul(yy, ly)), V::Mul(xy, lx));
+          dz[j] = V::Add(V::Add(V::Mul(zz, lz), V::Mul(yz, ly)), V::Mul(xz, lx));
+        }
         if constexpr (kDirections) {
           StoreDirections<V>(out, done + static_cast<std::uint32_t>(g * kLanes), rays, dx[j], dy[j], dz[j]);
         }
       }
       typename V::FMask hit[kTogether];
-      for (int j = 0; j < kTogether; ++j) hit[j] = PlaneHits<V>(query, dx[j], dy[j], dz[j]);
+      for (int j = 0; j < kTogether; ++j) {
+        // The plane blocks no ray of a ground-frame query.
+        hit[j] = kGround ? V::NoLanes() : PlaneHits<V>(query, dx[j], dy[j], dz[j]);
+      }
       for (int i = 0; i < kSphereCount; ++i) {
         for (int j = 0; j < kTogether; ++j) {
           hit[j] = V::Or(hit[j], SphereHits<V, kRoots>(query, i, dx[j], dy[j], dz[j]));
@@ -244,14 +255,22 @@ std::uint32_t CountBatches(const TOcclusionQuery& query, std::uint64_t& state, T
 
 template <class V>
 std::uint32_t CountOccluded(const TOcclusionQuery& query, std::uint64_t& state) {
-  return query.sphereRootsNeeded ? CountBatches<V, true>(query, state)
-                                 : CountBatches<V, false>(query, state);
+  if (query.groundFrame) {
+    return query.sphereRootsNeeded ? CountBatches<V, true, true>(query, state)
+                                   : CountBatches<V, false, true>(query, state);
+  }
+  return query.sphereRootsNeeded ? CountBatches<V, true, false>(query, state)
+                                 : CountBatches<V, false, false>(query, state);
 }
 
 // The directions of the query's rays; see RayDirections.
 template <class V>
 void RayDirections(const TOcclusionQuery& query, std::uint64_t state, float* dx, float* dy, float* dz) {
-  CountBatches<V, true, true>(query, state, {dx, dy, dz});
+  if (query.groundFrame) {
+    CountBatches<V, true, true, true>(query, state, {dx, dy, dz});
+  } else {
+    CountBatches<V, true, false, true>(query, state, {dx, dy, dz});
+  }
 }
 
 // Cosine and sine rounded to single for an array of angles, as the kernel

@@ -359,3 +359,93 @@ TEST(AoOcclusionQuery, RoundedRootOfRoundedSquareIsExact) {
 }
 
 }  // namespace
+
+namespace {
+
+// The generator state whose next step gives `next`: the multiplier is odd,
+// so it has an inverse modulo 2^64 (found by Newton's iteration).
+std::uint64_t StateBefore(std::uint64_t next) {
+  std::uint64_t inverse = kRandomMultiplier;  // right in the low 3 bits
+  for (int i = 0; i < 6; ++i) inverse *= 2 - kRandomMultiplier * inverse;
+  return (next - kRandomIncrement) * inverse;
+}
+
+}  // namespace
+
+TEST(AoOcclusionQuery, GroundFrameIsRecognisedOnlyWhereExact) {
+  const TVec3 up{0.0f, 1.0f, 0.0f};
+  const TOcclusionQuery ground = QueryFrom({0.25f, -0.5f + kRayEpsilon, -2.75f}, up, 64);
+  EXPECT_TRUE(ground.groundFrame);
+  // The frame's own bits, on which the direction identity rests.
+  EXPECT_EQ(std::bit_cast<std::uint32_t>(ground.axisZ.x), 0u);
+  EXPECT_EQ(std::bit_cast<std::uint32_t>(ground.axisZ.z), 0u);
+
+  EXPECT_FALSE(QueryFrom({0.25f, -0.6f, -2.75f}, up, 64).groundFrame);  // below the plane
+  EXPECT_FALSE(QueryFrom({0.25f, -0.5f, -2.75f}, up, 64).groundFrame);  // on it
+  EXPECT_FALSE(QueryFrom({0.25f, 0.2f, -2.75f}, Normalized({0.0f, 1.0f, 1e-3f}), 64).groundFrame);
+  TOcclusionQuery query = ground;
+  query.axisZ.x = -0.0f;  // -0 * lz would leave a -0 in the sum
+  EXPECT_FALSE(GroundFrameQuery(query));
+  query = ground;
+  query.plane.normal.y = 2.0f;
+  EXPECT_FALSE(GroundFrameQuery(query));
+  query = ground;
+  query.axisX.y = -0.0f;  // zeros of X and Y may have either sign
+  query.axisY.x = -0.0f;
+  EXPECT_TRUE(GroundFrameQuery(query));
+}
+
+// The ground frame's shortcut, (0 - lx, lz, ly + 0), against the scalar
+// kernel's products and sums, for the values where the sign of a zero could
+// differ: zero weights of both signs, and the smallest and largest ones.
+TEST(AoOcclusionQuery, GroundFrameDirectionsAreTheScalarOnesBitForBit) {
+  const TOcclusionQuery ground = QueryFrom({0.25f, -0.5f + kRayEpsilon, -2.75f}, {0.0f, 1.0f, 0.0f}, 64);
+  ASSERT_TRUE(ground.groundFrame);
+  const float weights[] = {0.0f, -0.0f, 0x1p-149f, -0x1p-149f, 0x1p-16f, 0.5f, -0.75f, 1.0f, -1.0f};
+  const auto bits = [](float v) { return std::bit_cast<std::uint32_t>(v); };
+  for (float lx : weights) {
+    for (float ly : weights) {
+      for (float lz : weights) {
+        if (std::signbit(lz)) continue;  // lz = sqrt(r1) is +0 or positive
+        const TVec3 d = (ground.axisZ * lz + ground.axisY * ly) + ground.axisX * lx;
+        ASSERT_EQ(bits(d.x), bits(0.0f - lx)) << lx << " " << ly << " " << lz;
+        ASSERT_EQ(bits(d.y), bits(lz)) << lx << " " << ly << " " << lz;
+        ASSERT_EQ(bits(d.z), bits(ly + 0.0f)) << lx << " " << ly << " " << lz;
+      }
+    }
+  }
+}
+
+// Draws that make a weight zero: r1 = 1 (s = 0, so lx and ly are zeros) and
+// phi = 0 (ly = +0), and r1 = 0 (lz = +0: a ray along the ground, which the
+// plane must not block).
+TEST_P(AoOcclusionPaths, GroundFrameRaysWithZeroWeightsMatchScalar) {
+  const TOcclusionQuery ground = QueryFrom({-1.25f, -0.5f + kRayEpsilon, -3.3f}, {0.0f, 1.0f, 0.0f}, 64);
+  ASSERT_TRUE(ground.groundFrame);
+  const std::uint64_t high = 0xABCD000000000000ull;
+  const std::uint64_t firstDraws[] = {high | (0xFFFFFFFFull << 16) | 0x1234, high | 0x5678,
+                                      high | (0x80000000ull << 16)};
+  for (std::uint64_t draw : firstDraws) {
+    for (int phiZero = 0; phiZero < 2; ++phiZero) {
+      // Ray 0 draws r1 from the state after the first step and phi from the
+      // one after the second.
+      std::uint64_t start = StateBefore(draw);
+      if (phiZero != 0) start = StateBefore(StateBefore(high | 0x9ABC));  // ray 0's phi = 0
+      float expected[3][64], actual[3][64];
+      RayDirections(TAoPath::Scalar, ground, start, expected[0], expected[1], expected[2]);
+      RayDirections(GetParam(), ground, start, actual[0], actual[1], actual[2]);
+      for (int ray = 0; ray < 64; ++ray) {
+        for (int axis = 0; axis < 3; ++axis) {
+          ASSERT_EQ(std::bit_cast<std::uint32_t>(actual[axis][ray]),
+                    std::bit_cast<std::uint32_t>(expected[axis][ray]))
+              << "draw " << std::hex << draw << std::dec << ", ray " << ray << ", axis " << axis;
+        }
+      }
+      std::uint64_t scalarState = start;
+      std::uint64_t vectorState = start;
+      const std::uint32_t expectedCount = CountOccludedRays(TAoPath::Scalar, ground, scalarState);
+      ASSERT_EQ(CountOccludedRays(GetParam(), ground, vectorState), expectedCount);
+      ASSERT_EQ(vectorState, scalarState);
+    }
+  }
+}

@@ -61,6 +61,25 @@ constexpr TLaneJumps<kLanes, kBatches> MakeLaneJumps() {
   return jumps;
 }
 
+// The generator state after `steps` steps from state, by repeated squaring
+// of the step (a template over V for the reason given at the top).
+template <class V>
+std::uint64_t JumpState(std::uint64_t state, std::uint64_t steps) {
+  std::uint64_t multiplier = kRandomMultiplier;  // of 2^i steps
+  std::uint64_t increment = kRandomIncrement;
+  for (; steps != 0; steps >>= 1) {
+    if ((steps & 1) != 0) state = multiplier * state + increment;
+    increment = multiplier * increment + increment;
+    multiplier *= multiplier;
+  }
+  return state;
+}
+
+// The jump over the draws of a shaded point's rays in the render: 8 x 8
+// rays, two draws each.
+inline constexpr std::uint32_t kRenderRays = 64;
+inline constexpr TRandomJump kRenderRaysJump = RandomJump(2 * kRenderRays);
+
 // Hit flags of the plane test for directions (dx, dy, dz): the plane accepts
 // when dot(normal, d) is not 0 and 0 <= t < the record's start distance.
 template <class V>
@@ -154,8 +173,15 @@ std::uint32_t CountBatches(const TOcclusionQuery& query, std::uint64_t& state, T
   const std::uint32_t rays = query.rayCount;
   if (rays == 0) return 0;
 
+  // Where the last ray's second draw leaves the generator, as the scalar
+  // kernel leaves it. Formed first, from the starting state alone, so that
+  // the next shaded point's rays need not wait for this one's.
+  const std::uint64_t startState = state;
+  state = rays == kRenderRays ? kRenderRaysJump.multiplier * startState + kRenderRaysJump.increment
+                              : JumpState<V>(startState, 2 * static_cast<std::uint64_t>(rays));
+
   // Batch g's lanes 0 .. kHalf-1 in [2g], the rest in [2g + 1].
-  const Q start = V::Set64(state);
+  const Q start = V::Set64(startState);
   Q first[kHalves];
   Q second[kHalves];
   for (int h = 0; h < kHalves; ++h) {
@@ -237,11 +263,6 @@ std::uint32_t CountBatches(const TOcclusionQuery& query, std::uint64_t& state, T
         }
         occluded += static_cast<std::uint32_t>(__builtin_popcount(valid));
       }
-      // The last ray's second draw left the generator where the scalar
-      // kernel leaves it.
-      alignas(64) std::uint64_t seconds[kBatches * kLanes];
-      for (int h = 0; h < kHalves; ++h) V::Store64(seconds + h * kHalf, second[h]);
-      state = seconds[left - 1];
       return occluded;
     }
     for (int g = 0; g < kBatches; ++g) occluded += static_cast<std::uint32_t>(__builtin_popcount(bits[g]));

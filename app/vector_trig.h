@@ -7,11 +7,12 @@
 // with code that must run on any CPU.
 //
 // Method: the angle is reduced by multiples of pi/2 (Cody-Waite with pi/2 in
-// three parts, the products fused with their subtractions) to a
-// double-double r = rh + rl with |r| <= pi/4, then cos r and sin r come from
-// minimax polynomials (relative error below 0.07 ulp over the interval) with
-// the leading terms kept apart, which bounds the error of each result by
-// about 0.6 ulp in double precision.
+// two parts, the products fused with their subtractions) to r with
+// |r| <= pi/4, rounded once, then cos r and sin r come from minimax
+// polynomials (relative error below 0.07 ulp over the interval) evaluated by
+// Estrin's scheme for short dependency chains, with the leading terms kept
+// apart. That bounds the error of each result by about 1.5 ulp in double
+// precision, far inside the guard band below.
 //
 // Accuracy alone cannot promise the same single-precision rounding as the
 // library: a true value may lie closer to the midpoint between two floats
@@ -32,9 +33,11 @@
 
 namespace AoVectorTrig {
 
-// Angles beyond this magnitude go to the library: up to it the three-part
-// reduction is exact enough for every single-precision angle.
-inline constexpr double kReductionLimit = 65536.0;
+// Angles beyond this magnitude go to the library. Up to it (the kernel's
+// angles lie in [0, 2 pi (1 + 2^-24)]) k is at most 5, and no
+// single-precision angle but 0 comes closer than 2^-27 to a multiple of
+// pi/2, which the reduction below relies on.
+inline constexpr double kReductionLimit = 8.0;
 
 // Results within this band of a single-precision rounding midpoint go to the
 // library: from kMidpointGuard ulps (of double precision) below a midpoint
@@ -45,7 +48,8 @@ inline constexpr double kTwoOverPi = 0x1.45f306dc9c883p-1;
 // Adding this rounds a double below 2^51 in magnitude to an integer and
 // leaves the integer, two's complement, in the low bits of the mantissa.
 inline constexpr double kRoundingShift = 0x1.8p52;
-// pi/2 = kPiOver2Hi + kPiOver2Mid + kPiOver2Lo to about 160 bits.
+// pi/2 = kPiOver2Hi + kPiOver2Mid + kPiOver2Lo to about 160 bits; the
+// reduction needs only the first two (see below).
 inline constexpr double kPiOver2Hi = 0x1.921fb54442d18p+0;
 inline constexpr double kPiOver2Mid = 0x1.1a62633145c07p-54;
 inline constexpr double kPiOver2Lo = -0x1.f1976b7ed8fbcp-110;
@@ -89,7 +93,7 @@ template <class V, bool kCheckDomain, int kCount>
                                                              typename V::D* sinOut) {
   using D = typename V::D;
   using Q = typename V::Q;
-  D k[kCount], rh[kCount], rl[kCount], z[kCount], v[kCount], sinR[kCount], cosR[kCount];
+  D k[kCount], rh[kCount], z[kCount], v[kCount], sinR[kCount], cosR[kCount];
   Q quadrant[kCount];
 
   // k = nearest integer to x * 2/pi; its low two bits pick the quadrant.
@@ -99,45 +103,45 @@ template <class V, bool kCheckDomain, int kCount>
     k[i] = V::Sub(shifted, V::Set(kRoundingShift));
   }
 
-  // r = x - k * pi/2 as rh + rl. a = x - k * kPiOver2Hi is exact: both are
-  // multiples of 2^-52 and the difference is below 1 in magnitude. rh is
-  // a - k * kPiOver2Mid rounded once, and a - rh is exact (the two are
-  // within a factor of 2), so rl gets the rounding error of rh and the
-  // last part of pi/2.
+  // r = x - k * pi/2, rounded once. a = x - k * kPiOver2Hi is exact: both
+  // are multiples of 2^-52 and the difference is below 1 in magnitude. r is
+  // a - k * kPiOver2Mid rounded: within half an ulp (plus 2^-79 relative)
+  // of x - k * pi/2, since the rest of pi/2, k * kPiOver2Lo, is below
+  // 2^-106 while |r| >= 2^-27 for every angle of the domain with k != 0
+  // (see kReductionLimit); with k = 0, r = x exactly.
   for (int i = 0; i < kCount; ++i) {
     const D a = V::Fnma(k[i], V::Set(kPiOver2Hi), x[i]);
     rh[i] = V::Fnma(k[i], V::Set(kPiOver2Mid), a);
-    rl[i] = V::Fnma(k[i], V::Set(kPiOver2Lo), V::Fnma(k[i], V::Set(kPiOver2Mid), V::Sub(a, rh[i])));
   }
   for (int i = 0; i < kCount; ++i) z[i] = V::Mul(rh[i], rh[i]);
+  D z2[kCount];
+  for (int i = 0; i < kCount; ++i) z2[i] = V::Mul(z[i], z[i]);
   for (int i = 0; i < kCount; ++i) v[i] = V::Mul(z[i], rh[i]);
 
-  // sin(rh + rl) ~ rh + v * S1 + v * z * P(z) + rl * (1 - z / 2).
-  D ps[kCount];
-  for (int i = 0; i < kCount; ++i) ps[i] = V::Fma(z[i], V::Set(kSin6), V::Set(kSin5));
-  for (int i = 0; i < kCount; ++i) ps[i] = V::Fma(z[i], ps[i], V::Set(kSin4));
-  for (int i = 0; i < kCount; ++i) ps[i] = V::Fma(z[i], ps[i], V::Set(kSin3));
-  for (int i = 0; i < kCount; ++i) ps[i] = V::Fma(z[i], ps[i], V::Set(kSin2));
+  // sin r ~ r + v * P(z), P = S1 + z * S2 + ... + z^5 * S6 by Estrin's
+  // scheme: (S1 + z S2) + z^2 ((S3 + z S4) + z^2 (S5 + z S6)). v * P is
+  // below r / 9, so its rounding errors reach the result at a ninth of
+  // their size; the sum is rounded once.
   for (int i = 0; i < kCount; ++i) {
-    const D e1 = V::Fnma(v[i], ps[i], V::Mul(V::Set(0.5), rl[i]));  // rl / 2 - v * P
-    const D e2 = V::Fms(z[i], e1, rl[i]);                             // z * e1 - rl
-    const D e3 = V::Fnma(v[i], V::Set(kSin1), e2);                    // e2 - v * S1
-    sinR[i] = V::Sub(rh[i], e3);
+    const D p01 = V::Fma(z[i], V::Set(kSin2), V::Set(kSin1));
+    const D p23 = V::Fma(z[i], V::Set(kSin4), V::Set(kSin3));
+    const D p45 = V::Fma(z[i], V::Set(kSin6), V::Set(kSin5));
+    const D p = V::Fma(z2[i], V::Fma(z2[i], p45, p23), p01);
+    sinR[i] = V::Fma(v[i], p, rh[i]);
   }
 
-  // cos(rh + rl) ~ (1 - z / 2) + z^2 * Q(z) - rh * rl, with the rounding
-  // error of 1 - z / 2 carried into the small terms.
-  D pc[kCount];
-  for (int i = 0; i < kCount; ++i) pc[i] = V::Fma(z[i], V::Set(kCos6), V::Set(kCos5));
-  for (int i = 0; i < kCount; ++i) pc[i] = V::Fma(z[i], pc[i], V::Set(kCos4));
-  for (int i = 0; i < kCount; ++i) pc[i] = V::Fma(z[i], pc[i], V::Set(kCos3));
-  for (int i = 0; i < kCount; ++i) pc[i] = V::Fma(z[i], pc[i], V::Set(kCos2));
-  for (int i = 0; i < kCount; ++i) pc[i] = V::Fma(z[i], pc[i], V::Set(kCos1));
+  // cos r ~ (1 - z / 2) + z^2 * Q(z), Q by Estrin's scheme as P, with the
+  // rounding error of w = 1 - z / 2 (exactly (1 - w) - z / 2) carried into
+  // the small terms.
   for (int i = 0; i < kCount; ++i) {
+    const D q01 = V::Fma(z[i], V::Set(kCos2), V::Set(kCos1));
+    const D q23 = V::Fma(z[i], V::Set(kCos4), V::Set(kCos3));
+    const D q45 = V::Fma(z[i], V::Set(kCos6), V::Set(kCos5));
+    const D q = V::Fma(z2[i], V::Fma(z2[i], q45, q23), q01);
     const D halfZ = V::Mul(V::Set(0.5), z[i]);
     const D w = V::Sub(V::Set(1.0), halfZ);
-    const D tail = V::Fms(z[i], V::Mul(z[i], pc[i]), V::Mul(rh[i], rl[i]));
-    cosR[i] = V::Add(w, V::Add(V::Sub(V::Sub(V::Set(1.0), w), halfZ), tail));
+    const D tail = V::Fma(z2[i], q, V::Sub(V::Sub(V::Set(1.0), w), halfZ));
+    cosR[i] = V::Add(w, tail);
   }
 
   // Quadrant q: sin x = sin r, cos r, -sin r, -cos r; cos x = cos r, -sin r,
@@ -150,7 +154,13 @@ template <class V, bool kCheckDomain, int kCount>
     sinOut[i] = V::XorBits(V::Select(swap, cosR[i], sinR[i]), sinSign);
     cosOut[i] = V::XorBits(V::Select(swap, sinR[i], cosR[i]), cosSign);
     fallback = V::Or(fallback, V::Or(NearFloatMidpoint<V>(sinOut[i]), NearFloatMidpoint<V>(cosOut[i])));
-    if constexpr (kCheckDomain) fallback = V::Or(fallback, V::NotWithin(x[i], kReductionLimit));
+    if constexpr (kCheckDomain) {
+      fallback = V::Or(fallback, V::NotWithin(x[i], kReductionLimit));
+      // sin(-0) is -0, but r + v * P gives +0 there; the kernel's angles
+      // are never negative, other callers' -0 goes to the library.
+      const Q minusZero = V::Add64(V::AsBits(x[i]), V::Set64(std::uint64_t{1} << 63));
+      fallback = V::Or(fallback, V::NoBitsOf64(minusZero, ~std::uint64_t{0}));
+    }
   }
   return fallback;
 }

@@ -207,7 +207,14 @@ std::uint32_t CountBatches(const TOcclusionQuery& query, std::uint64_t& state, T
     D cosPhi[kHalves];
     D sinPhi[kHalves];
     for (int h = 0; h < kHalves; ++h) phi[h] = V::RoundToFloat(V::Mul(V::DrawToDouble(second[h]), phiScale));
-    const typename V::DMask fallback = AoVectorTrig::CosSinApprox<V, false, kHalves>(phi, cosPhi, sinPhi);
+    // kTrigTogether vectors at a time: enough independent chains to keep
+    // the units busy, few enough to stay in registers.
+    constexpr int kTrig = V::kTrigTogether;
+    static_assert(kHalves % kTrig == 0, "whole groups of angle vectors");
+    typename V::DMask fallback = V::NoLanes64();
+    for (int h = 0; h < kHalves; h += kTrig) {
+      fallback = V::Or(fallback, AoVectorTrig::CosSinApprox<V, false, kTrig>(phi + h, cosPhi + h, sinPhi + h));
+    }
     if (V::Any(fallback)) [[unlikely]] {
       for (int h = 0; h < kHalves; ++h) AoVectorTrig::CosSinFromLibrary<V>(phi[h], cosPhi[h], sinPhi[h]);
     }

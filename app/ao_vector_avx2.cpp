@@ -23,6 +23,8 @@ struct TAvx2 {
   // the 16 registers).
   static constexpr int kBatchesPerStep = 4;
   static constexpr int kBatchesTogether = 4;
+  // Vectors of angles through the cosine and sine side by side.
+  static constexpr int kTrigTogether = 2;
   using F = __m256;
   using FMask = __m256;
   using D = __m256d;

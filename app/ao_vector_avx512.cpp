@@ -33,6 +33,8 @@ struct TAvx512 {
   // registers and spill).
   static constexpr int kBatchesPerStep = 4;
   static constexpr int kBatchesTogether = 2;
+  // Vectors of angles through the cosine and sine side by side.
+  static constexpr int kTrigTogether = 4;
   using F = __m512;
   using FMask = __mmask16;
   using D = __m512d;

@@ -30,6 +30,8 @@ struct TNeon {
   // by side through every stage (32 registers hold them).
   static constexpr int kBatchesPerStep = 4;
   static constexpr int kBatchesTogether = 4;
+  // Vectors of angles through the cosine and sine side by side.
+  static constexpr int kTrigTogether = 8;
   using F = float32x4_t;
   using FMask = uint32x4_t;
   using D = float64x2_t;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace KavV3Base {
 
@@ -39,6 +40,31 @@ TString::TString(const TString& s) : trimmed(1)
 {
     if (!s.chars.empty())
         AssignText(s.chars.data(), TextLength(s.chars));
+}
+
+TString::TString(TString&& s) noexcept : trimmed(1), chars(std::move(s.chars))
+{
+    s.chars.clear();
+    s.trimmed = 1;
+    // Like the copy: the text and one NUL. Shrinking a vector never throws.
+    if (!chars.empty())
+        Normalise();
+}
+
+TString& TString::operator=(TString&& s) noexcept
+{
+    if (this == &s)
+        return *this = static_cast<const TString&>(s);
+    if (s.chars.empty()) {
+        chars.clear();
+        trimmed = 0;
+    } else {
+        chars = std::move(s.chars);
+        Normalise();
+    }
+    s.chars.clear();
+    s.trimmed = 1;
+    return *this;
 }
 
 TString TString::FromBytes(const char* bytes, std::size_t count)

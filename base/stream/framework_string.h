@@ -28,9 +28,15 @@ public:
     explicit TString(std::int32_t n);
     // Copies the text only, so the copy is trimmed whatever the source was.
     TString(const TString& s);
+    // The same result as the copy, taking the source's array instead of
+    // copying it; the source is left without storage.
+    TString(TString&& s) noexcept;
     // A non-empty source gives its text and one NUL, trimmed. An empty source
     // (no storage) leaves this string with a zero-length array, untrimmed.
     TString& operator=(const TString& s);
+    // The same result as the copy assignment, taking the source's array; the
+    // source is left without storage.
+    TString& operator=(TString&& s) noexcept;
     ~TString() = default;
 
     // The count bytes as given, followed by a NUL. Unlike the construction

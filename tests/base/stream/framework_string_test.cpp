@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -152,6 +153,36 @@ TEST(TString, BytesAfterANulAreNotText)
     target += TString("!");
     EXPECT_EQ(Text(target), "ab!");
     EXPECT_EQ(target.ArraySize(), 4u);
+}
+
+// A move gives what the copy gives (text, one NUL, trimmed; no storage
+// stays no storage) and leaves the source without storage.
+TEST(TString, MovesGiveTheCopysResult)
+{
+    TString raw = TString::FromBytes("ab\0cd", 5);
+    const TString moved(std::move(raw));
+    EXPECT_EQ(Text(moved), "ab");
+    EXPECT_EQ(moved.ArraySize(), 3u);
+    EXPECT_TRUE(moved.IsTrimmed());
+    EXPECT_TRUE(raw.IsEmpty());  // NOLINT(bugprone-use-after-move): the moved-from state is specified
+
+    TString target("old text");
+    TString source = TString::FromBytes("xyz\0\0", 5);
+    target = std::move(source);
+    EXPECT_EQ(Text(target), "xyz");
+    EXPECT_EQ(target.ArraySize(), 4u);
+    EXPECT_TRUE(target.IsTrimmed());
+    EXPECT_TRUE(source.IsEmpty());  // NOLINT(bugprone-use-after-move)
+
+    TString none;
+    target = std::move(none);
+    EXPECT_TRUE(target.IsEmpty());
+    EXPECT_FALSE(target.IsTrimmed());
+
+    TString self("same");
+    TString& alias = self;
+    self = std::move(alias);
+    EXPECT_EQ(Text(self), "same");
 }
 
 TEST(TString, EqualityComparesTexts)

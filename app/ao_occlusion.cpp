@@ -9,123 +9,122 @@
 
 #include "app/ao_vector_paths.h"
 
-TOcclusionQuery MakeOcclusionQuery(const TPlane& plane, const TSphere (&spheres)[kSphereCount],
-                                   TVec3 origin, TVec3 axisX, TVec3 axisY, TVec3 axisZ,
-                                   std::uint32_t rayCount) {
-  TOcclusionQuery query{};
-  query.origin = origin;
-  query.axisX = axisX;
-  query.axisY = axisY;
-  query.axisZ = axisZ;
-  query.plane = plane;
-  for (int i = 0; i < kSphereCount; ++i) query.spheres[i] = spheres[i];
-  query.rayCount = rayCount;
+TOcclusionQuery MakeOcclusionQuery(const TPlane& plane, const TSphere (&spheres)[kSphereCount], TVec3 origin,
+                                   TVec3 axisX, TVec3 axisY, TVec3 axisZ, std::uint32_t rayCount) {
+    TOcclusionQuery query{};
+    query.origin = origin;
+    query.axisX = axisX;
+    query.axisY = axisY;
+    query.axisZ = axisZ;
+    query.plane = plane;
+    for (int i = 0; i < kSphereCount; ++i) query.spheres[i] = spheres[i];
+    query.rayCount = rayCount;
 
-  // The same expressions, in the same order, as the scalar intersection
-  // tests evaluate for every ray: they do not depend on the direction.
-  query.planeDistance = Dot(origin, plane.normal) + plane.offset;
-  for (int i = 0; i < kSphereCount; ++i) {
-    const TVec3 rs = origin - spheres[i].center;
-    query.sphereOffset[i] = rs;
-    query.sphereC[i] = Dot(rs, rs) - spheres[i].radius * spheres[i].radius;
-  }
-  query.sphereRootsNeeded = SphereTestNeedsRoots(query);
-  query.groundFrame = GroundFrameQuery(query);
-  return query;
+    // The same expressions, in the same order, as the scalar intersection
+    // tests evaluate for every ray: they do not depend on the direction.
+    query.planeDistance = Dot(origin, plane.normal) + plane.offset;
+    for (int i = 0; i < kSphereCount; ++i) {
+        const TVec3 rs = origin - spheres[i].center;
+        query.sphereOffset[i] = rs;
+        query.sphereC[i] = Dot(rs, rs) - spheres[i].radius * spheres[i].radius;
+    }
+    query.sphereRootsNeeded = SphereTestNeedsRoots(query);
+    query.groundFrame = GroundFrameQuery(query);
+    return query;
 }
 
 bool GroundFrameQuery(const TOcclusionQuery& query) {
-  const auto bits = [](float v) { return std::bit_cast<std::uint32_t>(v); };
-  const auto zero = [&](float v) { return (bits(v) & 0x7FFFFFFFu) == 0; };
-  const TVec3 x = query.axisX, y = query.axisY, z = query.axisZ, n = query.plane.normal;
-  return bits(z.x) == 0 && bits(z.y) == 0x3F800000u && bits(z.z) == 0 &&         // Z = (+0, 1, +0)
-         bits(x.x) == 0xBF800000u && zero(x.y) && zero(x.z) &&                    // X = (-1, 0, 0)
-         zero(y.x) && zero(y.y) && bits(y.z) == 0x3F800000u &&                    // Y = (0, 0, 1)
-         zero(n.x) && bits(n.y) == 0x3F800000u && zero(n.z) && query.planeDistance > 0.0f;
+    const auto bits = [](float v) { return std::bit_cast<std::uint32_t>(v); };
+    const auto zero = [&](float v) { return (bits(v) & 0x7FFFFFFFu) == 0; };
+    const TVec3 x = query.axisX, y = query.axisY, z = query.axisZ, n = query.plane.normal;
+    return bits(z.x) == 0 && bits(z.y) == 0x3F800000u && bits(z.z) == 0 &&  // Z = (+0, 1, +0)
+           bits(x.x) == 0xBF800000u && zero(x.y) && zero(x.z) &&            // X = (-1, 0, 0)
+           zero(y.x) && zero(y.y) && bits(y.z) == 0x3F800000u &&            // Y = (0, 0, 1)
+           zero(n.x) && bits(n.y) == 0x3F800000u && zero(n.z) && query.planeDistance > 0.0f;
 }
 
 bool SphereTestNeedsRoots(const TOcclusionQuery& query) {
-  // Sums of magnitudes: a NaN anywhere makes a sum NaN, which fails every
-  // comparison, so it asks for the roots too. This runs once per shaded
-  // point, hence the few comparisons.
-  const auto magnitude = [](TVec3 v) { return std::fabs(v.x) + std::fabs(v.y) + std::fabs(v.z); };
-  // Frame axes whose components add up to at most 6 in magnitude keep every
-  // direction component below 6 (the sample weights are at most 1).
-  bool fine = magnitude(query.axisX) + magnitude(query.axisY) + magnitude(query.axisZ) <= 6.0f;
-  for (int i = 0; i < kSphereCount; ++i) {
-    // Then |B| < 2^43, B^2 < 2^86 and with |C| <= 2^100 neither D, its root
-    // nor a distance can overflow.
-    const float c = query.sphereC[i];
-    fine = fine && magnitude(query.sphereOffset[i]) <= 0x1p40f && std::fabs(c) <= 0x1p100f;
-    // An origin on the surface or just inside it: the far root of a ray
-    // leaving the sphere at a tiny positive B depends on B^2 underflowing.
-    fine = fine && (c > 0.0f || c <= -0x1p-100f);
-  }
-  return !fine;
+    // Sums of magnitudes: a NaN anywhere makes a sum NaN, which fails every
+    // comparison, so it asks for the roots too. This runs once per shaded
+    // point, hence the few comparisons.
+    const auto magnitude = [](TVec3 v) { return std::fabs(v.x) + std::fabs(v.y) + std::fabs(v.z); };
+    // Frame axes whose components add up to at most 6 in magnitude keep every
+    // direction component below 6 (the sample weights are at most 1).
+    bool fine = magnitude(query.axisX) + magnitude(query.axisY) + magnitude(query.axisZ) <= 6.0f;
+    for (int i = 0; i < kSphereCount; ++i) {
+        // Then |B| < 2^43, B^2 < 2^86 and with |C| <= 2^100 neither D, its root
+        // nor a distance can overflow.
+        const float c = query.sphereC[i];
+        fine = fine && magnitude(query.sphereOffset[i]) <= 0x1p40f && std::fabs(c) <= 0x1p100f;
+        // An origin on the surface or just inside it: the far root of a ray
+        // leaving the sphere at a tiny positive B depends on B^2 underflowing.
+        fine = fine && (c > 0.0f || c <= -0x1p-100f);
+    }
+    return !fine;
 }
 
 namespace {
 
 // The next ray's direction: draws r1, then phi, from the generator.
 TVec3 NextRayDirection(const TOcclusionQuery& query, std::uint64_t& state) {
-  const float r1 = static_cast<float>(static_cast<double>(StepRandom(state)) * 0x1p-32);
-  const float phi =
-      static_cast<float>(static_cast<double>(StepRandom(state)) * static_cast<double>(kPhiScale));
+    const float r1 = static_cast<float>(static_cast<double>(StepRandom(state)) * 0x1p-32);
+    const float phi =
+        static_cast<float>(static_cast<double>(StepRandom(state)) * static_cast<double>(kPhiScale));
 
-  const float s = std::sqrt(1.0f - r1);
-  const float lx = static_cast<float>(std::cos(static_cast<double>(phi))) * s;
-  const float ly = static_cast<float>(std::sin(static_cast<double>(phi))) * s;
-  const float lz = std::sqrt(r1);
+    const float s = std::sqrt(1.0f - r1);
+    const float lx = static_cast<float>(std::cos(static_cast<double>(phi))) * s;
+    const float ly = static_cast<float>(std::sin(static_cast<double>(phi))) * s;
+    const float lz = std::sqrt(r1);
 
-  return (query.axisZ * lz + query.axisY * ly) + query.axisX * lx;
+    return (query.axisZ * lz + query.axisY * ly) + query.axisX * lx;
 }
 
 }  // namespace
 
 std::uint32_t CountOccludedScalar(const TOcclusionQuery& query, std::uint64_t& state) {
-  std::uint32_t occluded = 0;
-  for (std::uint32_t ray = 0; ray < query.rayCount; ++ray) {
-    if (HitsScene(query.plane, query.spheres, query.origin, NextRayDirection(query, state))) ++occluded;
-  }
-  return occluded;
+    std::uint32_t occluded = 0;
+    for (std::uint32_t ray = 0; ray < query.rayCount; ++ray) {
+        if (HitsScene(query.plane, query.spheres, query.origin, NextRayDirection(query, state))) ++occluded;
+    }
+    return occluded;
 }
 
 void RayDirectionsScalar(const TOcclusionQuery& query, std::uint64_t state, float* dx, float* dy, float* dz) {
-  for (std::uint32_t ray = 0; ray < query.rayCount; ++ray) {
-    const TVec3 dir = NextRayDirection(query, state);
-    dx[ray] = dir.x;
-    dy[ray] = dir.y;
-    dz[ray] = dir.z;
-  }
+    for (std::uint32_t ray = 0; ray < query.rayCount; ++ray) {
+        const TVec3 dir = NextRayDirection(query, state);
+        dx[ray] = dir.x;
+        dy[ray] = dir.y;
+        dz[ray] = dir.z;
+    }
 }
 
 std::size_t EvaluateCosSinScalar(const float* angles, std::size_t count, float* cosOut, float* sinOut,
                                  double* rawCos, double* rawSin) {
-  for (std::size_t i = 0; i < count; ++i) {
-    const double c = std::cos(static_cast<double>(angles[i]));
-    const double s = std::sin(static_cast<double>(angles[i]));
-    cosOut[i] = static_cast<float>(c);
-    sinOut[i] = static_cast<float>(s);
-    if (rawCos != nullptr) rawCos[i] = c;
-    if (rawSin != nullptr) rawSin[i] = s;
-  }
-  return 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const double c = std::cos(static_cast<double>(angles[i]));
+        const double s = std::sin(static_cast<double>(angles[i]));
+        cosOut[i] = static_cast<float>(c);
+        sinOut[i] = static_cast<float>(s);
+        if (rawCos != nullptr) rawCos[i] = c;
+        if (rawSin != nullptr) rawSin[i] = s;
+    }
+    return 0;
 }
 
 std::uint32_t CountOccludedRays(TAoPath path, const TOcclusionQuery& query, std::uint64_t& state) {
-  return AoPathEntries(path).countOccluded(query, state);
+    return AoPathEntries(path).countOccluded(query, state);
 }
 
 std::uint32_t CountOccludedRays(const TOcclusionQuery& query, std::uint64_t& state) {
-  return ActiveAoPathEntries().countOccluded(query, state);
+    return ActiveAoPathEntries().countOccluded(query, state);
 }
 
 void RayDirections(TAoPath path, const TOcclusionQuery& query, std::uint64_t state, float* dx, float* dy,
                    float* dz) {
-  AoPathEntries(path).rayDirections(query, state, dx, dy, dz);
+    AoPathEntries(path).rayDirections(query, state, dx, dy, dz);
 }
 
-std::size_t EvaluateCosSin(TAoPath path, const float* angles, std::size_t count, float* cosOut,
-                           float* sinOut, double* rawCos, double* rawSin) {
-  return AoPathEntries(path).evaluateCosSin(angles, count, cosOut, sinOut, rawCos, rawSin);
+std::size_t EvaluateCosSin(TAoPath path, const float* angles, std::size_t count, float* cosOut, float* sinOut,
+                           double* rawCos, double* rawSin) {
+    return AoPathEntries(path).evaluateCosSin(angles, count, cosOut, sinOut, rawCos, rawSin);
 }

@@ -10,8 +10,7 @@
 // kernel's library calls are. So every path returns the same count and leaves
 // the generator in the same state.
 
-#ifndef KAV_APP_AO_OCCLUSION_H
-#define KAV_APP_AO_OCCLUSION_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -24,26 +23,26 @@
 // per-point terms of the intersection tests, which MakeOcclusionQuery
 // computes once with the scalar kernel's own operations.
 struct TOcclusionQuery {
-  TVec3 origin;
-  TVec3 axisX;  // the shading frame: a ray's direction is
-  TVec3 axisY;  // (axisZ * lz + axisY * ly) + axisX * lx
-  TVec3 axisZ;
-  TPlane plane;
-  TSphere spheres[kSphereCount];
-  std::uint32_t rayCount;
+    TVec3 origin;
+    TVec3 axisX;  // the shading frame: a ray's direction is
+    TVec3 axisY;  // (axisZ * lz + axisY * ly) + axisX * lx
+    TVec3 axisZ;
+    TPlane plane;
+    TSphere spheres[kSphereCount];
+    std::uint32_t rayCount;
 
-  float planeDistance;               // dot(origin, plane normal) + offset
-  TVec3 sphereOffset[kSphereCount];  // origin - centre
-  float sphereC[kSphereCount];       // dot(offset, offset) - radius^2
-  // Whether the vector paths must compute the sphere roots. They need not
-  // for any query whose values are of moderate size and whose origin is not
-  // within 2^-100 of a sphere's surface from inside: then the signs of B, C
-  // and D decide each sphere test (see SphereTestNeedsRoots).
-  bool sphereRootsNeeded;
-  // Whether the frame is that of the upward normal and the plane can block
-  // none of the rays (see GroundFrameQuery): then a ray's direction is
-  // (0 - lx, lz, ly + 0) bit for bit, and the vector paths skip the plane.
-  bool groundFrame;
+    float planeDistance;               // dot(origin, plane normal) + offset
+    TVec3 sphereOffset[kSphereCount];  // origin - centre
+    float sphereC[kSphereCount];       // dot(offset, offset) - radius^2
+    // Whether the vector paths must compute the sphere roots. They need not
+    // for any query whose values are of moderate size and whose origin is not
+    // within 2^-100 of a sphere's surface from inside: then the signs of B, C
+    // and D decide each sphere test (see SphereTestNeedsRoots).
+    bool sphereRootsNeeded;
+    // Whether the frame is that of the upward normal and the plane can block
+    // none of the rays (see GroundFrameQuery): then a ray's direction is
+    // (0 - lx, lz, ly + 0) bit for bit, and the vector paths skip the plane.
+    bool groundFrame;
 };
 
 // Whether the query's frame is exactly Z = (+0, 1, +0), X = (-1, 0, 0) and
@@ -68,9 +67,8 @@ bool GroundFrameQuery(const TOcclusionQuery& query);
 bool SphereTestNeedsRoots(const TOcclusionQuery& query);
 
 // The query for rays from origin in the frame (axisX, axisY, axisZ).
-TOcclusionQuery MakeOcclusionQuery(const TPlane& plane, const TSphere (&spheres)[kSphereCount],
-                                   TVec3 origin, TVec3 axisX, TVec3 axisY, TVec3 axisZ,
-                                   std::uint32_t rayCount);
+TOcclusionQuery MakeOcclusionQuery(const TPlane& plane, const TSphere (&spheres)[kSphereCount], TVec3 origin,
+                                   TVec3 axisX, TVec3 axisY, TVec3 axisZ, std::uint32_t rayCount);
 
 // Number of the query's rays that hit the scene, on the active path. Advances
 // state by 2 * rayCount generator steps, exactly as drawing r1 and phi for
@@ -96,8 +94,8 @@ void RayDirections(TAoPath path, const TOcclusionQuery& query, std::uint64_t sta
 // double results; the scalar path stores the library's. Returns how many
 // results the vector evaluation could not round safely and took from the
 // library instead (always 0 on the scalar path).
-std::size_t EvaluateCosSin(TAoPath path, const float* angles, std::size_t count, float* cosOut,
-                           float* sinOut, double* rawCos = nullptr, double* rawSin = nullptr);
+std::size_t EvaluateCosSin(TAoPath path, const float* angles, std::size_t count, float* cosOut, float* sinOut,
+                           double* rawCos = nullptr, double* rawSin = nullptr);
 
 // The scalar path, which runs on every CPU and is the reference for the
 // others (the vector paths are declared in ao_vector_paths.h).
@@ -105,5 +103,3 @@ std::uint32_t CountOccludedScalar(const TOcclusionQuery& query, std::uint64_t& s
 void RayDirectionsScalar(const TOcclusionQuery& query, std::uint64_t state, float* dx, float* dy, float* dz);
 std::size_t EvaluateCosSinScalar(const float* angles, std::size_t count, float* cosOut, float* sinOut,
                                  double* rawCos, double* rawSin);
-
-#endif  // KAV_APP_AO_OCCLUSION_H

@@ -20,8 +20,7 @@
 // at once): their chains of dependent operations are independent, and
 // placing them next to each other lets the CPU overlap them.
 
-#ifndef KAV_APP_AO_OCCLUSION_KERNEL_H
-#define KAV_APP_AO_OCCLUSION_KERNEL_H
+#pragma once
 
 #include <cstdint>
 
@@ -36,43 +35,43 @@ namespace AoVectorKernel {
 // the first step of kBatches batches, and from one step to the next.
 template <int kLanes, int kBatches>
 struct TLaneJumps {
-  std::uint64_t firstMultiplier[kLanes * kBatches];
-  std::uint64_t firstIncrement[kLanes * kBatches];
-  std::uint64_t secondMultiplier[kLanes * kBatches];
-  std::uint64_t secondIncrement[kLanes * kBatches];
-  std::uint64_t stepMultiplier;
-  std::uint64_t stepIncrement;
+    std::uint64_t firstMultiplier[kLanes * kBatches];
+    std::uint64_t firstIncrement[kLanes * kBatches];
+    std::uint64_t secondMultiplier[kLanes * kBatches];
+    std::uint64_t secondIncrement[kLanes * kBatches];
+    std::uint64_t stepMultiplier;
+    std::uint64_t stepIncrement;
 };
 
 template <int kLanes, int kBatches>
 constexpr TLaneJumps<kLanes, kBatches> MakeLaneJumps() {
-  TLaneJumps<kLanes, kBatches> jumps{};
-  for (int lane = 0; lane < kLanes * kBatches; ++lane) {
-    const TRandomJump first = RandomJump(2 * static_cast<std::uint64_t>(lane) + 1);
-    const TRandomJump second = RandomJump(2 * static_cast<std::uint64_t>(lane) + 2);
-    jumps.firstMultiplier[lane] = first.multiplier;
-    jumps.firstIncrement[lane] = first.increment;
-    jumps.secondMultiplier[lane] = second.multiplier;
-    jumps.secondIncrement[lane] = second.increment;
-  }
-  const TRandomJump step = RandomJump(2 * static_cast<std::uint64_t>(kLanes * kBatches));
-  jumps.stepMultiplier = step.multiplier;
-  jumps.stepIncrement = step.increment;
-  return jumps;
+    TLaneJumps<kLanes, kBatches> jumps{};
+    for (int lane = 0; lane < kLanes * kBatches; ++lane) {
+        const TRandomJump first = RandomJump(2 * static_cast<std::uint64_t>(lane) + 1);
+        const TRandomJump second = RandomJump(2 * static_cast<std::uint64_t>(lane) + 2);
+        jumps.firstMultiplier[lane] = first.multiplier;
+        jumps.firstIncrement[lane] = first.increment;
+        jumps.secondMultiplier[lane] = second.multiplier;
+        jumps.secondIncrement[lane] = second.increment;
+    }
+    const TRandomJump step = RandomJump(2 * static_cast<std::uint64_t>(kLanes * kBatches));
+    jumps.stepMultiplier = step.multiplier;
+    jumps.stepIncrement = step.increment;
+    return jumps;
 }
 
 // The generator state after `steps` steps from state, by repeated squaring
 // of the step (a template over V for the reason given at the top).
 template <class V>
 std::uint64_t JumpState(std::uint64_t state, std::uint64_t steps) {
-  std::uint64_t multiplier = kRandomMultiplier;  // of 2^i steps
-  std::uint64_t increment = kRandomIncrement;
-  for (; steps != 0; steps >>= 1) {
-    if ((steps & 1) != 0) state = multiplier * state + increment;
-    increment = multiplier * increment + increment;
-    multiplier *= multiplier;
-  }
-  return state;
+    std::uint64_t multiplier = kRandomMultiplier;  // of 2^i steps
+    std::uint64_t increment = kRandomIncrement;
+    for (; steps != 0; steps >>= 1) {
+        if ((steps & 1) != 0) state = multiplier * state + increment;
+        increment = multiplier * increment + increment;
+        multiplier *= multiplier;
+    }
+    return state;
 }
 
 // The jump over the draws of a shaded point's rays in the render: 8 x 8
@@ -85,13 +84,13 @@ inline constexpr TRandomJump kRenderRaysJump = RandomJump(2 * kRenderRays);
 template <class V>
 typename V::FMask PlaneHits(const TOcclusionQuery& query, typename V::F dx, typename V::F dy,
                             typename V::F dz) {
-  using F = typename V::F;
-  const F zero = V::Set(0.0f);
-  const F v =
-      V::Add(V::Add(V::Mul(V::Set(query.plane.normal.x), dx), V::Mul(V::Set(query.plane.normal.y), dy)),
-             V::Mul(V::Set(query.plane.normal.z), dz));
-  const F t = V::Mul(V::Set(query.planeDistance), V::Div(V::Set(-1.0f), v));
-  return V::And(V::And(V::NotEqual(v, zero), V::GreaterEqual(t, zero)), V::Less(t, V::Set(kNoHitDistance)));
+    using F = typename V::F;
+    const F zero = V::Set(0.0f);
+    const F v =
+        V::Add(V::Add(V::Mul(V::Set(query.plane.normal.x), dx), V::Mul(V::Set(query.plane.normal.y), dy)),
+               V::Mul(V::Set(query.plane.normal.z), dz));
+    const F t = V::Mul(V::Set(query.planeDistance), V::Div(V::Set(-1.0f), v));
+    return V::And(V::And(V::NotEqual(v, zero), V::GreaterEqual(t, zero)), V::Less(t, V::Set(kNoHitDistance)));
 }
 
 // Hit flags of sphere i: skipped when the origin is outside and the sphere
@@ -113,192 +112,198 @@ typename V::FMask PlaneHits(const TOcclusionQuery& query, typename V::F dx, type
 template <class V, bool kRoots>
 typename V::FMask SphereHits(const TOcclusionQuery& query, int i, typename V::F dx, typename V::F dy,
                              typename V::F dz) {
-  using F = typename V::F;
-  using FMask = typename V::FMask;
-  const F zero = V::Set(0.0f);
-  const TVec3 rs = query.sphereOffset[i];
-  const float c = query.sphereC[i];
-  const F b = V::Add(V::Add(V::Mul(V::Set(rs.x), dx), V::Mul(V::Set(rs.y), dy)), V::Mul(V::Set(rs.z), dz));
-  const F d = V::Sub(V::Mul(b, b), V::Set(c));
-  FMask hit = V::NotLess(d, zero);
-  if constexpr (kRoots) {
-    const F root = V::Sqrt(d);
-    const F nearT = V::Sub(V::Negate(b), root);
-    const F farT = V::Sub(root, b);
-    const FMask nearOk = V::NotLess(nearT, zero);
-    const F t = V::Select(nearOk, nearT, farT);
-    hit = V::And(V::And(hit, V::Or(nearOk, V::NotLess(farT, zero))), V::Less(t, V::Set(kNoHitDistance)));
-  }
-  if (c > 0.0f) hit = V::AndNot(hit, V::Greater(b, zero));
-  return hit;
+    using F = typename V::F;
+    using FMask = typename V::FMask;
+    const F zero = V::Set(0.0f);
+    const TVec3 rs = query.sphereOffset[i];
+    const float c = query.sphereC[i];
+    const F b = V::Add(V::Add(V::Mul(V::Set(rs.x), dx), V::Mul(V::Set(rs.y), dy)), V::Mul(V::Set(rs.z), dz));
+    const F d = V::Sub(V::Mul(b, b), V::Set(c));
+    FMask hit = V::NotLess(d, zero);
+    if constexpr (kRoots) {
+        const F root = V::Sqrt(d);
+        const F nearT = V::Sub(V::Negate(b), root);
+        const F farT = V::Sub(root, b);
+        const FMask nearOk = V::NotLess(nearT, zero);
+        const F t = V::Select(nearOk, nearT, farT);
+        hit = V::And(V::And(hit, V::Or(nearOk, V::NotLess(farT, zero))), V::Less(t, V::Set(kNoHitDistance)));
+    }
+    if (c > 0.0f) hit = V::AndNot(hit, V::Greater(b, zero));
+    return hit;
 }
 
 // Where the directions of the rays go when they are wanted (RayDirections).
 struct TDirectionsOut {
-  float* dx;
-  float* dy;
-  float* dz;
+    float* dx;
+    float* dy;
+    float* dz;
 };
 
 // Stores the lanes of rays first .. first + kLanes - 1 that are below count.
 template <class V>
 void StoreDirections(TDirectionsOut out, std::uint32_t first, std::uint32_t count, typename V::F dx,
                      typename V::F dy, typename V::F dz) {
-  alignas(64) float x[V::kLanes];
-  alignas(64) float y[V::kLanes];
-  alignas(64) float z[V::kLanes];
-  V::Store(x, dx);
-  V::Store(y, dy);
-  V::Store(z, dz);
-  for (std::uint32_t lane = 0; lane < static_cast<std::uint32_t>(V::kLanes) && first + lane < count; ++lane) {
-    out.dx[first + lane] = x[lane];
-    out.dy[first + lane] = y[lane];
-    out.dz[first + lane] = z[lane];
-  }
+    alignas(64) float x[V::kLanes];
+    alignas(64) float y[V::kLanes];
+    alignas(64) float z[V::kLanes];
+    V::Store(x, dx);
+    V::Store(y, dy);
+    V::Store(z, dz);
+    for (std::uint32_t lane = 0; lane < static_cast<std::uint32_t>(V::kLanes) && first + lane < count;
+         ++lane) {
+        out.dx[first + lane] = x[lane];
+        out.dy[first + lane] = y[lane];
+        out.dz[first + lane] = z[lane];
+    }
 }
 
 // The number of the query's rays that hit the scene; moves state on by two
 // steps per ray. With kDirections the rays' directions are stored too.
 template <class V, bool kRoots, bool kGround, bool kDirections = false>
 std::uint32_t CountBatches(const TOcclusionQuery& query, std::uint64_t& state, TDirectionsOut out = {}) {
-  using F = typename V::F;
-  using D = typename V::D;
-  using Q = typename V::Q;
-  constexpr int kLanes = V::kLanes;
-  constexpr int kHalf = kLanes / 2;
-  constexpr int kBatches = V::kBatchesPerStep;
-  constexpr int kHalves = 2 * kBatches;
-  static constexpr TLaneJumps<kLanes, kBatches> kJumps = MakeLaneJumps<kLanes, kBatches>();
+    using F = typename V::F;
+    using D = typename V::D;
+    using Q = typename V::Q;
+    constexpr int kLanes = V::kLanes;
+    constexpr int kHalf = kLanes / 2;
+    constexpr int kBatches = V::kBatchesPerStep;
+    constexpr int kHalves = 2 * kBatches;
+    static constexpr TLaneJumps<kLanes, kBatches> kJumps = MakeLaneJumps<kLanes, kBatches>();
 
-  const std::uint32_t rays = query.rayCount;
-  if (rays == 0) return 0;
+    const std::uint32_t rays = query.rayCount;
+    if (rays == 0) return 0;
 
-  // Where the last ray's second draw leaves the generator, as the scalar
-  // kernel leaves it. Formed first, from the starting state alone, so that
-  // the next shaded point's rays need not wait for this one's.
-  const std::uint64_t startState = state;
-  state = rays == kRenderRays ? kRenderRaysJump.multiplier * startState + kRenderRaysJump.increment
-                              : JumpState<V>(startState, 2 * static_cast<std::uint64_t>(rays));
+    // Where the last ray's second draw leaves the generator, as the scalar
+    // kernel leaves it. Formed first, from the starting state alone, so that
+    // the next shaded point's rays need not wait for this one's.
+    const std::uint64_t startState = state;
+    state = rays == kRenderRays ? kRenderRaysJump.multiplier * startState + kRenderRaysJump.increment
+                                : JumpState<V>(startState, 2 * static_cast<std::uint64_t>(rays));
 
-  // Batch g's lanes 0 .. kHalf-1 in [2g], the rest in [2g + 1].
-  const Q start = V::Set64(startState);
-  Q first[kHalves];
-  Q second[kHalves];
-  for (int h = 0; h < kHalves; ++h) {
-    first[h] = V::Add64(V::Mul64(start, V::Load64(kJumps.firstMultiplier + h * kHalf)),
-                        V::Load64(kJumps.firstIncrement + h * kHalf));
-    second[h] = V::Add64(V::Mul64(start, V::Load64(kJumps.secondMultiplier + h * kHalf)),
-                         V::Load64(kJumps.secondIncrement + h * kHalf));
-  }
-  const Q stepMultiplier = V::Set64(kJumps.stepMultiplier);
-  const Q stepIncrement = V::Set64(kJumps.stepIncrement);
-
-  const F xx = V::Set(query.axisX.x), xy = V::Set(query.axisX.y), xz = V::Set(query.axisX.z);
-  const F yx = V::Set(query.axisY.x), yy = V::Set(query.axisY.y), yz = V::Set(query.axisY.z);
-  const F zx = V::Set(query.axisZ.x), zy = V::Set(query.axisZ.y), zz = V::Set(query.axisZ.z);
-  const D phiScale = V::Set(static_cast<double>(kPhiScale));
-
-  std::uint32_t occluded = 0;
-  for (std::uint32_t done = 0;; done += kBatches * kLanes) {
-    // r1 = u1 * 2^-32 and phi = u2 * K, each as if formed in double and
-    // rounded once to single. phi lies in [0, 2 pi (1 + 2^-24)], well
-    // inside the reduction's domain.
-    D phi[kHalves];
-    D cosPhi[kHalves];
-    D sinPhi[kHalves];
-    for (int h = 0; h < kHalves; ++h) phi[h] = V::RoundToFloat(V::Mul(V::DrawToDouble(second[h]), phiScale));
-    // kTrigTogether vectors at a time: enough independent chains to keep
-    // the units busy, few enough to stay in registers.
-    constexpr int kTrig = V::kTrigTogether;
-    static_assert(kHalves % kTrig == 0, "whole groups of angle vectors");
-    typename V::DMask fallback = V::NoLanes64();
-    for (int h = 0; h < kHalves; h += kTrig) {
-      fallback = V::Or(fallback, AoVectorTrig::CosSinApprox<V, false, kTrig>(phi + h, cosPhi + h, sinPhi + h));
-    }
-    if (V::Any(fallback)) [[unlikely]] {
-      for (int h = 0; h < kHalves; ++h) AoVectorTrig::CosSinFromLibrary<V>(phi[h], cosPhi[h], sinPhi[h]);
-    }
-
-    // Directions, then the hit flags, kTogether batches at a time.
-    std::uint32_t bits[kBatches];
-    constexpr int kTogether = V::kBatchesTogether;
-    for (int group = 0; group < kBatches; group += kTogether) {
-      F dx[kTogether], dy[kTogether], dz[kTogether];
-      for (int j = 0; j < kTogether; ++j) {
-        const int g = group + j;
-        const F r1 = V::DrawsToUnitFloat(first[2 * g], first[2 * g + 1]);
-        const F s = V::Sqrt(V::Sub(V::Set(1.0f), r1));
-        const F lx = V::Mul(V::ToFloat(cosPhi[2 * g], cosPhi[2 * g + 1]), s);
-        const F ly = V::Mul(V::ToFloat(sinPhi[2 * g], sinPhi[2 * g + 1]), s);
-        const F lz = V::Sqrt(r1);
-        if constexpr (kGround) {
-          // The scalar kernel's products and sums for the ground frame,
-          // bit for bit (see GroundFrameQuery).
-          dx[j] = V::Sub(V::Set(0.0f), lx);
-          dy[j] = lz;
-          dz[j] = V::Add(ly, V::Set(0.0f));
-        } else {
-          dx[j] = V::Add(V::Add(V::Mul(zx, lz), V::Mul(yx, ly)), V::Mul(xx, lx));
-          dy[j] = V::Add(V::Add(V::Mul(zy, lz), V::Mul(yy, ly)), V::Mul(xy, lx));
-          dz[j] = V::Add(V::Add(V::Mul(zz, lz), V::Mul(yz, ly)), V::Mul(xz, lx));
-        }
-        if constexpr (kDirections) {
-          StoreDirections<V>(out, done + static_cast<std::uint32_t>(g * kLanes), rays, dx[j], dy[j], dz[j]);
-        }
-      }
-      typename V::FMask hit[kTogether];
-      for (int j = 0; j < kTogether; ++j) {
-        // The plane blocks no ray of a ground-frame query.
-        hit[j] = kGround ? V::NoLanes() : PlaneHits<V>(query, dx[j], dy[j], dz[j]);
-      }
-      for (int i = 0; i < kSphereCount; ++i) {
-        for (int j = 0; j < kTogether; ++j) {
-          hit[j] = V::Or(hit[j], SphereHits<V, kRoots>(query, i, dx[j], dy[j], dz[j]));
-        }
-      }
-      for (int j = 0; j < kTogether; ++j) bits[group + j] = V::Bits(hit[j]);
-    }
-
-    const std::uint32_t left = rays - done;
-    if (left <= static_cast<std::uint32_t>(kBatches * kLanes)) {
-      for (int g = 0; g < kBatches; ++g) {
-        const std::uint32_t from = static_cast<std::uint32_t>(g * kLanes);
-        if (left <= from) break;
-        std::uint32_t valid = bits[g];
-        if (left - from < static_cast<std::uint32_t>(kLanes)) {
-          valid &= (std::uint32_t{1} << (left - from)) - 1;
-        }
-        occluded += static_cast<std::uint32_t>(__builtin_popcount(valid));
-      }
-      return occluded;
-    }
-    for (int g = 0; g < kBatches; ++g) occluded += static_cast<std::uint32_t>(__builtin_popcount(bits[g]));
-
+    // Batch g's lanes 0 .. kHalf-1 in [2g], the rest in [2g + 1].
+    const Q start = V::Set64(startState);
+    Q first[kHalves];
+    Q second[kHalves];
     for (int h = 0; h < kHalves; ++h) {
-      first[h] = V::Add64(V::Mul64(first[h], stepMultiplier), stepIncrement);
-      second[h] = V::Add64(V::Mul64(second[h], stepMultiplier), stepIncrement);
+        first[h] = V::Add64(V::Mul64(start, V::Load64(kJumps.firstMultiplier + h * kHalf)),
+                            V::Load64(kJumps.firstIncrement + h * kHalf));
+        second[h] = V::Add64(V::Mul64(start, V::Load64(kJumps.secondMultiplier + h * kHalf)),
+                             V::Load64(kJumps.secondIncrement + h * kHalf));
     }
-  }
+    const Q stepMultiplier = V::Set64(kJumps.stepMultiplier);
+    const Q stepIncrement = V::Set64(kJumps.stepIncrement);
+
+    const F xx = V::Set(query.axisX.x), xy = V::Set(query.axisX.y), xz = V::Set(query.axisX.z);
+    const F yx = V::Set(query.axisY.x), yy = V::Set(query.axisY.y), yz = V::Set(query.axisY.z);
+    const F zx = V::Set(query.axisZ.x), zy = V::Set(query.axisZ.y), zz = V::Set(query.axisZ.z);
+    const D phiScale = V::Set(static_cast<double>(kPhiScale));
+
+    std::uint32_t occluded = 0;
+    for (std::uint32_t done = 0;; done += kBatches * kLanes) {
+        // r1 = u1 * 2^-32 and phi = u2 * K, each as if formed in double and
+        // rounded once to single. phi lies in [0, 2 pi (1 + 2^-24)], well
+        // inside the reduction's domain.
+        D phi[kHalves];
+        D cosPhi[kHalves];
+        D sinPhi[kHalves];
+        for (int h = 0; h < kHalves; ++h)
+            phi[h] = V::RoundToFloat(V::Mul(V::DrawToDouble(second[h]), phiScale));
+        // kTrigTogether vectors at a time: enough independent chains to keep
+        // the units busy, few enough to stay in registers.
+        constexpr int kTrig = V::kTrigTogether;
+        static_assert(kHalves % kTrig == 0, "whole groups of angle vectors");
+        typename V::DMask fallback = V::NoLanes64();
+        for (int h = 0; h < kHalves; h += kTrig) {
+            fallback =
+                V::Or(fallback, AoVectorTrig::CosSinApprox<V, false, kTrig>(phi + h, cosPhi + h, sinPhi + h));
+        }
+        if (V::Any(fallback)) [[unlikely]] {
+            for (int h = 0; h < kHalves; ++h)
+                AoVectorTrig::CosSinFromLibrary<V>(phi[h], cosPhi[h], sinPhi[h]);
+        }
+
+        // Directions, then the hit flags, kTogether batches at a time.
+        std::uint32_t bits[kBatches];
+        constexpr int kTogether = V::kBatchesTogether;
+        for (int group = 0; group < kBatches; group += kTogether) {
+            F dx[kTogether], dy[kTogether], dz[kTogether];
+            for (int j = 0; j < kTogether; ++j) {
+                const int g = group + j;
+                const F r1 = V::DrawsToUnitFloat(first[2 * g], first[2 * g + 1]);
+                const F s = V::Sqrt(V::Sub(V::Set(1.0f), r1));
+                const F lx = V::Mul(V::ToFloat(cosPhi[2 * g], cosPhi[2 * g + 1]), s);
+                const F ly = V::Mul(V::ToFloat(sinPhi[2 * g], sinPhi[2 * g + 1]), s);
+                const F lz = V::Sqrt(r1);
+                if constexpr (kGround) {
+                    // The scalar kernel's products and sums for the ground frame,
+                    // bit for bit (see GroundFrameQuery).
+                    dx[j] = V::Sub(V::Set(0.0f), lx);
+                    dy[j] = lz;
+                    dz[j] = V::Add(ly, V::Set(0.0f));
+                } else {
+                    dx[j] = V::Add(V::Add(V::Mul(zx, lz), V::Mul(yx, ly)), V::Mul(xx, lx));
+                    dy[j] = V::Add(V::Add(V::Mul(zy, lz), V::Mul(yy, ly)), V::Mul(xy, lx));
+                    dz[j] = V::Add(V::Add(V::Mul(zz, lz), V::Mul(yz, ly)), V::Mul(xz, lx));
+                }
+                if constexpr (kDirections) {
+                    StoreDirections<V>(out, done + static_cast<std::uint32_t>(g * kLanes), rays, dx[j], dy[j],
+                                       dz[j]);
+                }
+            }
+            typename V::FMask hit[kTogether];
+            for (int j = 0; j < kTogether; ++j) {
+                // The plane blocks no ray of a ground-frame query.
+                hit[j] = kGround ? V::NoLanes() : PlaneHits<V>(query, dx[j], dy[j], dz[j]);
+            }
+            for (int i = 0; i < kSphereCount; ++i) {
+                for (int j = 0; j < kTogether; ++j) {
+                    hit[j] = V::Or(hit[j], SphereHits<V, kRoots>(query, i, dx[j], dy[j], dz[j]));
+                }
+            }
+            for (int j = 0; j < kTogether; ++j) bits[group + j] = V::Bits(hit[j]);
+        }
+
+        const std::uint32_t left = rays - done;
+        if (left <= static_cast<std::uint32_t>(kBatches * kLanes)) {
+            for (int g = 0; g < kBatches; ++g) {
+                const std::uint32_t from = static_cast<std::uint32_t>(g * kLanes);
+                if (left <= from) break;
+                std::uint32_t valid = bits[g];
+                if (left - from < static_cast<std::uint32_t>(kLanes)) {
+                    valid &= (std::uint32_t{1} << (left - from)) - 1;
+                }
+                occluded += static_cast<std::uint32_t>(__builtin_popcount(valid));
+            }
+            return occluded;
+        }
+        for (int g = 0; g < kBatches; ++g)
+            occluded += static_cast<std::uint32_t>(__builtin_popcount(bits[g]));
+
+        for (int h = 0; h < kHalves; ++h) {
+            first[h] = V::Add64(V::Mul64(first[h], stepMultiplier), stepIncrement);
+            second[h] = V::Add64(V::Mul64(second[h], stepMultiplier), stepIncrement);
+        }
+    }
 }
 
 template <class V>
 std::uint32_t CountOccluded(const TOcclusionQuery& query, std::uint64_t& state) {
-  if (query.groundFrame) {
-    return query.sphereRootsNeeded ? CountBatches<V, true, true>(query, state)
-                                   : CountBatches<V, false, true>(query, state);
-  }
-  return query.sphereRootsNeeded ? CountBatches<V, true, false>(query, state)
-                                 : CountBatches<V, false, false>(query, state);
+    if (query.groundFrame) {
+        return query.sphereRootsNeeded ? CountBatches<V, true, true>(query, state)
+                                       : CountBatches<V, false, true>(query, state);
+    }
+    return query.sphereRootsNeeded ? CountBatches<V, true, false>(query, state)
+                                   : CountBatches<V, false, false>(query, state);
 }
 
 // The directions of the query's rays; see RayDirections.
 template <class V>
 void RayDirections(const TOcclusionQuery& query, std::uint64_t state, float* dx, float* dy, float* dz) {
-  if (query.groundFrame) {
-    CountBatches<V, true, true, true>(query, state, {dx, dy, dz});
-  } else {
-    CountBatches<V, true, false, true>(query, state, {dx, dy, dz});
-  }
+    if (query.groundFrame) {
+        CountBatches<V, true, true, true>(query, state, {dx, dy, dz});
+    } else {
+        CountBatches<V, true, false, true>(query, state, {dx, dy, dz});
+    }
 }
 
 // Cosine and sine rounded to single for an array of angles, as the kernel
@@ -306,42 +311,40 @@ void RayDirections(const TOcclusionQuery& query, std::uint64_t state, float* dx,
 template <class V>
 std::size_t EvaluateCosSin(const float* angles, std::size_t count, float* cosOut, float* sinOut,
                            double* rawCos, double* rawSin) {
-  using D = typename V::D;
-  constexpr std::size_t kHalf = V::kLanes / 2;
-  std::size_t taken = 0;
-  for (std::size_t i = 0; i < count; i += kHalf) {
-    const std::size_t n = count - i < kHalf ? count - i : kHalf;
-    alignas(64) float in[kHalf] = {};
-    for (std::size_t j = 0; j < n; ++j) in[j] = angles[i + j];
-    const D x = V::WidenFloats(in);
+    using D = typename V::D;
+    constexpr std::size_t kHalf = V::kLanes / 2;
+    std::size_t taken = 0;
+    for (std::size_t i = 0; i < count; i += kHalf) {
+        const std::size_t n = count - i < kHalf ? count - i : kHalf;
+        alignas(64) float in[kHalf] = {};
+        for (std::size_t j = 0; j < n; ++j) in[j] = angles[i + j];
+        const D x = V::WidenFloats(in);
 
-    D c, s;
-    const typename V::DMask fallback = AoVectorTrig::CosSinLanes<V>(x, c, s);
-    alignas(64) double approxCos[kHalf];
-    alignas(64) double approxSin[kHalf];
-    V::Store(approxCos, c);
-    V::Store(approxSin, s);
-    alignas(64) std::uint64_t take[kHalf];
-    V::StoreMask(take, fallback);
-    for (std::size_t j = 0; j < n; ++j) {
-      if (take[j] != 0) ++taken;
-      if (rawCos != nullptr) rawCos[i + j] = approxCos[j];
-      if (rawSin != nullptr) rawSin[i + j] = approxSin[j];
-    }
+        D c, s;
+        const typename V::DMask fallback = AoVectorTrig::CosSinLanes<V>(x, c, s);
+        alignas(64) double approxCos[kHalf];
+        alignas(64) double approxSin[kHalf];
+        V::Store(approxCos, c);
+        V::Store(approxSin, s);
+        alignas(64) std::uint64_t take[kHalf];
+        V::StoreMask(take, fallback);
+        for (std::size_t j = 0; j < n; ++j) {
+            if (take[j] != 0) ++taken;
+            if (rawCos != nullptr) rawCos[i + j] = approxCos[j];
+            if (rawSin != nullptr) rawSin[i + j] = approxSin[j];
+        }
 
-    if (V::Any(fallback)) AoVectorTrig::CosSinFromLibrary<V>(x, c, s);
-    alignas(64) float cosF[kHalf];
-    alignas(64) float sinF[kHalf];
-    V::NarrowToFloats(cosF, c);
-    V::NarrowToFloats(sinF, s);
-    for (std::size_t j = 0; j < n; ++j) {
-      cosOut[i + j] = cosF[j];
-      sinOut[i + j] = sinF[j];
+        if (V::Any(fallback)) AoVectorTrig::CosSinFromLibrary<V>(x, c, s);
+        alignas(64) float cosF[kHalf];
+        alignas(64) float sinF[kHalf];
+        V::NarrowToFloats(cosF, c);
+        V::NarrowToFloats(sinF, s);
+        for (std::size_t j = 0; j < n; ++j) {
+            cosOut[i + j] = cosF[j];
+            sinOut[i + j] = sinF[j];
+        }
     }
-  }
-  return taken;
+    return taken;
 }
 
 }  // namespace AoVectorKernel
-
-#endif  // KAV_APP_AO_OCCLUSION_KERNEL_H

@@ -12,116 +12,114 @@ namespace {
 std::atomic<int> activePath{-1};
 
 const TCpuFeatures& RunningCpu() {
-  static const TCpuFeatures features = DetectCpuFeatures();
-  return features;
+    static const TCpuFeatures features = DetectCpuFeatures();
+    return features;
 }
 
 bool ValidPath(TAoPath path) {
-  const int value = static_cast<int>(path);
-  return value >= 0 && value < kAoPathCount;
+    const int value = static_cast<int>(path);
+    return value >= 0 && value < kAoPathCount;
 }
 
 }  // namespace
 
 const char* AoPathName(TAoPath path) {
-  switch (path) {
-    case TAoPath::Scalar:
-      return "scalar";
-    case TAoPath::Avx2:
-      return "avx2";
-    case TAoPath::Avx512:
-      return "avx512";
-    case TAoPath::Neon:
-      return "neon";
-  }
-  return "unknown";
+    switch (path) {
+        case TAoPath::Scalar:
+            return "scalar";
+        case TAoPath::Avx2:
+            return "avx2";
+        case TAoPath::Avx512:
+            return "avx512";
+        case TAoPath::Neon:
+            return "neon";
+    }
+    return "unknown";
 }
 
 TCpuFeatures DetectCpuFeatures() {
-  TCpuFeatures features;
+    TCpuFeatures features;
 #if defined(KAV_AO_X86_PATHS)
-  // The run-time library's checks include the operating system's support
-  // for saving the wide registers, not only the CPUID bits.
-  __builtin_cpu_init();
-  features.avx2 = __builtin_cpu_supports("avx2") != 0;
-  features.fma = __builtin_cpu_supports("fma") != 0;
-  features.avx512f = __builtin_cpu_supports("avx512f") != 0;
-  features.avx512dq = __builtin_cpu_supports("avx512dq") != 0;
+    // The run-time library's checks include the operating system's support
+    // for saving the wide registers, not only the CPUID bits.
+    __builtin_cpu_init();
+    features.avx2 = __builtin_cpu_supports("avx2") != 0;
+    features.fma = __builtin_cpu_supports("fma") != 0;
+    features.avx512f = __builtin_cpu_supports("avx512f") != 0;
+    features.avx512dq = __builtin_cpu_supports("avx512dq") != 0;
 #endif
 #if defined(KAV_AO_NEON_PATH)
-  // Part of the AArch64 architecture: every such CPU has it.
-  features.neon = true;
+    // Part of the AArch64 architecture: every such CPU has it.
+    features.neon = true;
 #endif
-  return features;
+    return features;
 }
 
 bool AoPathCompiled(TAoPath path) {
-  switch (path) {
-    case TAoPath::Scalar:
-      return true;
-    case TAoPath::Avx2:
-    case TAoPath::Avx512:
+    switch (path) {
+        case TAoPath::Scalar:
+            return true;
+        case TAoPath::Avx2:
+        case TAoPath::Avx512:
 #if defined(KAV_AO_X86_PATHS)
-      return true;
+            return true;
 #else
-      return false;
+            return false;
 #endif
-    case TAoPath::Neon:
+        case TAoPath::Neon:
 #if defined(KAV_AO_NEON_PATH)
-      return true;
+            return true;
 #else
-      return false;
+            return false;
 #endif
-  }
-  return false;
+    }
+    return false;
 }
 
 bool AoPathRunsOn(TAoPath path, const TCpuFeatures& features) {
-  if (!AoPathCompiled(path)) return false;
-  switch (path) {
-    case TAoPath::Scalar:
-      return true;
-    case TAoPath::Avx2:
-      return features.avx2 && features.fma;
-    case TAoPath::Avx512:
-      // The compiler may also use AVX2 and FMA instructions in code built
-      // for AVX-512, so those are required as well.
-      return features.avx512f && features.avx512dq && features.avx2 && features.fma;
-    case TAoPath::Neon:
-      return features.neon;
-  }
-  return false;
+    if (!AoPathCompiled(path)) return false;
+    switch (path) {
+        case TAoPath::Scalar:
+            return true;
+        case TAoPath::Avx2:
+            return features.avx2 && features.fma;
+        case TAoPath::Avx512:
+            // The compiler may also use AVX2 and FMA instructions in code built
+            // for AVX-512, so those are required as well.
+            return features.avx512f && features.avx512dq && features.avx2 && features.fma;
+        case TAoPath::Neon:
+            return features.neon;
+    }
+    return false;
 }
 
 TAoPath WidestAoPath(const TCpuFeatures& features) {
-  if (AoPathRunsOn(TAoPath::Avx512, features)) return TAoPath::Avx512;
-  if (AoPathRunsOn(TAoPath::Avx2, features)) return TAoPath::Avx2;
-  if (AoPathRunsOn(TAoPath::Neon, features)) return TAoPath::Neon;
-  return TAoPath::Scalar;
+    if (AoPathRunsOn(TAoPath::Avx512, features)) return TAoPath::Avx512;
+    if (AoPathRunsOn(TAoPath::Avx2, features)) return TAoPath::Avx2;
+    if (AoPathRunsOn(TAoPath::Neon, features)) return TAoPath::Neon;
+    return TAoPath::Scalar;
 }
 
-bool AoPathSupported(TAoPath path) {
-  return ValidPath(path) && AoPathRunsOn(path, RunningCpu());
-}
+bool AoPathSupported(TAoPath path) { return ValidPath(path) && AoPathRunsOn(path, RunningCpu()); }
 
 extern const TAoPathEntries kScalarPathEntries = {CountOccludedScalar, RayDirectionsScalar,
                                                   EvaluateCosSinScalar, TracePrimaryScalar};
 
 const TAoPathEntries& AoPathEntries(TAoPath path) {
-  switch (path) {
+    switch (path) {
 #if defined(KAV_AO_X86_PATHS)
-    case TAoPath::Avx2:
-      return kAvx2PathEntries;
-    case TAoPath::Avx512:
-      return kAvx512PathEntries;
+        case TAoPath::Avx2:
+            return kAvx2PathEntries;
+        case TAoPath::Avx512:
+            return kAvx512PathEntries;
 #endif
 #if defined(KAV_AO_NEON_PATH)
-    case TAoPath::Neon:
-      return kNeonPathEntries;
+        case TAoPath::Neon:
+            return kNeonPathEntries;
 #endif
-    default:
-      return kScalarPathEntries;
-  }
+        default:
+            return kScalarPathEntries;
+    }
 }
 
 namespace {
@@ -131,40 +129,40 @@ namespace {
 std::atomic<const TAoPathEntries*> activeEntries{nullptr};
 
 void Activate(TAoPath path) {
-  activePath.store(static_cast<int>(path), std::memory_order_relaxed);
-  activeEntries.store(&AoPathEntries(path), std::memory_order_release);
+    activePath.store(static_cast<int>(path), std::memory_order_relaxed);
+    activeEntries.store(&AoPathEntries(path), std::memory_order_release);
 }
 
 }  // namespace
 
 TAoPath ActiveAoPath() {
-  int path = activePath.load(std::memory_order_relaxed);
-  if (path < 0) {
-    // Racing first users all compute the same answer.
-    path = static_cast<int>(WidestAoPath(RunningCpu()));
-    int expected = -1;
-    if (activePath.compare_exchange_strong(expected, path, std::memory_order_relaxed)) {
-      const TAoPathEntries* none = nullptr;
-      activeEntries.compare_exchange_strong(none, &AoPathEntries(static_cast<TAoPath>(path)),
-                                            std::memory_order_release);
+    int path = activePath.load(std::memory_order_relaxed);
+    if (path < 0) {
+        // Racing first users all compute the same answer.
+        path = static_cast<int>(WidestAoPath(RunningCpu()));
+        int expected = -1;
+        if (activePath.compare_exchange_strong(expected, path, std::memory_order_relaxed)) {
+            const TAoPathEntries* none = nullptr;
+            activeEntries.compare_exchange_strong(none, &AoPathEntries(static_cast<TAoPath>(path)),
+                                                  std::memory_order_release);
+        }
+        path = activePath.load(std::memory_order_relaxed);
     }
-    path = activePath.load(std::memory_order_relaxed);
-  }
-  return static_cast<TAoPath>(path);
+    return static_cast<TAoPath>(path);
 }
 
 const TAoPathEntries& ActiveAoPathEntries() {
-  const TAoPathEntries* entries = activeEntries.load(std::memory_order_acquire);
-  if (entries != nullptr) return *entries;
-  // Every table gives the same results, so a caller racing a first choice
-  // may use the one its own reading of the path names.
-  return AoPathEntries(ActiveAoPath());
+    const TAoPathEntries* entries = activeEntries.load(std::memory_order_acquire);
+    if (entries != nullptr) return *entries;
+    // Every table gives the same results, so a caller racing a first choice
+    // may use the one its own reading of the path names.
+    return AoPathEntries(ActiveAoPath());
 }
 
 bool SelectAoPath(TAoPath path) {
-  if (!AoPathSupported(path)) return false;
-  Activate(path);
-  return true;
+    if (!AoPathSupported(path)) return false;
+    Activate(path);
+    return true;
 }
 
 void UseWidestAoPath() { Activate(WidestAoPath(RunningCpu())); }

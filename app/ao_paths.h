@@ -6,25 +6,24 @@
 // choice changes only the speed. The widest path the CPU supports is chosen
 // on first use; tests and benchmarks may force another one.
 
-#ifndef KAV_APP_AO_PATHS_H
-#define KAV_APP_AO_PATHS_H
+#pragma once
 
 enum class TAoPath : int {
-  Scalar = 0,
-  Avx2 = 1,    // 8 lanes; needs AVX2 and FMA
-  Avx512 = 2,  // 16 lanes; needs AVX-512 F and DQ
-  Neon = 3,    // 4 lanes; every 64-bit ARM CPU has it
+    Scalar = 0,
+    Avx2 = 1,    // 8 lanes; needs AVX2 and FMA
+    Avx512 = 2,  // 16 lanes; needs AVX-512 F and DQ
+    Neon = 3,    // 4 lanes; every 64-bit ARM CPU has it
 };
 
 inline constexpr int kAoPathCount = 4;
 
 // The instruction-set extensions the vector paths rely on.
 struct TCpuFeatures {
-  bool avx2 = false;
-  bool fma = false;
-  bool avx512f = false;
-  bool avx512dq = false;
-  bool neon = false;  // Advanced SIMD with double precision (AArch64)
+    bool avx2 = false;
+    bool fma = false;
+    bool avx512f = false;
+    bool avx512dq = false;
+    bool neon = false;  // Advanced SIMD with double precision (AArch64)
 };
 
 // "scalar", "avx2", "avx512", "neon"; "unknown" for a value outside the
@@ -63,5 +62,3 @@ bool SelectAoPath(TAoPath path);
 
 // Drops a forced path: the widest supported one is used again.
 void UseWidestAoPath();
-
-#endif  // KAV_APP_AO_PATHS_H

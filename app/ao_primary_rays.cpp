@@ -15,49 +15,49 @@ constexpr TVec3 kEye{0.0f, 0.0f, 0.0f};
 }  // namespace
 
 TPrimaryScene MakePrimaryScene(const TPlane& plane, const TSphere (&spheres)[kSphereCount]) {
-  TPrimaryScene scene{};
-  scene.plane = plane;
-  scene.planeDistance = Dot(kEye, plane.normal) + plane.offset;
-  for (int i = 0; i < kSphereCount; ++i) {
-    scene.spheres[i] = spheres[i];
-    const TVec3 rs = kEye - spheres[i].center;
-    scene.sphereOffset[i] = rs;
-    scene.sphereC[i] = Dot(rs, rs) - spheres[i].radius * spheres[i].radius;
-  }
-  return scene;
+    TPrimaryScene scene{};
+    scene.plane = plane;
+    scene.planeDistance = Dot(kEye, plane.normal) + plane.offset;
+    for (int i = 0; i < kSphereCount; ++i) {
+        scene.spheres[i] = spheres[i];
+        const TVec3 rs = kEye - spheres[i].center;
+        scene.sphereOffset[i] = rs;
+        scene.sphereC[i] = Dot(rs, rs) - spheres[i].radius * spheres[i].radius;
+    }
+    return scene;
 }
 
 void TracePrimaryScalar(const TPrimaryScene& scene, const float* px, const float* py, std::uint32_t count,
                         TPrimaryHits& hits) {
-  hits.hitMask = 0;
-  for (std::uint32_t i = 0; i < count; ++i) {
-    TVec3 dir{px[i], py[i], -1.0f};
-    const float length2 = py[i] * py[i] + px[i] * px[i] + 1.0f;
-    if (length2 > 0.0f) {
-      const float k = 1.0f / std::sqrt(length2);
-      dir = {px[i] * k, py[i] * k, -k};
-    }
+    hits.hitMask = 0;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        TVec3 dir{px[i], py[i], -1.0f};
+        const float length2 = py[i] * py[i] + px[i] * px[i] + 1.0f;
+        if (length2 > 0.0f) {
+            const float k = 1.0f / std::sqrt(length2);
+            dir = {px[i] * k, py[i] * k, -k};
+        }
 
-    THit hit;
-    IntersectScene(scene.plane, scene.spheres, kEye, dir, hit);
-    if (!hit.hit) continue;
-    const TVec3 point = kEye + dir * hit.t;
-    hits.hitMask |= std::uint64_t{1} << i;
-    hits.pointX[i] = point.x;
-    hits.pointY[i] = point.y;
-    hits.pointZ[i] = point.z;
-    hits.normalX[i] = hit.normal.x;
-    hits.normalY[i] = hit.normal.y;
-    hits.normalZ[i] = hit.normal.z;
-  }
+        THit hit;
+        IntersectScene(scene.plane, scene.spheres, kEye, dir, hit);
+        if (!hit.hit) continue;
+        const TVec3 point = kEye + dir * hit.t;
+        hits.hitMask |= std::uint64_t{1} << i;
+        hits.pointX[i] = point.x;
+        hits.pointY[i] = point.y;
+        hits.pointZ[i] = point.z;
+        hits.normalX[i] = hit.normal.x;
+        hits.normalY[i] = hit.normal.y;
+        hits.normalZ[i] = hit.normal.z;
+    }
 }
 
 void TracePrimaryRays(TAoPath path, const TPrimaryScene& scene, const float* px, const float* py,
                       std::uint32_t count, TPrimaryHits& hits) {
-  AoPathEntries(path).tracePrimary(scene, px, py, count, hits);
+    AoPathEntries(path).tracePrimary(scene, px, py, count, hits);
 }
 
 void TracePrimaryRays(const TPrimaryScene& scene, const float* px, const float* py, std::uint32_t count,
                       TPrimaryHits& hits) {
-  ActiveAoPathEntries().tracePrimary(scene, px, py, count, hits);
+    ActiveAoPathEntries().tracePrimary(scene, px, py, count, hits);
 }

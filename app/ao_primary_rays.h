@@ -8,8 +8,7 @@
 // single-precision operations in the same order, so the hit records are the
 // same bit for bit.
 
-#ifndef KAV_APP_AO_PRIMARY_RAYS_H
-#define KAV_APP_AO_PRIMARY_RAYS_H
+#pragma once
 
 #include <cstdint>
 
@@ -23,11 +22,11 @@ inline constexpr int kPrimaryBatch = 64;
 // the intersection tests that do not depend on the direction, computed by
 // the scalar kernel's own operations.
 struct TPrimaryScene {
-  TPlane plane;
-  TSphere spheres[kSphereCount];
-  float planeDistance;               // dot(eye, plane normal) + offset
-  TVec3 sphereOffset[kSphereCount];  // eye - centre
-  float sphereC[kSphereCount];       // dot(offset, offset) - radius^2
+    TPlane plane;
+    TSphere spheres[kSphereCount];
+    float planeDistance;               // dot(eye, plane normal) + offset
+    TVec3 sphereOffset[kSphereCount];  // eye - centre
+    float sphereC[kSphereCount];       // dot(offset, offset) - radius^2
 };
 
 TPrimaryScene MakePrimaryScene(const TPlane& plane, const TSphere (&spheres)[kSphereCount]);
@@ -36,13 +35,13 @@ TPrimaryScene MakePrimaryScene(const TPlane& plane, const TSphere (&spheres)[kSp
 // and then its point (eye + direction * t) and normal are as the scalar
 // kernel computes them. The other entries are unspecified.
 struct TPrimaryHits {
-  std::uint64_t hitMask;
-  float pointX[kPrimaryBatch];
-  float pointY[kPrimaryBatch];
-  float pointZ[kPrimaryBatch];
-  float normalX[kPrimaryBatch];
-  float normalY[kPrimaryBatch];
-  float normalZ[kPrimaryBatch];
+    std::uint64_t hitMask;
+    float pointX[kPrimaryBatch];
+    float pointY[kPrimaryBatch];
+    float pointZ[kPrimaryBatch];
+    float normalX[kPrimaryBatch];
+    float normalY[kPrimaryBatch];
+    float normalZ[kPrimaryBatch];
 };
 
 // Traces rays i < count (count <= kPrimaryBatch) from the eye along
@@ -59,5 +58,3 @@ void TracePrimaryRays(TAoPath path, const TPrimaryScene& scene, const float* px,
 // others (the vector paths are declared in ao_vector_paths.h).
 void TracePrimaryScalar(const TPrimaryScene& scene, const float* px, const float* py, std::uint32_t count,
                         TPrimaryHits& hits);
-
-#endif  // KAV_APP_AO_PRIMARY_RAYS_H

@@ -6,8 +6,7 @@
 // vector lane can start at its own position of the sequence without stepping
 // through the ones before it.
 
-#ifndef KAV_APP_AO_RANDOM_JUMP_H
-#define KAV_APP_AO_RANDOM_JUMP_H
+#pragma once
 
 #include <cstdint>
 
@@ -15,28 +14,26 @@
 
 // state -> multiplier * state + increment (mod 2^64).
 struct TRandomJump {
-  std::uint64_t multiplier = 1;
-  std::uint64_t increment = 0;
+    std::uint64_t multiplier = 1;
+    std::uint64_t increment = 0;
 };
 
 // The jump that does `first`, then `second`.
 constexpr TRandomJump ComposeRandomJumps(TRandomJump first, TRandomJump second) {
-  return {second.multiplier * first.multiplier, second.multiplier * first.increment + second.increment};
+    return {second.multiplier * first.multiplier, second.multiplier * first.increment + second.increment};
 }
 
 // The jump of `steps` generator steps, by repeated squaring.
 constexpr TRandomJump RandomJump(std::uint64_t steps) {
-  TRandomJump result;                                  // identity: zero steps
-  TRandomJump power{kRandomMultiplier, kRandomIncrement};  // 2^i steps
-  for (; steps != 0; steps >>= 1) {
-    if ((steps & 1) != 0) result = ComposeRandomJumps(result, power);
-    power = ComposeRandomJumps(power, power);
-  }
-  return result;
+    TRandomJump result;                                      // identity: zero steps
+    TRandomJump power{kRandomMultiplier, kRandomIncrement};  // 2^i steps
+    for (; steps != 0; steps >>= 1) {
+        if ((steps & 1) != 0) result = ComposeRandomJumps(result, power);
+        power = ComposeRandomJumps(power, power);
+    }
+    return result;
 }
 
 constexpr std::uint64_t ApplyRandomJump(TRandomJump jump, std::uint64_t state) {
-  return jump.multiplier * state + jump.increment;
+    return jump.multiplier * state + jump.increment;
 }
-
-#endif  // KAV_APP_AO_RANDOM_JUMP_H

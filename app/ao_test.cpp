@@ -22,34 +22,34 @@ constexpr TVec3 kUp{0.0f, 1.0f, 0.0f};
 }  // namespace
 
 void CheckRandomSlot(int slot) {
-  KAV_CONTRACT(slot >= 0 && slot < TTest3DLoop_AmbOccTest_AO::kRandomStateCount,
-               "thread slot %d has no random generator state (slots 0..%d)", slot,
-               TTest3DLoop_AmbOccTest_AO::kRandomStateCount - 1);
+    KAV_CONTRACT(slot >= 0 && slot < TTest3DLoop_AmbOccTest_AO::kRandomStateCount,
+                 "thread slot %d has no random generator state (slots 0..%d)", slot,
+                 TTest3DLoop_AmbOccTest_AO::kRandomStateCount - 1);
 }
 
 int TTest3DLoop_AmbOccTest_Job::Execute() {
-  owner->RenderRow(row, bitmap, rowBits, threadSlot);
-  return 0;
+    owner->RenderRow(row, bitmap, rowBits, threadSlot);
+    return 0;
 }
 
 TTest3DLoop_AmbOccTest_AO::TTest3DLoop_AmbOccTest_AO() {
-  for (std::uint64_t& state : rngStates) state = kDefaultRandomState;
+    for (std::uint64_t& state : rngStates) state = kDefaultRandomState;
 }
 
 void TTest3DLoop_AmbOccTest_AO::Setup() {
-  subSamples = 2;
-  aoSamples = 8;
+    subSamples = 2;
+    aoSamples = 8;
 
-  plane = {{0.0f, 1.0f, 0.0f}, 0.5f};
-  spheres[0] = {{-2.0f, 0.0f, -3.5f}, 0.5f};
-  spheres[1] = {{-0.5f, 0.0f, -3.0f}, 0.5f};
-  spheres[2] = {{1.0f, 0.0f, -2.2f}, 0.5f};
+    plane = {{0.0f, 1.0f, 0.0f}, 0.5f};
+    spheres[0] = {{-2.0f, 0.0f, -3.5f}, 0.5f};
+    spheres[1] = {{-0.5f, 0.0f, -3.0f}, 0.5f};
+    spheres[2] = {{1.0f, 0.0f, -2.2f}, 0.5f};
 
-  for (int slot = 0; slot < kRandomStateCount; ++slot) rngStates[slot] = kSlotRandomStates[slot];
+    for (int slot = 0; slot < kRandomStateCount; ++slot) rngStates[slot] = kSlotRandomStates[slot];
 
-  workerPool.StartWorkers(kWorkerCount, 0);
-  workerPool.Resume();
-  workerPool.WaitIdle();
+    workerPool.StartWorkers(kWorkerCount, 0);
+    workerPool.Resume();
+    workerPool.WaitIdle();
 }
 
 namespace {
@@ -62,10 +62,10 @@ namespace {
 // the workers' cores take that line from each other hundreds of thousands of
 // times per picture.
 struct TStateLease {
-  const TTest3DLoop_AmbOccTest_AO* owner;
-  int slot;
-  std::uint64_t state;
-  TStateLease* previous;  // the lease this one hides, for a row within a row
+    const TTest3DLoop_AmbOccTest_AO* owner;
+    int slot;
+    std::uint64_t state;
+    TStateLease* previous;  // the lease this one hides, for a row within a row
 };
 
 // The innermost lease open on this thread.
@@ -73,38 +73,38 @@ thread_local TStateLease* openLease = nullptr;
 
 // The lease of owner's slot open on this thread, or null.
 TStateLease* LeaseOf(const TTest3DLoop_AmbOccTest_AO* owner, int slot) {
-  for (TStateLease* lease = openLease; lease != nullptr; lease = lease->previous) {
-    if (lease->owner == owner && lease->slot == slot) return lease;
-  }
-  return nullptr;
+    for (TStateLease* lease = openLease; lease != nullptr; lease = lease->previous) {
+        if (lease->owner == owner && lease->slot == slot) return lease;
+    }
+    return nullptr;
 }
 
 // Opens a lease of rngStates[slot] for its scope; gives the state back when
 // the scope ends, also when an exception leaves it.
 class TRowLease {
- public:
-  TRowLease(const TTest3DLoop_AmbOccTest_AO* owner, int slot, std::uint64_t& slotState)
-      : field(slotState), lease{owner, slot, slotState, openLease} {
-    openLease = &lease;
-  }
-  ~TRowLease() {
-    field = lease.state;
-    openLease = lease.previous;
-  }
-  TRowLease(const TRowLease&) = delete;
-  TRowLease& operator=(const TRowLease&) = delete;
+public:
+    TRowLease(const TTest3DLoop_AmbOccTest_AO* owner, int slot, std::uint64_t& slotState)
+        : field(slotState), lease{owner, slot, slotState, openLease} {
+        openLease = &lease;
+    }
+    ~TRowLease() {
+        field = lease.state;
+        openLease = lease.previous;
+    }
+    TRowLease(const TRowLease&) = delete;
+    TRowLease& operator=(const TRowLease&) = delete;
 
- private:
-  std::uint64_t& field;
-  TStateLease lease;
+private:
+    std::uint64_t& field;
+    TStateLease lease;
 };
 
 }  // namespace
 
 std::uint32_t TTest3DLoop_AmbOccTest_AO::NextRandom(int slot) {
-  CheckRandomSlot(slot);
-  TStateLease* lease = LeaseOf(this, slot);
-  return StepRandom(lease != nullptr ? lease->state : rngStates[slot]);
+    CheckRandomSlot(slot);
+    TStateLease* lease = LeaseOf(this, slot);
+    return StepRandom(lease != nullptr ? lease->state : rngStates[slot]);
 }
 
 namespace {
@@ -112,187 +112,190 @@ namespace {
 // The frame of the ground plane's normal, which most shaded points have:
 // LookAt's result depends on its arguments alone, so it is built once.
 const TMatrix4& UpNormalFrame() {
-  static const TMatrix4 frame = [] {
-    TMatrix4 m = TMatrix4::Identity();
-    LookAt(m, -kUp, kUp);
-    return m;
-  }();
-  return frame;
+    static const TMatrix4 frame = [] {
+        TMatrix4 m = TMatrix4::Identity();
+        LookAt(m, -kUp, kUp);
+        return m;
+    }();
+    return frame;
 }
 
 bool IsUpNormal(const TVec3& normal) {
-  return std::bit_cast<std::uint32_t>(normal.x) == 0 &&
-         std::bit_cast<std::uint32_t>(normal.y) == 0x3F800000u && std::bit_cast<std::uint32_t>(normal.z) == 0;
+    return std::bit_cast<std::uint32_t>(normal.x) == 0 &&
+           std::bit_cast<std::uint32_t>(normal.y) == 0x3F800000u &&
+           std::bit_cast<std::uint32_t>(normal.z) == 0;
 }
 
 }  // namespace
 
 float TTest3DLoop_AmbOccTest_AO::OpenFraction(const TVec3& point, const TVec3& normal,
                                               std::uint64_t& state) const {
-  const TVec3 origin = point + normal * kRayEpsilon;
+    const TVec3 origin = point + normal * kRayEpsilon;
 
-  TMatrix4 ownFrame;
-  const TMatrix4* frame = &UpNormalFrame();
-  if (!IsUpNormal(normal)) {
-    ownFrame = TMatrix4::Identity();
-    LookAt(ownFrame, -normal, kUp);
-    frame = &ownFrame;
-  }
+    TMatrix4 ownFrame;
+    const TMatrix4* frame = &UpNormalFrame();
+    if (!IsUpNormal(normal)) {
+        ownFrame = TMatrix4::Identity();
+        LookAt(ownFrame, -normal, kUp);
+        frame = &ownFrame;
+    }
 
-  // The aoSamples x aoSamples rays, row by row, are one sequence of rays on
-  // the active path; each draws r1, then phi, from the generator.
-  const std::uint32_t rays =
-      aoSamples > 0 ? static_cast<std::uint32_t>(aoSamples) * static_cast<std::uint32_t>(aoSamples) : 0;
-  const TOcclusionQuery query =
-      MakeOcclusionQuery(plane, spheres, origin, frame->Row(0), frame->Row(1), frame->Row(2), rays);
-  const std::uint32_t hits = CountOccludedRays(query, state);
+    // The aoSamples x aoSamples rays, row by row, are one sequence of rays on
+    // the active path; each draws r1, then phi, from the generator.
+    const std::uint32_t rays =
+        aoSamples > 0 ? static_cast<std::uint32_t>(aoSamples) * static_cast<std::uint32_t>(aoSamples) : 0;
+    const TOcclusionQuery query =
+        MakeOcclusionQuery(plane, spheres, origin, frame->Row(0), frame->Row(1), frame->Row(2), rays);
+    const std::uint32_t hits = CountOccludedRays(query, state);
 
-  // A float count that grows by 1 per hit is exact up to 2^24 and stays
-  // there, since 2^24 + 1 rounds back to 2^24.
-  const float occluded = static_cast<float>(hits < (1u << 24) ? hits : (1u << 24));
-  const float total = static_cast<float>(static_cast<std::uint32_t>(aoSamples) *
-                                         static_cast<std::uint32_t>(aoSamples));
-  return (total - occluded) / total;
+    // A float count that grows by 1 per hit is exact up to 2^24 and stays
+    // there, since 2^24 + 1 rounds back to 2^24.
+    const float occluded = static_cast<float>(hits < (1u << 24) ? hits : (1u << 24));
+    const float total =
+        static_cast<float>(static_cast<std::uint32_t>(aoSamples) * static_cast<std::uint32_t>(aoSamples));
+    return (total - occluded) / total;
 }
 
-TVec3* TTest3DLoop_AmbOccTest_AO::AmbientOcclusion(const TVec3& point, const TVec3& normal,
-                                                    TVec3& colour, int slot) {
-  CheckRandomSlot(slot);
-  float open = 0.0f;
-  if (TStateLease* lease = LeaseOf(this, slot)) {
-    open = OpenFraction(point, normal, lease->state);
-  } else {
-    // Outside a row the state is taken into a local for the estimate and
-    // stored back once, for the same reason rows lease it.
-    std::uint64_t state = rngStates[slot];
-    open = OpenFraction(point, normal, state);
-    rngStates[slot] = state;
-  }
-  colour = {open, open, open};
-  return &colour;
+TVec3* TTest3DLoop_AmbOccTest_AO::AmbientOcclusion(const TVec3& point, const TVec3& normal, TVec3& colour,
+                                                   int slot) {
+    CheckRandomSlot(slot);
+    float open = 0.0f;
+    if (TStateLease* lease = LeaseOf(this, slot)) {
+        open = OpenFraction(point, normal, lease->state);
+    } else {
+        // Outside a row the state is taken into a local for the estimate and
+        // stored back once, for the same reason rows lease it.
+        std::uint64_t state = rngStates[slot];
+        open = OpenFraction(point, normal, state);
+        rngStates[slot] = state;
+    }
+    colour = {open, open, open};
+    return &colour;
 }
 
 namespace {
 
 // Round half up of c * 255 for c in [0, 1], after clamping.
 std::uint32_t ToByte(float c) {
-  if (c < 0.0f) c = 0.0f;
-  else if (c > 1.0f) c = 1.0f;
-  return static_cast<std::uint32_t>(static_cast<double>(c) * 255.0 + 0.5);
+    if (c < 0.0f)
+        c = 0.0f;
+    else if (c > 1.0f)
+        c = 1.0f;
+    return static_cast<std::uint32_t>(static_cast<double>(c) * 255.0 + 0.5);
 }
 
 // The 32-bit pixel of a sum of sub-sample colours: opaque, first component
 // in the low byte.
 std::uint32_t PackPixel(const TVec3& acc, float invSub2) {
-  const std::uint32_t b0 = ToByte(acc.x * invSub2);
-  const std::uint32_t b1 = ToByte(acc.y * invSub2);
-  const std::uint32_t b2 = ToByte(acc.z * invSub2);
-  return 0xFF000000u | (b2 << 16) | (b1 << 8) | b0;
+    const std::uint32_t b0 = ToByte(acc.x * invSub2);
+    const std::uint32_t b1 = ToByte(acc.y * invSub2);
+    const std::uint32_t b2 = ToByte(acc.z * invSub2);
+    return 0xFF000000u | (b2 << 16) | (b1 << 8) | b0;
 }
 
 }  // namespace
 
 void TTest3DLoop_AmbOccTest_AO::RenderRow(int row, KavV33D::TVBitmap* bitmap, std::uint32_t* rowBits,
                                           int slot) {
-  CheckRandomSlot(slot);
-  const float width = static_cast<float>(bitmap->GetWidth());
-  const float height = static_cast<float>(bitmap->GetHeight());
-  const float halfWidth = width * 0.5f;
-  const float halfHeight = height * 0.5f;
-  const float invHalfWidth = 1.0f / halfWidth;
-  const float invHalfHeight = 1.0f / halfHeight;
-  const float invSub = 1.0f / static_cast<float>(subSamples);
-  const float invSub2 = static_cast<float>(
-      1.0 / static_cast<double>(static_cast<std::uint32_t>(subSamples) *
-                                static_cast<std::uint32_t>(subSamples)));
-  const float rowF = static_cast<float>(row);
-  const std::uint32_t perPixel =
-      subSamples > 0 ? static_cast<std::uint32_t>(subSamples) * static_cast<std::uint32_t>(subSamples) : 0;
+    CheckRandomSlot(slot);
+    const float width = static_cast<float>(bitmap->GetWidth());
+    const float height = static_cast<float>(bitmap->GetHeight());
+    const float halfWidth = width * 0.5f;
+    const float halfHeight = height * 0.5f;
+    const float invHalfWidth = 1.0f / halfWidth;
+    const float invHalfHeight = 1.0f / halfHeight;
+    const float invSub = 1.0f / static_cast<float>(subSamples);
+    const float invSub2 =
+        static_cast<float>(1.0 / static_cast<double>(static_cast<std::uint32_t>(subSamples) *
+                                                     static_cast<std::uint32_t>(subSamples)));
+    const float rowF = static_cast<float>(row);
+    const std::uint32_t perPixel =
+        subSamples > 0 ? static_cast<std::uint32_t>(subSamples) * static_cast<std::uint32_t>(subSamples) : 0;
 
-  // Every shaded sub-sample goes through the virtual AmbientOcclusion, so an
-  // override sees every call; the row's draws go to its lease of the slot's
-  // state, given back when the row ends.
-  const TRowLease lease(this, slot, rngStates[slot]);
+    // Every shaded sub-sample goes through the virtual AmbientOcclusion, so an
+    // override sees every call; the row's draws go to its lease of the slot's
+    // state, given back when the row ends.
+    const TRowLease lease(this, slot, rngStates[slot]);
 
-  // The sub-samples are queued in the kernel's order (pixel by pixel, v
-  // outer, u inner) and their primary rays traced a batch at a time: those
-  // draw no random numbers. The shading then visits the queued sub-samples
-  // in the same order, so every draw is made in the scalar kernel's order.
-  const TPrimaryScene scene = MakePrimaryScene(plane, spheres);
-  float queuedX[kPrimaryBatch];
-  float queuedY[kPrimaryBatch];
-  std::uint32_t queued = 0;
-  TPrimaryHits hits;
-  TVec3 acc{0.0f, 0.0f, 0.0f};
-  std::uint32_t pixelShaded = 0;  // sub-samples of pixel `nextPixel` done
-  int nextPixel = 0;
-  const auto shadeQueued = [&] {
-    TracePrimaryRays(scene, queuedX, queuedY, queued, hits);
-    for (std::uint32_t i = 0; i < queued; ++i) {
-      if (((hits.hitMask >> i) & 1) != 0) {
-        const TVec3 point{hits.pointX[i], hits.pointY[i], hits.pointZ[i]};
-        const TVec3 normal{hits.normalX[i], hits.normalY[i], hits.normalZ[i]};
-        TVec3 colour;
-        AmbientOcclusion(point, normal, colour, slot);
-        acc = acc + colour;
-      }
-      if (++pixelShaded == perPixel) {
-        rowBits[nextPixel++] = PackPixel(acc, invSub2);
-        acc = {0.0f, 0.0f, 0.0f};
-        pixelShaded = 0;
-      }
+    // The sub-samples are queued in the kernel's order (pixel by pixel, v
+    // outer, u inner) and their primary rays traced a batch at a time: those
+    // draw no random numbers. The shading then visits the queued sub-samples
+    // in the same order, so every draw is made in the scalar kernel's order.
+    const TPrimaryScene scene = MakePrimaryScene(plane, spheres);
+    float queuedX[kPrimaryBatch];
+    float queuedY[kPrimaryBatch];
+    std::uint32_t queued = 0;
+    TPrimaryHits hits;
+    TVec3 acc{0.0f, 0.0f, 0.0f};
+    std::uint32_t pixelShaded = 0;  // sub-samples of pixel `nextPixel` done
+    int nextPixel = 0;
+    const auto shadeQueued = [&] {
+        TracePrimaryRays(scene, queuedX, queuedY, queued, hits);
+        for (std::uint32_t i = 0; i < queued; ++i) {
+            if (((hits.hitMask >> i) & 1) != 0) {
+                const TVec3 point{hits.pointX[i], hits.pointY[i], hits.pointZ[i]};
+                const TVec3 normal{hits.normalX[i], hits.normalY[i], hits.normalZ[i]};
+                TVec3 colour;
+                AmbientOcclusion(point, normal, colour, slot);
+                acc = acc + colour;
+            }
+            if (++pixelShaded == perPixel) {
+                rowBits[nextPixel++] = PackPixel(acc, invSub2);
+                acc = {0.0f, 0.0f, 0.0f};
+                pixelShaded = 0;
+            }
+        }
+        queued = 0;
+    };
+
+    const int pixelCount = bitmap->GetWidth();
+    float xF = 0.0f;
+    for (int x = 0; x < pixelCount; ++x, xF += 1.0f) {
+        float vF = 0.0f;
+        for (int v = 0; v < subSamples; ++v, vF += 1.0f) {
+            const float py = (vF * invSub + rowF - halfHeight) * invHalfHeight;
+            float uF = 0.0f;
+            for (int u = 0; u < subSamples; ++u, uF += 1.0f) {
+                queuedX[queued] = (uF * invSub + xF - halfWidth) * invHalfWidth;
+                queuedY[queued] = py;
+                if (++queued == kPrimaryBatch) shadeQueued();
+            }
+        }
+        if (perPixel == 0) rowBits[nextPixel++] = PackPixel(acc, invSub2);  // nothing to shade
     }
-    queued = 0;
-  };
-
-  const int pixelCount = bitmap->GetWidth();
-  float xF = 0.0f;
-  for (int x = 0; x < pixelCount; ++x, xF += 1.0f) {
-    float vF = 0.0f;
-    for (int v = 0; v < subSamples; ++v, vF += 1.0f) {
-      const float py = (vF * invSub + rowF - halfHeight) * invHalfHeight;
-      float uF = 0.0f;
-      for (int u = 0; u < subSamples; ++u, uF += 1.0f) {
-        queuedX[queued] = (uF * invSub + xF - halfWidth) * invHalfWidth;
-        queuedY[queued] = py;
-        if (++queued == kPrimaryBatch) shadeQueued();
-      }
-    }
-    if (perPixel == 0) rowBits[nextPixel++] = PackPixel(acc, invSub2);  // nothing to shade
-  }
-  if (queued > 0) shadeQueued();
+    if (queued > 0) shadeQueued();
 }
 
 void TTest3DLoop_AmbOccTest_AO::RenderSingleThread(KavV33D::TVBitmap* bitmap) {
-  const int pitch = bitmap->GetPitch();
-  const int rows = bitmap->GetHeight();
-  unsigned char* p = bitmap->GetBits();
-  for (int i = 0; i < rows; ++i) {
-    RenderRow(i, bitmap, reinterpret_cast<std::uint32_t*>(p), 0);
-    p += pitch;
-  }
-  bitmap->ReleaseBits();
+    const int pitch = bitmap->GetPitch();
+    const int rows = bitmap->GetHeight();
+    unsigned char* p = bitmap->GetBits();
+    for (int i = 0; i < rows; ++i) {
+        RenderRow(i, bitmap, reinterpret_cast<std::uint32_t*>(p), 0);
+        p += pitch;
+    }
+    bitmap->ReleaseBits();
 }
 
 void TTest3DLoop_AmbOccTest_AO::RenderMultiThread(KavV33D::TVBitmap* bitmap) {
-  const int pitch = bitmap->GetPitch();
-  const std::uint32_t rows = static_cast<std::uint32_t>(bitmap->GetHeight() > 0 ? bitmap->GetHeight() : 0);
-  unsigned char* p = bitmap->GetBits();
+    const int pitch = bitmap->GetPitch();
+    const std::uint32_t rows = static_cast<std::uint32_t>(bitmap->GetHeight() > 0 ? bitmap->GetHeight() : 0);
+    unsigned char* p = bitmap->GetBits();
 
-  // Sized before anything is queued: the pool holds the jobs' addresses.
-  jobs.resize(rows, TTest3DLoop_AmbOccTest_Job{});
-  for (std::uint32_t i = 0; i < rows; ++i) {
-    TTest3DLoop_AmbOccTest_Job& job = jobs[i];
-    job.owner = this;
-    job.bitmap = bitmap;
-    job.row = static_cast<int>(i);
-    job.rowBits = reinterpret_cast<std::uint32_t*>(p);
-    workerPool.AddJob(&job);
-    p += pitch;
-  }
+    // Sized before anything is queued: the pool holds the jobs' addresses.
+    jobs.resize(rows, TTest3DLoop_AmbOccTest_Job{});
+    for (std::uint32_t i = 0; i < rows; ++i) {
+        TTest3DLoop_AmbOccTest_Job& job = jobs[i];
+        job.owner = this;
+        job.bitmap = bitmap;
+        job.row = static_cast<int>(i);
+        job.rowBits = reinterpret_cast<std::uint32_t*>(p);
+        workerPool.AddJob(&job);
+        p += pitch;
+    }
 
-  workerPool.Resume();
-  workerPool.WaitIdle();
-  workerPool.CollectFinished();
-  bitmap->ReleaseBits();
+    workerPool.Resume();
+    workerPool.WaitIdle();
+    workerPool.CollectFinished();
+    bitmap->ReleaseBits();
 }

@@ -17,133 +17,136 @@ namespace {
 // The operation set of the shared kernel: 8 floats, or 4 doubles or 64-bit
 // integers, per register; comparisons yield lanes of all ones or all zeros.
 struct TAvx2 {
-  static constexpr int kLanes = 8;
-  // The occlusion kernel's schedule: 32 rays per step, all four batches side
-  // by side through every stage (measured fastest, despite some spilling of
-  // the 16 registers).
-  static constexpr int kBatchesPerStep = 4;
-  static constexpr int kBatchesTogether = 4;
-  // Vectors of angles through the cosine and sine side by side.
-  static constexpr int kTrigTogether = 2;
-  using F = __m256;
-  using FMask = __m256;
-  using D = __m256d;
-  using DMask = __m256d;
-  using Q = __m256i;
+    static constexpr int kLanes = 8;
+    // The occlusion kernel's schedule: 32 rays per step, all four batches side
+    // by side through every stage (measured fastest, despite some spilling of
+    // the 16 registers).
+    static constexpr int kBatchesPerStep = 4;
+    static constexpr int kBatchesTogether = 4;
+    // Vectors of angles through the cosine and sine side by side.
+    static constexpr int kTrigTogether = 2;
+    using F = __m256;
+    using FMask = __m256;
+    using D = __m256d;
+    using DMask = __m256d;
+    using Q = __m256i;
 
-  // Single precision.
-  static F Set(float v) { return _mm256_set1_ps(v); }
-  static F Load(const float* p) { return _mm256_loadu_ps(p); }
-  static void Store(float* p, F v) { _mm256_storeu_ps(p, v); }
-  static F Add(F a, F b) { return _mm256_add_ps(a, b); }
-  static F Sub(F a, F b) { return _mm256_sub_ps(a, b); }
-  static F Mul(F a, F b) { return _mm256_mul_ps(a, b); }
-  static F Div(F a, F b) { return _mm256_div_ps(a, b); }
-  static F Sqrt(F a) { return _mm256_sqrt_ps(a); }
-  static F Negate(F a) { return _mm256_xor_ps(a, _mm256_set1_ps(-0.0f)); }
-  // Ordered comparisons are false for NaN, the negated ones true, exactly
-  // like the scalar kernel's `<`, `>=` and `!(x < y)`.
-  static FMask Less(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_LT_OQ); }
-  static FMask NotLess(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_NLT_UQ); }
-  static FMask Greater(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_GT_OQ); }
-  static FMask GreaterEqual(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_GE_OQ); }
-  static FMask NotEqual(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_NEQ_UQ); }
-  static F Select(FMask m, F a, F b) { return _mm256_blendv_ps(b, a, m); }
-  static FMask And(FMask a, FMask b) { return _mm256_and_ps(a, b); }
-  static FMask Or(FMask a, FMask b) { return _mm256_or_ps(a, b); }
-  static FMask AndNot(FMask a, FMask b) { return _mm256_andnot_ps(b, a); }
-  static FMask NoLanes() { return _mm256_setzero_ps(); }
-  static std::uint32_t Bits(FMask m) { return static_cast<std::uint32_t>(_mm256_movemask_ps(m)); }
+    // Single precision.
+    static F Set(float v) { return _mm256_set1_ps(v); }
+    static F Load(const float* p) { return _mm256_loadu_ps(p); }
+    static void Store(float* p, F v) { _mm256_storeu_ps(p, v); }
+    static F Add(F a, F b) { return _mm256_add_ps(a, b); }
+    static F Sub(F a, F b) { return _mm256_sub_ps(a, b); }
+    static F Mul(F a, F b) { return _mm256_mul_ps(a, b); }
+    static F Div(F a, F b) { return _mm256_div_ps(a, b); }
+    static F Sqrt(F a) { return _mm256_sqrt_ps(a); }
+    static F Negate(F a) { return _mm256_xor_ps(a, _mm256_set1_ps(-0.0f)); }
+    // Ordered comparisons are false for NaN, the negated ones true, exactly
+    // like the scalar kernel's `<`, `>=` and `!(x < y)`.
+    static FMask Less(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_LT_OQ); }
+    static FMask NotLess(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_NLT_UQ); }
+    static FMask Greater(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_GT_OQ); }
+    static FMask GreaterEqual(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_GE_OQ); }
+    static FMask NotEqual(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_NEQ_UQ); }
+    static F Select(FMask m, F a, F b) { return _mm256_blendv_ps(b, a, m); }
+    static FMask And(FMask a, FMask b) { return _mm256_and_ps(a, b); }
+    static FMask Or(FMask a, FMask b) { return _mm256_or_ps(a, b); }
+    static FMask AndNot(FMask a, FMask b) { return _mm256_andnot_ps(b, a); }
+    static FMask NoLanes() { return _mm256_setzero_ps(); }
+    static std::uint32_t Bits(FMask m) { return static_cast<std::uint32_t>(_mm256_movemask_ps(m)); }
 
-  // Double precision.
-  static D Set(double v) { return _mm256_set1_pd(v); }
-  static D Add(D a, D b) { return _mm256_add_pd(a, b); }
-  static D Sub(D a, D b) { return _mm256_sub_pd(a, b); }
-  static D Mul(D a, D b) { return _mm256_mul_pd(a, b); }
-  static D Fma(D a, D b, D c) { return _mm256_fmadd_pd(a, b, c); }    // a * b + c
-  static D Fms(D a, D b, D c) { return _mm256_fmsub_pd(a, b, c); }    // a * b - c
-  static D Fnma(D a, D b, D c) { return _mm256_fnmadd_pd(a, b, c); }  // c - a * b
-  static D Select(DMask m, D a, D b) { return _mm256_blendv_pd(b, a, m); }
-  static DMask NoLanes64() { return _mm256_setzero_pd(); }
-  static DMask Or(DMask a, DMask b) { return _mm256_or_pd(a, b); }
-  static bool Any(DMask m) { return _mm256_movemask_pd(m) != 0; }
-  static DMask NotWithin(D x, double limit) {
-    const D magnitude = _mm256_andnot_pd(_mm256_set1_pd(-0.0), x);
-    return _mm256_cmp_pd(magnitude, _mm256_set1_pd(limit), _CMP_NLE_UQ);
-  }
-  static D Load(const double* p) { return _mm256_loadu_pd(p); }
-  static void Store(double* p, D v) { _mm256_storeu_pd(p, v); }
-  static void StoreMask(std::uint64_t* p, DMask m) {
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), _mm256_castpd_si256(m));
-  }
+    // Double precision.
+    static D Set(double v) { return _mm256_set1_pd(v); }
+    static D Add(D a, D b) { return _mm256_add_pd(a, b); }
+    static D Sub(D a, D b) { return _mm256_sub_pd(a, b); }
+    static D Mul(D a, D b) { return _mm256_mul_pd(a, b); }
+    static D Fma(D a, D b, D c) { return _mm256_fmadd_pd(a, b, c); }    // a * b + c
+    static D Fms(D a, D b, D c) { return _mm256_fmsub_pd(a, b, c); }    // a * b - c
+    static D Fnma(D a, D b, D c) { return _mm256_fnmadd_pd(a, b, c); }  // c - a * b
+    static D Select(DMask m, D a, D b) { return _mm256_blendv_pd(b, a, m); }
+    static DMask NoLanes64() { return _mm256_setzero_pd(); }
+    static DMask Or(DMask a, DMask b) { return _mm256_or_pd(a, b); }
+    static bool Any(DMask m) { return _mm256_movemask_pd(m) != 0; }
+    static DMask NotWithin(D x, double limit) {
+        const D magnitude = _mm256_andnot_pd(_mm256_set1_pd(-0.0), x);
+        return _mm256_cmp_pd(magnitude, _mm256_set1_pd(limit), _CMP_NLE_UQ);
+    }
+    static D Load(const double* p) { return _mm256_loadu_pd(p); }
+    static void Store(double* p, D v) { _mm256_storeu_pd(p, v); }
+    static void StoreMask(std::uint64_t* p, DMask m) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), _mm256_castpd_si256(m));
+    }
 
-  // 64-bit integers and the bits of doubles.
-  static Q Set64(std::uint64_t v) { return _mm256_set1_epi64x(static_cast<long long>(v)); }
-  static Q Load64(const std::uint64_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
-  static void Store64(std::uint64_t* p, Q v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
-  static Q Add64(Q a, Q b) { return _mm256_add_epi64(a, b); }
-  // The low 64 bits of a * b from three 32 x 32 -> 64 products; the high
-  // halves' product only reaches bits 64 and up.
-  static Q Mul64(Q a, Q b) {
-    const Q low = _mm256_mul_epu32(a, b);
-    const Q cross = _mm256_add_epi64(_mm256_mul_epu32(_mm256_srli_epi64(a, 32), b),
-                                     _mm256_mul_epu32(a, _mm256_srli_epi64(b, 32)));
-    return _mm256_add_epi64(low, _mm256_slli_epi64(cross, 32));
-  }
-  static Q And(Q a, Q b) { return _mm256_and_si256(a, b); }
-  static Q ShiftLeft62(Q a) { return _mm256_slli_epi64(a, 62); }
-  static DMask NoBitsOf64(Q a, std::uint64_t bits) {
-    return _mm256_castsi256_pd(_mm256_cmpeq_epi64(_mm256_and_si256(a, Set64(bits)), _mm256_setzero_si256()));
-  }
-  static DMask LowBitSet(Q a) {
-    return _mm256_castsi256_pd(_mm256_cmpeq_epi64(_mm256_and_si256(a, Set64(1)), Set64(1)));
-  }
-  static Q AsBits(D a) { return _mm256_castpd_si256(a); }
-  static D XorBits(D a, Q bits) {
-    return _mm256_castsi256_pd(_mm256_xor_si256(_mm256_castpd_si256(a), bits));
-  }
+    // 64-bit integers and the bits of doubles.
+    static Q Set64(std::uint64_t v) { return _mm256_set1_epi64x(static_cast<long long>(v)); }
+    static Q Load64(const std::uint64_t* p) {
+        return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    }
+    static void Store64(std::uint64_t* p, Q v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
+    static Q Add64(Q a, Q b) { return _mm256_add_epi64(a, b); }
+    // The low 64 bits of a * b from three 32 x 32 -> 64 products; the high
+    // halves' product only reaches bits 64 and up.
+    static Q Mul64(Q a, Q b) {
+        const Q low = _mm256_mul_epu32(a, b);
+        const Q cross = _mm256_add_epi64(_mm256_mul_epu32(_mm256_srli_epi64(a, 32), b),
+                                         _mm256_mul_epu32(a, _mm256_srli_epi64(b, 32)));
+        return _mm256_add_epi64(low, _mm256_slli_epi64(cross, 32));
+    }
+    static Q And(Q a, Q b) { return _mm256_and_si256(a, b); }
+    static Q ShiftLeft62(Q a) { return _mm256_slli_epi64(a, 62); }
+    static DMask NoBitsOf64(Q a, std::uint64_t bits) {
+        return _mm256_castsi256_pd(
+            _mm256_cmpeq_epi64(_mm256_and_si256(a, Set64(bits)), _mm256_setzero_si256()));
+    }
+    static DMask LowBitSet(Q a) {
+        return _mm256_castsi256_pd(_mm256_cmpeq_epi64(_mm256_and_si256(a, Set64(1)), Set64(1)));
+    }
+    static Q AsBits(D a) { return _mm256_castpd_si256(a); }
+    static D XorBits(D a, Q bits) {
+        return _mm256_castsi256_pd(_mm256_xor_si256(_mm256_castpd_si256(a), bits));
+    }
 
-  // Conversions.
-  // Bits 16..47 of each generator state, the draw, as an exact double: the
-  // draw is placed in the low mantissa bits of 2^52, and 2^52 taken away.
-  static D DrawToDouble(Q state) {
-    const Q draw = _mm256_and_si256(_mm256_srli_epi64(state, 16), Set64(0xFFFFFFFFu));
-    const D biased = _mm256_castsi256_pd(_mm256_or_si256(draw, Set64(0x4330000000000000u)));
-    return _mm256_sub_pd(biased, _mm256_set1_pd(0x1p52));
-  }
-  // Rounds both halves to single; low lanes first.
-  static F ToFloat(D low, D high) {
-    return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm256_cvtpd_ps(low)), _mm256_cvtpd_ps(high), 1);
-  }
-  // r1 = u1 * 2^-32 for all 8 lanes, formed in double and rounded once.
-  static F DrawsToUnitFloat(Q low, Q high) {
-    return ToFloat(_mm256_mul_pd(DrawToDouble(low), Set(0x1p-32)),
-                   _mm256_mul_pd(DrawToDouble(high), Set(0x1p-32)));
-  }
-  static D RoundToFloat(D a) { return _mm256_cvtps_pd(_mm256_cvtpd_ps(a)); }
-  static D WidenFloats(const float* p) { return _mm256_cvtps_pd(_mm_loadu_ps(p)); }
-  static void NarrowToFloats(float* p, D a) { _mm_storeu_ps(p, _mm256_cvtpd_ps(a)); }
+    // Conversions.
+    // Bits 16..47 of each generator state, the draw, as an exact double: the
+    // draw is placed in the low mantissa bits of 2^52, and 2^52 taken away.
+    static D DrawToDouble(Q state) {
+        const Q draw = _mm256_and_si256(_mm256_srli_epi64(state, 16), Set64(0xFFFFFFFFu));
+        const D biased = _mm256_castsi256_pd(_mm256_or_si256(draw, Set64(0x4330000000000000u)));
+        return _mm256_sub_pd(biased, _mm256_set1_pd(0x1p52));
+    }
+    // Rounds both halves to single; low lanes first.
+    static F ToFloat(D low, D high) {
+        return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm256_cvtpd_ps(low)), _mm256_cvtpd_ps(high), 1);
+    }
+    // r1 = u1 * 2^-32 for all 8 lanes, formed in double and rounded once.
+    static F DrawsToUnitFloat(Q low, Q high) {
+        return ToFloat(_mm256_mul_pd(DrawToDouble(low), Set(0x1p-32)),
+                       _mm256_mul_pd(DrawToDouble(high), Set(0x1p-32)));
+    }
+    static D RoundToFloat(D a) { return _mm256_cvtps_pd(_mm256_cvtpd_ps(a)); }
+    static D WidenFloats(const float* p) { return _mm256_cvtps_pd(_mm_loadu_ps(p)); }
+    static void NarrowToFloats(float* p, D a) { _mm_storeu_ps(p, _mm256_cvtpd_ps(a)); }
 };
 
 std::uint32_t CountOccludedAvx2(const TOcclusionQuery& query, std::uint64_t& state) {
-  return AoVectorKernel::CountOccluded<TAvx2>(query, state);
+    return AoVectorKernel::CountOccluded<TAvx2>(query, state);
 }
 
 void RayDirectionsAvx2(const TOcclusionQuery& query, std::uint64_t state, float* dx, float* dy, float* dz) {
-  AoVectorKernel::RayDirections<TAvx2>(query, state, dx, dy, dz);
+    AoVectorKernel::RayDirections<TAvx2>(query, state, dx, dy, dz);
 }
 
 void TracePrimaryAvx2(const TPrimaryScene& scene, const float* px, const float* py, std::uint32_t count,
                       TPrimaryHits& hits) {
-  AoVectorKernel::TracePrimary<TAvx2>(scene, px, py, count, hits);
+    AoVectorKernel::TracePrimary<TAvx2>(scene, px, py, count, hits);
 }
 
 std::size_t EvaluateCosSinAvx2(const float* angles, std::size_t count, float* cosOut, float* sinOut,
                                double* rawCos, double* rawSin) {
-  return AoVectorKernel::EvaluateCosSin<TAvx2>(angles, count, cosOut, sinOut, rawCos, rawSin);
+    return AoVectorKernel::EvaluateCosSin<TAvx2>(angles, count, cosOut, sinOut, rawCos, rawSin);
 }
 
 }  // namespace
 
 extern const TAoPathEntries kAvx2PathEntries = {CountOccludedAvx2, RayDirectionsAvx2, EvaluateCosSinAvx2,
-                                              TracePrimaryAvx2};
+                                                TracePrimaryAvx2};

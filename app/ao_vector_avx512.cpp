@@ -27,120 +27,123 @@ namespace {
 // The operation set of the shared kernel: 16 floats, or 8 doubles or 64-bit
 // integers, per register; comparisons yield bit masks.
 struct TAvx512 {
-  static constexpr int kLanes = 16;
-  // The occlusion kernel's schedule: a shaded point's 64 rays in one step,
-  // their geometry two batches at a time (four at a time run short of mask
-  // registers and spill).
-  static constexpr int kBatchesPerStep = 4;
-  static constexpr int kBatchesTogether = 2;
-  // Vectors of angles through the cosine and sine side by side.
-  static constexpr int kTrigTogether = 4;
-  using F = __m512;
-  using FMask = __mmask16;
-  using D = __m512d;
-  using DMask = __mmask8;
-  using Q = __m512i;
+    static constexpr int kLanes = 16;
+    // The occlusion kernel's schedule: a shaded point's 64 rays in one step,
+    // their geometry two batches at a time (four at a time run short of mask
+    // registers and spill).
+    static constexpr int kBatchesPerStep = 4;
+    static constexpr int kBatchesTogether = 2;
+    // Vectors of angles through the cosine and sine side by side.
+    static constexpr int kTrigTogether = 4;
+    using F = __m512;
+    using FMask = __mmask16;
+    using D = __m512d;
+    using DMask = __mmask8;
+    using Q = __m512i;
 
-  // Single precision.
-  static F Set(float v) { return _mm512_set1_ps(v); }
-  static F Load(const float* p) { return _mm512_loadu_ps(p); }
-  static void Store(float* p, F v) { _mm512_storeu_ps(p, v); }
-  static F Add(F a, F b) { return _mm512_add_ps(a, b); }
-  static F Sub(F a, F b) { return _mm512_sub_ps(a, b); }
-  static F Mul(F a, F b) { return _mm512_mul_ps(a, b); }
-  static F Div(F a, F b) { return _mm512_div_ps(a, b); }
-  static F Sqrt(F a) { return _mm512_sqrt_ps(a); }
-  static F Negate(F a) { return _mm512_xor_ps(a, _mm512_set1_ps(-0.0f)); }
-  // Ordered comparisons are false for NaN, the negated ones true, exactly
-  // like the scalar kernel's `<`, `>=` and `!(x < y)`.
-  static FMask Less(F a, F b) { return _mm512_cmp_ps_mask(a, b, _CMP_LT_OQ); }
-  static FMask NotLess(F a, F b) { return _mm512_cmp_ps_mask(a, b, _CMP_NLT_UQ); }
-  static FMask Greater(F a, F b) { return _mm512_cmp_ps_mask(a, b, _CMP_GT_OQ); }
-  static FMask GreaterEqual(F a, F b) { return _mm512_cmp_ps_mask(a, b, _CMP_GE_OQ); }
-  static FMask NotEqual(F a, F b) { return _mm512_cmp_ps_mask(a, b, _CMP_NEQ_UQ); }
-  static F Select(FMask m, F a, F b) { return _mm512_mask_blend_ps(m, b, a); }
-  static FMask And(FMask a, FMask b) { return static_cast<FMask>(a & b); }
-  static FMask Or(FMask a, FMask b) { return static_cast<FMask>(a | b); }
-  static FMask AndNot(FMask a, FMask b) { return static_cast<FMask>(a & ~b); }
-  static FMask NoLanes() { return 0; }
-  static std::uint32_t Bits(FMask m) { return m; }
+    // Single precision.
+    static F Set(float v) { return _mm512_set1_ps(v); }
+    static F Load(const float* p) { return _mm512_loadu_ps(p); }
+    static void Store(float* p, F v) { _mm512_storeu_ps(p, v); }
+    static F Add(F a, F b) { return _mm512_add_ps(a, b); }
+    static F Sub(F a, F b) { return _mm512_sub_ps(a, b); }
+    static F Mul(F a, F b) { return _mm512_mul_ps(a, b); }
+    static F Div(F a, F b) { return _mm512_div_ps(a, b); }
+    static F Sqrt(F a) { return _mm512_sqrt_ps(a); }
+    static F Negate(F a) { return _mm512_xor_ps(a, _mm512_set1_ps(-0.0f)); }
+    // Ordered comparisons are false for NaN, the negated ones true, exactly
+    // like the scalar kernel's `<`, `>=` and `!(x < y)`.
+    static FMask Less(F a, F b) { return _mm512_cmp_ps_mask(a, b, _CMP_LT_OQ); }
+    static FMask NotLess(F a, F b) { return _mm512_cmp_ps_mask(a, b, _CMP_NLT_UQ); }
+    static FMask Greater(F a, F b) { return _mm512_cmp_ps_mask(a, b, _CMP_GT_OQ); }
+    static FMask GreaterEqual(F a, F b) { return _mm512_cmp_ps_mask(a, b, _CMP_GE_OQ); }
+    static FMask NotEqual(F a, F b) { return _mm512_cmp_ps_mask(a, b, _CMP_NEQ_UQ); }
+    static F Select(FMask m, F a, F b) { return _mm512_mask_blend_ps(m, b, a); }
+    static FMask And(FMask a, FMask b) { return static_cast<FMask>(a & b); }
+    static FMask Or(FMask a, FMask b) { return static_cast<FMask>(a | b); }
+    static FMask AndNot(FMask a, FMask b) { return static_cast<FMask>(a & ~b); }
+    static FMask NoLanes() { return 0; }
+    static std::uint32_t Bits(FMask m) { return m; }
 
-  // Double precision.
-  static D Set(double v) { return _mm512_set1_pd(v); }
-  static D Add(D a, D b) { return _mm512_add_pd(a, b); }
-  static D Sub(D a, D b) { return _mm512_sub_pd(a, b); }
-  static D Mul(D a, D b) { return _mm512_mul_pd(a, b); }
-  static D Fma(D a, D b, D c) { return _mm512_fmadd_pd(a, b, c); }    // a * b + c
-  static D Fms(D a, D b, D c) { return _mm512_fmsub_pd(a, b, c); }    // a * b - c
-  static D Fnma(D a, D b, D c) { return _mm512_fnmadd_pd(a, b, c); }  // c - a * b
-  static D Select(DMask m, D a, D b) { return _mm512_mask_blend_pd(m, b, a); }
-  static DMask NoLanes64() { return 0; }
-  static DMask Or(DMask a, DMask b) { return static_cast<DMask>(a | b); }
-  static bool Any(DMask m) { return m != 0; }
-  static DMask NotWithin(D x, double limit) {
-    return _mm512_cmp_pd_mask(_mm512_abs_pd(x), _mm512_set1_pd(limit), _CMP_NLE_UQ);
-  }
-  static D Load(const double* p) { return _mm512_loadu_pd(p); }
-  static void Store(double* p, D v) { _mm512_storeu_pd(p, v); }
-  static void StoreMask(std::uint64_t* p, DMask m) { _mm512_storeu_si512(p, _mm512_maskz_set1_epi64(m, -1)); }
+    // Double precision.
+    static D Set(double v) { return _mm512_set1_pd(v); }
+    static D Add(D a, D b) { return _mm512_add_pd(a, b); }
+    static D Sub(D a, D b) { return _mm512_sub_pd(a, b); }
+    static D Mul(D a, D b) { return _mm512_mul_pd(a, b); }
+    static D Fma(D a, D b, D c) { return _mm512_fmadd_pd(a, b, c); }    // a * b + c
+    static D Fms(D a, D b, D c) { return _mm512_fmsub_pd(a, b, c); }    // a * b - c
+    static D Fnma(D a, D b, D c) { return _mm512_fnmadd_pd(a, b, c); }  // c - a * b
+    static D Select(DMask m, D a, D b) { return _mm512_mask_blend_pd(m, b, a); }
+    static DMask NoLanes64() { return 0; }
+    static DMask Or(DMask a, DMask b) { return static_cast<DMask>(a | b); }
+    static bool Any(DMask m) { return m != 0; }
+    static DMask NotWithin(D x, double limit) {
+        return _mm512_cmp_pd_mask(_mm512_abs_pd(x), _mm512_set1_pd(limit), _CMP_NLE_UQ);
+    }
+    static D Load(const double* p) { return _mm512_loadu_pd(p); }
+    static void Store(double* p, D v) { _mm512_storeu_pd(p, v); }
+    static void StoreMask(std::uint64_t* p, DMask m) {
+        _mm512_storeu_si512(p, _mm512_maskz_set1_epi64(m, -1));
+    }
 
-  // 64-bit integers and the bits of doubles.
-  static Q Set64(std::uint64_t v) { return _mm512_set1_epi64(static_cast<long long>(v)); }
-  static Q Load64(const std::uint64_t* p) { return _mm512_loadu_si512(p); }
-  static void Store64(std::uint64_t* p, Q v) { _mm512_storeu_si512(p, v); }
-  static Q Add64(Q a, Q b) { return _mm512_add_epi64(a, b); }
-  static Q Mul64(Q a, Q b) { return _mm512_mullo_epi64(a, b); }
-  static Q And(Q a, Q b) { return _mm512_and_si512(a, b); }
-  static Q ShiftLeft62(Q a) { return _mm512_slli_epi64(a, 62); }
-  static DMask NoBitsOf64(Q a, std::uint64_t bits) { return _mm512_testn_epi64_mask(a, Set64(bits)); }
-  static DMask LowBitSet(Q a) { return _mm512_test_epi64_mask(a, Set64(1)); }
-  static Q AsBits(D a) { return _mm512_castpd_si512(a); }
-  static D XorBits(D a, Q bits) {
-    return _mm512_castsi512_pd(_mm512_xor_si512(_mm512_castpd_si512(a), bits));
-  }
+    // 64-bit integers and the bits of doubles.
+    static Q Set64(std::uint64_t v) { return _mm512_set1_epi64(static_cast<long long>(v)); }
+    static Q Load64(const std::uint64_t* p) { return _mm512_loadu_si512(p); }
+    static void Store64(std::uint64_t* p, Q v) { _mm512_storeu_si512(p, v); }
+    static Q Add64(Q a, Q b) { return _mm512_add_epi64(a, b); }
+    static Q Mul64(Q a, Q b) { return _mm512_mullo_epi64(a, b); }
+    static Q And(Q a, Q b) { return _mm512_and_si512(a, b); }
+    static Q ShiftLeft62(Q a) { return _mm512_slli_epi64(a, 62); }
+    static DMask NoBitsOf64(Q a, std::uint64_t bits) { return _mm512_testn_epi64_mask(a, Set64(bits)); }
+    static DMask LowBitSet(Q a) { return _mm512_test_epi64_mask(a, Set64(1)); }
+    static Q AsBits(D a) { return _mm512_castpd_si512(a); }
+    static D XorBits(D a, Q bits) {
+        return _mm512_castsi512_pd(_mm512_xor_si512(_mm512_castpd_si512(a), bits));
+    }
 
-  // Conversions.
-  // Bits 16..47 of each generator state, the draw, as an exact double.
-  static D DrawToDouble(Q state) {
-    return _mm512_cvtepu64_pd(_mm512_and_si512(_mm512_srli_epi64(state, 16), Set64(0xFFFFFFFFu)));
-  }
-  // Rounds both halves to single; low lanes first.
-  static F ToFloat(D low, D high) {
-    return _mm512_insertf32x8(_mm512_castps256_ps512(_mm512_cvtpd_ps(low)), _mm512_cvtpd_ps(high), 1);
-  }
-  // r1 = u1 * 2^-32 for all 16 lanes: the draws gathered into 32-bit lanes,
-  // converted with one rounding (the same as rounding the exact double) and
-  // scaled exactly.
-  static F DrawsToUnitFloat(Q low, Q high) {
-    const __m512i evenWords = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
-    const __m512i draws =
-        _mm512_permutex2var_epi32(_mm512_srli_epi64(low, 16), evenWords, _mm512_srli_epi64(high, 16));
-    return _mm512_mul_ps(_mm512_cvtepu32_ps(draws), _mm512_set1_ps(0x1p-32f));
-  }
-  static D RoundToFloat(D a) { return _mm512_cvtps_pd(_mm512_cvtpd_ps(a)); }
-  static D WidenFloats(const float* p) { return _mm512_cvtps_pd(_mm256_loadu_ps(p)); }
-  static void NarrowToFloats(float* p, D a) { _mm256_storeu_ps(p, _mm512_cvtpd_ps(a)); }
+    // Conversions.
+    // Bits 16..47 of each generator state, the draw, as an exact double.
+    static D DrawToDouble(Q state) {
+        return _mm512_cvtepu64_pd(_mm512_and_si512(_mm512_srli_epi64(state, 16), Set64(0xFFFFFFFFu)));
+    }
+    // Rounds both halves to single; low lanes first.
+    static F ToFloat(D low, D high) {
+        return _mm512_insertf32x8(_mm512_castps256_ps512(_mm512_cvtpd_ps(low)), _mm512_cvtpd_ps(high), 1);
+    }
+    // r1 = u1 * 2^-32 for all 16 lanes: the draws gathered into 32-bit lanes,
+    // converted with one rounding (the same as rounding the exact double) and
+    // scaled exactly.
+    static F DrawsToUnitFloat(Q low, Q high) {
+        const __m512i evenWords =
+            _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+        const __m512i draws =
+            _mm512_permutex2var_epi32(_mm512_srli_epi64(low, 16), evenWords, _mm512_srli_epi64(high, 16));
+        return _mm512_mul_ps(_mm512_cvtepu32_ps(draws), _mm512_set1_ps(0x1p-32f));
+    }
+    static D RoundToFloat(D a) { return _mm512_cvtps_pd(_mm512_cvtpd_ps(a)); }
+    static D WidenFloats(const float* p) { return _mm512_cvtps_pd(_mm256_loadu_ps(p)); }
+    static void NarrowToFloats(float* p, D a) { _mm256_storeu_ps(p, _mm512_cvtpd_ps(a)); }
 };
 
 std::uint32_t CountOccludedAvx512(const TOcclusionQuery& query, std::uint64_t& state) {
-  return AoVectorKernel::CountOccluded<TAvx512>(query, state);
+    return AoVectorKernel::CountOccluded<TAvx512>(query, state);
 }
 
 void RayDirectionsAvx512(const TOcclusionQuery& query, std::uint64_t state, float* dx, float* dy, float* dz) {
-  AoVectorKernel::RayDirections<TAvx512>(query, state, dx, dy, dz);
+    AoVectorKernel::RayDirections<TAvx512>(query, state, dx, dy, dz);
 }
 
 void TracePrimaryAvx512(const TPrimaryScene& scene, const float* px, const float* py, std::uint32_t count,
                         TPrimaryHits& hits) {
-  AoVectorKernel::TracePrimary<TAvx512>(scene, px, py, count, hits);
+    AoVectorKernel::TracePrimary<TAvx512>(scene, px, py, count, hits);
 }
 
 std::size_t EvaluateCosSinAvx512(const float* angles, std::size_t count, float* cosOut, float* sinOut,
                                  double* rawCos, double* rawSin) {
-  return AoVectorKernel::EvaluateCosSin<TAvx512>(angles, count, cosOut, sinOut, rawCos, rawSin);
+    return AoVectorKernel::EvaluateCosSin<TAvx512>(angles, count, cosOut, sinOut, rawCos, rawSin);
 }
 
 }  // namespace
 
-extern const TAoPathEntries kAvx512PathEntries = {CountOccludedAvx512, RayDirectionsAvx512, EvaluateCosSinAvx512,
-                                              TracePrimaryAvx512};
+extern const TAoPathEntries kAvx512PathEntries = {CountOccludedAvx512, RayDirectionsAvx512,
+                                                  EvaluateCosSinAvx512, TracePrimaryAvx512};

@@ -25,124 +25,128 @@ namespace {
 // The operation set of the shared kernel: 4 floats, or 2 doubles or 64-bit
 // integers, per register; comparisons yield lanes of all ones or all zeros.
 struct TNeon {
-  static constexpr int kLanes = 4;
-  // The occlusion kernel's schedule: 16 rays per step, the four batches side
-  // by side through every stage (32 registers hold them).
-  static constexpr int kBatchesPerStep = 4;
-  static constexpr int kBatchesTogether = 4;
-  // Vectors of angles through the cosine and sine side by side.
-  static constexpr int kTrigTogether = 8;
-  using F = float32x4_t;
-  using FMask = uint32x4_t;
-  using D = float64x2_t;
-  using DMask = uint64x2_t;
-  using Q = uint64x2_t;  // DMask and Q share a type: no operation is overloaded on both
+    static constexpr int kLanes = 4;
+    // The occlusion kernel's schedule: 16 rays per step, the four batches side
+    // by side through every stage (32 registers hold them).
+    static constexpr int kBatchesPerStep = 4;
+    static constexpr int kBatchesTogether = 4;
+    // Vectors of angles through the cosine and sine side by side.
+    static constexpr int kTrigTogether = 8;
+    using F = float32x4_t;
+    using FMask = uint32x4_t;
+    using D = float64x2_t;
+    using DMask = uint64x2_t;
+    using Q = uint64x2_t;  // DMask and Q share a type: no operation is overloaded on both
 
-  // Single precision.
-  static F Set(float v) { return vdupq_n_f32(v); }
-  static F Load(const float* p) { return vld1q_f32(p); }
-  static void Store(float* p, F v) { vst1q_f32(p, v); }
-  static F Add(F a, F b) { return vaddq_f32(a, b); }
-  static F Sub(F a, F b) { return vsubq_f32(a, b); }
-  static F Mul(F a, F b) { return vmulq_f32(a, b); }
-  static F Div(F a, F b) { return vdivq_f32(a, b); }
-  static F Sqrt(F a) { return vsqrtq_f32(a); }
-  static F Negate(F a) { return vnegq_f32(a); }  // flips the sign bit only, like -x
-  // The ordered comparisons are false for NaN, the negated ones true, exactly
-  // like the scalar kernel's `<`, `>=` and `!(x < y)`.
-  static FMask Less(F a, F b) { return vcltq_f32(a, b); }
-  static FMask NotLess(F a, F b) { return vmvnq_u32(vcltq_f32(a, b)); }
-  static FMask Greater(F a, F b) { return vcgtq_f32(a, b); }
-  static FMask GreaterEqual(F a, F b) { return vcgeq_f32(a, b); }
-  static FMask NotEqual(F a, F b) { return vmvnq_u32(vceqq_f32(a, b)); }
-  static F Select(FMask m, F a, F b) { return vbslq_f32(m, a, b); }
-  static FMask And(FMask a, FMask b) { return vandq_u32(a, b); }
-  static FMask Or(FMask a, FMask b) { return vorrq_u32(a, b); }
-  static FMask AndNot(FMask a, FMask b) { return vbicq_u32(a, b); }  // a and not b
-  static FMask NoLanes() { return vdupq_n_u32(0); }
-  // Bit l set for each set lane l.
-  static std::uint32_t Bits(FMask m) {
-    static constexpr std::uint32_t kLaneBits[4] = {1, 2, 4, 8};
-    return vaddvq_u32(vandq_u32(m, vld1q_u32(kLaneBits)));
-  }
+    // Single precision.
+    static F Set(float v) { return vdupq_n_f32(v); }
+    static F Load(const float* p) { return vld1q_f32(p); }
+    static void Store(float* p, F v) { vst1q_f32(p, v); }
+    static F Add(F a, F b) { return vaddq_f32(a, b); }
+    static F Sub(F a, F b) { return vsubq_f32(a, b); }
+    static F Mul(F a, F b) { return vmulq_f32(a, b); }
+    static F Div(F a, F b) { return vdivq_f32(a, b); }
+    static F Sqrt(F a) { return vsqrtq_f32(a); }
+    static F Negate(F a) { return vnegq_f32(a); }  // flips the sign bit only, like -x
+    // The ordered comparisons are false for NaN, the negated ones true, exactly
+    // like the scalar kernel's `<`, `>=` and `!(x < y)`.
+    static FMask Less(F a, F b) { return vcltq_f32(a, b); }
+    static FMask NotLess(F a, F b) { return vmvnq_u32(vcltq_f32(a, b)); }
+    static FMask Greater(F a, F b) { return vcgtq_f32(a, b); }
+    static FMask GreaterEqual(F a, F b) { return vcgeq_f32(a, b); }
+    static FMask NotEqual(F a, F b) { return vmvnq_u32(vceqq_f32(a, b)); }
+    static F Select(FMask m, F a, F b) { return vbslq_f32(m, a, b); }
+    static FMask And(FMask a, FMask b) { return vandq_u32(a, b); }
+    static FMask Or(FMask a, FMask b) { return vorrq_u32(a, b); }
+    static FMask AndNot(FMask a, FMask b) { return vbicq_u32(a, b); }  // a and not b
+    static FMask NoLanes() { return vdupq_n_u32(0); }
+    // Bit l set for each set lane l.
+    static std::uint32_t Bits(FMask m) {
+        static constexpr std::uint32_t kLaneBits[4] = {1, 2, 4, 8};
+        return vaddvq_u32(vandq_u32(m, vld1q_u32(kLaneBits)));
+    }
 
-  // Double precision.
-  static D Set(double v) { return vdupq_n_f64(v); }
-  static D Add(D a, D b) { return vaddq_f64(a, b); }
-  static D Sub(D a, D b) { return vsubq_f64(a, b); }
-  static D Mul(D a, D b) { return vmulq_f64(a, b); }
-  static D Fma(D a, D b, D c) { return vfmaq_f64(c, a, b); }             // a * b + c, fused
-  static D Fms(D a, D b, D c) { return vfmaq_f64(vnegq_f64(c), a, b); }  // a * b - c, fused
-  static D Fnma(D a, D b, D c) { return vfmsq_f64(c, a, b); }            // c - a * b, fused
-  static D Select(DMask m, D a, D b) { return vbslq_f64(m, a, b); }
-  static DMask NoLanes64() { return vdupq_n_u64(0); }
-  static DMask Or(DMask a, DMask b) { return vorrq_u64(a, b); }
-  static bool Any(DMask m) { return vmaxvq_u32(vreinterpretq_u32_u64(m)) != 0; }
-  // |x| > limit, or x is NaN.
-  static DMask NotWithin(D x, double limit) {
-    return vreinterpretq_u64_u32(vmvnq_u32(vreinterpretq_u32_u64(vcleq_f64(vabsq_f64(x), vdupq_n_f64(limit)))));
-  }
-  static D Load(const double* p) { return vld1q_f64(p); }
-  static void Store(double* p, D v) { vst1q_f64(p, v); }
-  static void StoreMask(std::uint64_t* p, DMask m) { vst1q_u64(p, m); }
+    // Double precision.
+    static D Set(double v) { return vdupq_n_f64(v); }
+    static D Add(D a, D b) { return vaddq_f64(a, b); }
+    static D Sub(D a, D b) { return vsubq_f64(a, b); }
+    static D Mul(D a, D b) { return vmulq_f64(a, b); }
+    static D Fma(D a, D b, D c) { return vfmaq_f64(c, a, b); }             // a * b + c, fused
+    static D Fms(D a, D b, D c) { return vfmaq_f64(vnegq_f64(c), a, b); }  // a * b - c, fused
+    static D Fnma(D a, D b, D c) { return vfmsq_f64(c, a, b); }            // c - a * b, fused
+    static D Select(DMask m, D a, D b) { return vbslq_f64(m, a, b); }
+    static DMask NoLanes64() { return vdupq_n_u64(0); }
+    static DMask Or(DMask a, DMask b) { return vorrq_u64(a, b); }
+    static bool Any(DMask m) { return vmaxvq_u32(vreinterpretq_u32_u64(m)) != 0; }
+    // |x| > limit, or x is NaN.
+    static DMask NotWithin(D x, double limit) {
+        return vreinterpretq_u64_u32(
+            vmvnq_u32(vreinterpretq_u32_u64(vcleq_f64(vabsq_f64(x), vdupq_n_f64(limit)))));
+    }
+    static D Load(const double* p) { return vld1q_f64(p); }
+    static void Store(double* p, D v) { vst1q_f64(p, v); }
+    static void StoreMask(std::uint64_t* p, DMask m) { vst1q_u64(p, m); }
 
-  // 64-bit integers and the bits of doubles.
-  static Q Set64(std::uint64_t v) { return vdupq_n_u64(v); }
-  static Q Load64(const std::uint64_t* p) { return vld1q_u64(p); }
-  static void Store64(std::uint64_t* p, Q v) { vst1q_u64(p, v); }
-  static Q Add64(Q a, Q b) { return vaddq_u64(a, b); }
-  // The low 64 bits of a * b: the low halves' full product plus the two
-  // cross products (mod 2^32) shifted up; the high halves' product only
-  // reaches bits 64 and up.
-  static Q Mul64(Q a, Q b) {
-    const uint32x2_t aLow = vmovn_u64(a);
-    const uint32x2_t bLow = vmovn_u64(b);
-    const uint32x2_t aHigh = vshrn_n_u64(a, 32);
-    const uint32x2_t bHigh = vshrn_n_u64(b, 32);
-    const uint32x2_t cross = vadd_u32(vmul_u32(aLow, bHigh), vmul_u32(aHigh, bLow));
-    return vaddq_u64(vmull_u32(aLow, bLow), vshlq_n_u64(vmovl_u32(cross), 32));
-  }
-  static Q And(Q a, Q b) { return vandq_u64(a, b); }
-  static Q ShiftLeft62(Q a) { return vshlq_n_u64(a, 62); }
-  static DMask NoBitsOf64(Q a, std::uint64_t bits) { return vceqzq_u64(vandq_u64(a, vdupq_n_u64(bits))); }
-  static DMask LowBitSet(Q a) { return vtstq_u64(a, vdupq_n_u64(1)); }
-  static Q AsBits(D a) { return vreinterpretq_u64_f64(a); }
-  static D XorBits(D a, Q bits) { return vreinterpretq_f64_u64(veorq_u64(vreinterpretq_u64_f64(a), bits)); }
+    // 64-bit integers and the bits of doubles.
+    static Q Set64(std::uint64_t v) { return vdupq_n_u64(v); }
+    static Q Load64(const std::uint64_t* p) { return vld1q_u64(p); }
+    static void Store64(std::uint64_t* p, Q v) { vst1q_u64(p, v); }
+    static Q Add64(Q a, Q b) { return vaddq_u64(a, b); }
+    // The low 64 bits of a * b: the low halves' full product plus the two
+    // cross products (mod 2^32) shifted up; the high halves' product only
+    // reaches bits 64 and up.
+    static Q Mul64(Q a, Q b) {
+        const uint32x2_t aLow = vmovn_u64(a);
+        const uint32x2_t bLow = vmovn_u64(b);
+        const uint32x2_t aHigh = vshrn_n_u64(a, 32);
+        const uint32x2_t bHigh = vshrn_n_u64(b, 32);
+        const uint32x2_t cross = vadd_u32(vmul_u32(aLow, bHigh), vmul_u32(aHigh, bLow));
+        return vaddq_u64(vmull_u32(aLow, bLow), vshlq_n_u64(vmovl_u32(cross), 32));
+    }
+    static Q And(Q a, Q b) { return vandq_u64(a, b); }
+    static Q ShiftLeft62(Q a) { return vshlq_n_u64(a, 62); }
+    static DMask NoBitsOf64(Q a, std::uint64_t bits) { return vceqzq_u64(vandq_u64(a, vdupq_n_u64(bits))); }
+    static DMask LowBitSet(Q a) { return vtstq_u64(a, vdupq_n_u64(1)); }
+    static Q AsBits(D a) { return vreinterpretq_u64_f64(a); }
+    static D XorBits(D a, Q bits) { return vreinterpretq_f64_u64(veorq_u64(vreinterpretq_u64_f64(a), bits)); }
 
-  // Conversions.
-  // Bits 16..47 of each generator state, the draw, as an exact double (it is
-  // below 2^32, so the conversion does not round).
-  static D DrawToDouble(Q state) { return vcvtq_f64_u64(vandq_u64(vshrq_n_u64(state, 16), vdupq_n_u64(0xFFFFFFFFu))); }
-  // Rounds both halves to single; low lanes first.
-  static F ToFloat(D low, D high) { return vcvt_high_f32_f64(vcvt_f32_f64(low), high); }
-  // r1 = u1 * 2^-32 for all 4 lanes, formed in double and rounded once.
-  static F DrawsToUnitFloat(Q low, Q high) {
-    return ToFloat(vmulq_f64(DrawToDouble(low), Set(0x1p-32)), vmulq_f64(DrawToDouble(high), Set(0x1p-32)));
-  }
-  static D RoundToFloat(D a) { return vcvt_f64_f32(vcvt_f32_f64(a)); }
-  static D WidenFloats(const float* p) { return vcvt_f64_f32(vld1_f32(p)); }
-  static void NarrowToFloats(float* p, D a) { vst1_f32(p, vcvt_f32_f64(a)); }
+    // Conversions.
+    // Bits 16..47 of each generator state, the draw, as an exact double (it is
+    // below 2^32, so the conversion does not round).
+    static D DrawToDouble(Q state) {
+        return vcvtq_f64_u64(vandq_u64(vshrq_n_u64(state, 16), vdupq_n_u64(0xFFFFFFFFu)));
+    }
+    // Rounds both halves to single; low lanes first.
+    static F ToFloat(D low, D high) { return vcvt_high_f32_f64(vcvt_f32_f64(low), high); }
+    // r1 = u1 * 2^-32 for all 4 lanes, formed in double and rounded once.
+    static F DrawsToUnitFloat(Q low, Q high) {
+        return ToFloat(vmulq_f64(DrawToDouble(low), Set(0x1p-32)),
+                       vmulq_f64(DrawToDouble(high), Set(0x1p-32)));
+    }
+    static D RoundToFloat(D a) { return vcvt_f64_f32(vcvt_f32_f64(a)); }
+    static D WidenFloats(const float* p) { return vcvt_f64_f32(vld1_f32(p)); }
+    static void NarrowToFloats(float* p, D a) { vst1_f32(p, vcvt_f32_f64(a)); }
 };
 
 std::uint32_t CountOccludedNeon(const TOcclusionQuery& query, std::uint64_t& state) {
-  return AoVectorKernel::CountOccluded<TNeon>(query, state);
+    return AoVectorKernel::CountOccluded<TNeon>(query, state);
 }
 
 void RayDirectionsNeon(const TOcclusionQuery& query, std::uint64_t state, float* dx, float* dy, float* dz) {
-  AoVectorKernel::RayDirections<TNeon>(query, state, dx, dy, dz);
+    AoVectorKernel::RayDirections<TNeon>(query, state, dx, dy, dz);
 }
 
 void TracePrimaryNeon(const TPrimaryScene& scene, const float* px, const float* py, std::uint32_t count,
                       TPrimaryHits& hits) {
-  AoVectorKernel::TracePrimary<TNeon>(scene, px, py, count, hits);
+    AoVectorKernel::TracePrimary<TNeon>(scene, px, py, count, hits);
 }
 
 std::size_t EvaluateCosSinNeon(const float* angles, std::size_t count, float* cosOut, float* sinOut,
                                double* rawCos, double* rawSin) {
-  return AoVectorKernel::EvaluateCosSin<TNeon>(angles, count, cosOut, sinOut, rawCos, rawSin);
+    return AoVectorKernel::EvaluateCosSin<TNeon>(angles, count, cosOut, sinOut, rawCos, rawSin);
 }
 
 }  // namespace
 
 extern const TAoPathEntries kNeonPathEntries = {CountOccludedNeon, RayDirectionsNeon, EvaluateCosSinNeon,
-                                              TracePrimaryNeon};
+                                                TracePrimaryNeon};

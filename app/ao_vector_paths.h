@@ -8,8 +8,7 @@
 // hands out the table of a path; the dispatching functions of ao_occlusion.h
 // and ao_primary_rays.h read the active one.
 
-#ifndef KAV_APP_AO_VECTOR_PATHS_H
-#define KAV_APP_AO_VECTOR_PATHS_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -19,12 +18,12 @@
 #include "app/ao_primary_rays.h"
 
 struct TAoPathEntries {
-  std::uint32_t (*countOccluded)(const TOcclusionQuery& query, std::uint64_t& state);
-  void (*rayDirections)(const TOcclusionQuery& query, std::uint64_t state, float* dx, float* dy, float* dz);
-  std::size_t (*evaluateCosSin)(const float* angles, std::size_t count, float* cosOut, float* sinOut,
-                                double* rawCos, double* rawSin);
-  void (*tracePrimary)(const TPrimaryScene& scene, const float* px, const float* py, std::uint32_t count,
-                       TPrimaryHits& hits);
+    std::uint32_t (*countOccluded)(const TOcclusionQuery& query, std::uint64_t& state);
+    void (*rayDirections)(const TOcclusionQuery& query, std::uint64_t state, float* dx, float* dy, float* dz);
+    std::size_t (*evaluateCosSin)(const float* angles, std::size_t count, float* cosOut, float* sinOut,
+                                  double* rawCos, double* rawSin);
+    void (*tracePrimary)(const TPrimaryScene& scene, const float* px, const float* py, std::uint32_t count,
+                         TPrimaryHits& hits);
 };
 
 // The table of a path; the scalar kernel's for a path this build does not
@@ -43,5 +42,3 @@ extern const TAoPathEntries kAvx512PathEntries;
 #if defined(KAV_AO_NEON_PATH)
 extern const TAoPathEntries kNeonPathEntries;
 #endif
-
-#endif  // KAV_APP_AO_VECTOR_PATHS_H

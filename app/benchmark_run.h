@@ -1,8 +1,7 @@
 // benchmark_run.h - RunBenchmark, the whole AOBench run: what the program's
 // entry function does, callable from test programs as well.
 
-#ifndef KAV_APP_BENCHMARK_RUN_H
-#define KAV_APP_BENCHMARK_RUN_H
+#pragma once
 
 // Prints the banner, times one multi-threaded render of the AO test scene and
 // leaves the picture in "aomt.bmp" and the timing line in "AOBench.txt", in
@@ -16,5 +15,3 @@
 // memory on the calling thread ends the run with status 1 and a message;
 // on a worker thread it ends the program (an uncaught bad_alloc).
 int RunBenchmark();
-
-#endif  // KAV_APP_BENCHMARK_RUN_H

@@ -25,8 +25,7 @@
 // few thousand ulps off) is covered by the test that compares every angle
 // the kernel can draw.
 
-#ifndef KAV_APP_VECTOR_TRIG_H
-#define KAV_APP_VECTOR_TRIG_H
+#pragma once
 
 #include <cmath>
 #include <cstdint>
@@ -77,10 +76,10 @@ inline constexpr double kCos6 = -0x1.8fadd0641a0dep-37;
 // values with no bit set between bit log2(2 * guard) and bit 28.
 template <class V>
 typename V::DMask NearFloatMidpoint(typename V::D value) {
-  static_assert((kMidpointGuard & (kMidpointGuard - 1)) == 0, "the band test needs a power of two");
-  const typename V::Q shifted =
-      V::Add64(V::AsBits(value), V::Set64((std::uint64_t{1} << 28) + kMidpointGuard));
-  return V::NoBitsOf64(shifted, (std::uint64_t{1} << 29) - 2 * kMidpointGuard);
+    static_assert((kMidpointGuard & (kMidpointGuard - 1)) == 0, "the band test needs a power of two");
+    const typename V::Q shifted =
+        V::Add64(V::AsBits(value), V::Set64((std::uint64_t{1} << 28) + kMidpointGuard));
+    return V::NoBitsOf64(shifted, (std::uint64_t{1} << 29) - 2 * kMidpointGuard);
 }
 
 // cos x and sin x for every lane of the kCount vectors x; returns the mask of
@@ -91,84 +90,84 @@ typename V::DMask NearFloatMidpoint(typename V::D value) {
 template <class V, bool kCheckDomain, int kCount>
 [[gnu::always_inline]] inline typename V::DMask CosSinApprox(const typename V::D* x, typename V::D* cosOut,
                                                              typename V::D* sinOut) {
-  using D = typename V::D;
-  using Q = typename V::Q;
-  D k[kCount], rh[kCount], z[kCount], v[kCount], sinR[kCount], cosR[kCount];
-  Q quadrant[kCount];
+    using D = typename V::D;
+    using Q = typename V::Q;
+    D k[kCount], rh[kCount], z[kCount], v[kCount], sinR[kCount], cosR[kCount];
+    Q quadrant[kCount];
 
-  // k = nearest integer to x * 2/pi; its low two bits pick the quadrant.
-  for (int i = 0; i < kCount; ++i) {
-    const D shifted = V::Fma(x[i], V::Set(kTwoOverPi), V::Set(kRoundingShift));
-    quadrant[i] = V::AsBits(shifted);
-    k[i] = V::Sub(shifted, V::Set(kRoundingShift));
-  }
-
-  // r = x - k * pi/2, rounded once. a = x - k * kPiOver2Hi is exact: both
-  // are multiples of 2^-52 and the difference is below 1 in magnitude. r is
-  // a - k * kPiOver2Mid rounded: within half an ulp (plus 2^-79 relative)
-  // of x - k * pi/2, since the rest of pi/2, k * kPiOver2Lo, is below
-  // 2^-106 while |r| >= 2^-27 for every angle of the domain with k != 0
-  // (see kReductionLimit); with k = 0, r = x exactly.
-  for (int i = 0; i < kCount; ++i) {
-    const D a = V::Fnma(k[i], V::Set(kPiOver2Hi), x[i]);
-    rh[i] = V::Fnma(k[i], V::Set(kPiOver2Mid), a);
-  }
-  for (int i = 0; i < kCount; ++i) z[i] = V::Mul(rh[i], rh[i]);
-  D z2[kCount];
-  for (int i = 0; i < kCount; ++i) z2[i] = V::Mul(z[i], z[i]);
-  for (int i = 0; i < kCount; ++i) v[i] = V::Mul(z[i], rh[i]);
-
-  // sin r ~ r + v * P(z), P = S1 + z * S2 + ... + z^5 * S6 by Estrin's
-  // scheme: (S1 + z S2) + z^2 ((S3 + z S4) + z^2 (S5 + z S6)). v * P is
-  // below r / 9, so its rounding errors reach the result at a ninth of
-  // their size; the sum is rounded once.
-  for (int i = 0; i < kCount; ++i) {
-    const D p01 = V::Fma(z[i], V::Set(kSin2), V::Set(kSin1));
-    const D p23 = V::Fma(z[i], V::Set(kSin4), V::Set(kSin3));
-    const D p45 = V::Fma(z[i], V::Set(kSin6), V::Set(kSin5));
-    const D p = V::Fma(z2[i], V::Fma(z2[i], p45, p23), p01);
-    sinR[i] = V::Fma(v[i], p, rh[i]);
-  }
-
-  // cos r ~ (1 - z / 2) + z^2 * Q(z), Q by Estrin's scheme as P, with the
-  // rounding error of w = 1 - z / 2 (exactly (1 - w) - z / 2) carried into
-  // the small terms.
-  for (int i = 0; i < kCount; ++i) {
-    const D q01 = V::Fma(z[i], V::Set(kCos2), V::Set(kCos1));
-    const D q23 = V::Fma(z[i], V::Set(kCos4), V::Set(kCos3));
-    const D q45 = V::Fma(z[i], V::Set(kCos6), V::Set(kCos5));
-    const D q = V::Fma(z2[i], V::Fma(z2[i], q45, q23), q01);
-    const D halfZ = V::Mul(V::Set(0.5), z[i]);
-    const D w = V::Sub(V::Set(1.0), halfZ);
-    const D tail = V::Fma(z2[i], q, V::Sub(V::Sub(V::Set(1.0), w), halfZ));
-    cosR[i] = V::Add(w, tail);
-  }
-
-  // Quadrant q: sin x = sin r, cos r, -sin r, -cos r; cos x = cos r, -sin r,
-  // -cos r, sin r.
-  typename V::DMask fallback = V::NoLanes64();
-  for (int i = 0; i < kCount; ++i) {
-    const typename V::DMask swap = V::LowBitSet(quadrant[i]);
-    const Q sinSign = V::ShiftLeft62(V::And(quadrant[i], V::Set64(2)));
-    const Q cosSign = V::ShiftLeft62(V::And(V::Add64(quadrant[i], V::Set64(1)), V::Set64(2)));
-    sinOut[i] = V::XorBits(V::Select(swap, cosR[i], sinR[i]), sinSign);
-    cosOut[i] = V::XorBits(V::Select(swap, sinR[i], cosR[i]), cosSign);
-    fallback = V::Or(fallback, V::Or(NearFloatMidpoint<V>(sinOut[i]), NearFloatMidpoint<V>(cosOut[i])));
-    if constexpr (kCheckDomain) {
-      fallback = V::Or(fallback, V::NotWithin(x[i], kReductionLimit));
-      // sin(-0) is -0, but r + v * P gives +0 there; the kernel's angles
-      // are never negative, other callers' -0 goes to the library.
-      const Q minusZero = V::Add64(V::AsBits(x[i]), V::Set64(std::uint64_t{1} << 63));
-      fallback = V::Or(fallback, V::NoBitsOf64(minusZero, ~std::uint64_t{0}));
+    // k = nearest integer to x * 2/pi; its low two bits pick the quadrant.
+    for (int i = 0; i < kCount; ++i) {
+        const D shifted = V::Fma(x[i], V::Set(kTwoOverPi), V::Set(kRoundingShift));
+        quadrant[i] = V::AsBits(shifted);
+        k[i] = V::Sub(shifted, V::Set(kRoundingShift));
     }
-  }
-  return fallback;
+
+    // r = x - k * pi/2, rounded once. a = x - k * kPiOver2Hi is exact: both
+    // are multiples of 2^-52 and the difference is below 1 in magnitude. r is
+    // a - k * kPiOver2Mid rounded: within half an ulp (plus 2^-79 relative)
+    // of x - k * pi/2, since the rest of pi/2, k * kPiOver2Lo, is below
+    // 2^-106 while |r| >= 2^-27 for every angle of the domain with k != 0
+    // (see kReductionLimit); with k = 0, r = x exactly.
+    for (int i = 0; i < kCount; ++i) {
+        const D a = V::Fnma(k[i], V::Set(kPiOver2Hi), x[i]);
+        rh[i] = V::Fnma(k[i], V::Set(kPiOver2Mid), a);
+    }
+    for (int i = 0; i < kCount; ++i) z[i] = V::Mul(rh[i], rh[i]);
+    D z2[kCount];
+    for (int i = 0; i < kCount; ++i) z2[i] = V::Mul(z[i], z[i]);
+    for (int i = 0; i < kCount; ++i) v[i] = V::Mul(z[i], rh[i]);
+
+    // sin r ~ r + v * P(z), P = S1 + z * S2 + ... + z^5 * S6 by Estrin's
+    // scheme: (S1 + z S2) + z^2 ((S3 + z S4) + z^2 (S5 + z S6)). v * P is
+    // below r / 9, so its rounding errors reach the result at a ninth of
+    // their size; the sum is rounded once.
+    for (int i = 0; i < kCount; ++i) {
+        const D p01 = V::Fma(z[i], V::Set(kSin2), V::Set(kSin1));
+        const D p23 = V::Fma(z[i], V::Set(kSin4), V::Set(kSin3));
+        const D p45 = V::Fma(z[i], V::Set(kSin6), V::Set(kSin5));
+        const D p = V::Fma(z2[i], V::Fma(z2[i], p45, p23), p01);
+        sinR[i] = V::Fma(v[i], p, rh[i]);
+    }
+
+    // cos r ~ (1 - z / 2) + z^2 * Q(z), Q by Estrin's scheme as P, with the
+    // rounding error of w = 1 - z / 2 (exactly (1 - w) - z / 2) carried into
+    // the small terms.
+    for (int i = 0; i < kCount; ++i) {
+        const D q01 = V::Fma(z[i], V::Set(kCos2), V::Set(kCos1));
+        const D q23 = V::Fma(z[i], V::Set(kCos4), V::Set(kCos3));
+        const D q45 = V::Fma(z[i], V::Set(kCos6), V::Set(kCos5));
+        const D q = V::Fma(z2[i], V::Fma(z2[i], q45, q23), q01);
+        const D halfZ = V::Mul(V::Set(0.5), z[i]);
+        const D w = V::Sub(V::Set(1.0), halfZ);
+        const D tail = V::Fma(z2[i], q, V::Sub(V::Sub(V::Set(1.0), w), halfZ));
+        cosR[i] = V::Add(w, tail);
+    }
+
+    // Quadrant q: sin x = sin r, cos r, -sin r, -cos r; cos x = cos r, -sin r,
+    // -cos r, sin r.
+    typename V::DMask fallback = V::NoLanes64();
+    for (int i = 0; i < kCount; ++i) {
+        const typename V::DMask swap = V::LowBitSet(quadrant[i]);
+        const Q sinSign = V::ShiftLeft62(V::And(quadrant[i], V::Set64(2)));
+        const Q cosSign = V::ShiftLeft62(V::And(V::Add64(quadrant[i], V::Set64(1)), V::Set64(2)));
+        sinOut[i] = V::XorBits(V::Select(swap, cosR[i], sinR[i]), sinSign);
+        cosOut[i] = V::XorBits(V::Select(swap, sinR[i], cosR[i]), cosSign);
+        fallback = V::Or(fallback, V::Or(NearFloatMidpoint<V>(sinOut[i]), NearFloatMidpoint<V>(cosOut[i])));
+        if constexpr (kCheckDomain) {
+            fallback = V::Or(fallback, V::NotWithin(x[i], kReductionLimit));
+            // sin(-0) is -0, but r + v * P gives +0 there; the kernel's angles
+            // are never negative, other callers' -0 goes to the library.
+            const Q minusZero = V::Add64(V::AsBits(x[i]), V::Set64(std::uint64_t{1} << 63));
+            fallback = V::Or(fallback, V::NoBitsOf64(minusZero, ~std::uint64_t{0}));
+        }
+    }
+    return fallback;
 }
 
 // CosSinApprox for one vector of any angles.
 template <class V>
 typename V::DMask CosSinLanes(typename V::D x, typename V::D& cosOut, typename V::D& sinOut) {
-  return CosSinApprox<V, true, 1>(&x, &cosOut, &sinOut);
+    return CosSinApprox<V, true, 1>(&x, &cosOut, &sinOut);
 }
 
 // cos x and sin x exactly as the library computes them wherever the result
@@ -177,29 +176,27 @@ typename V::DMask CosSinLanes(typename V::D x, typename V::D& cosOut, typename V
 // kept out of line. Returns the number of lanes so taken.
 template <class V>
 [[gnu::noinline]] int CosSinFromLibrary(typename V::D x, typename V::D& cosOut, typename V::D& sinOut) {
-  typename V::D c, s;
-  const typename V::DMask fallback = CosSinLanes<V>(x, c, s);
-  constexpr int kLanes = V::kLanes / 2;
-  alignas(64) double angles[kLanes];
-  alignas(64) double cosines[kLanes];
-  alignas(64) double sines[kLanes];
-  alignas(64) std::uint64_t take[kLanes];
-  V::Store(angles, x);
-  V::Store(cosines, c);
-  V::Store(sines, s);
-  V::StoreMask(take, fallback);
-  int taken = 0;
-  for (int lane = 0; lane < kLanes; ++lane) {
-    if (take[lane] == 0) continue;
-    cosines[lane] = std::cos(angles[lane]);
-    sines[lane] = std::sin(angles[lane]);
-    ++taken;
-  }
-  cosOut = V::Load(cosines);
-  sinOut = V::Load(sines);
-  return taken;
+    typename V::D c, s;
+    const typename V::DMask fallback = CosSinLanes<V>(x, c, s);
+    constexpr int kLanes = V::kLanes / 2;
+    alignas(64) double angles[kLanes];
+    alignas(64) double cosines[kLanes];
+    alignas(64) double sines[kLanes];
+    alignas(64) std::uint64_t take[kLanes];
+    V::Store(angles, x);
+    V::Store(cosines, c);
+    V::Store(sines, s);
+    V::StoreMask(take, fallback);
+    int taken = 0;
+    for (int lane = 0; lane < kLanes; ++lane) {
+        if (take[lane] == 0) continue;
+        cosines[lane] = std::cos(angles[lane]);
+        sines[lane] = std::sin(angles[lane]);
+        ++taken;
+    }
+    cosOut = V::Load(cosines);
+    sinOut = V::Load(sines);
+    return taken;
 }
 
 }  // namespace AoVectorTrig
-
-#endif  // KAV_APP_VECTOR_TRIG_H

@@ -19,7 +19,8 @@ namespace KavV3Base {
 #if defined(__GNUC__) || defined(__clang__)
 [[gnu::format(printf, 3, 4)]]
 #endif
-[[noreturn]] inline void ContractViolated(const char* file, int line, const char* rule, ...) {
+[[noreturn]] inline void
+ContractViolated(const char* file, int line, const char* rule, ...) {
     std::fputs("contract violated: ", stderr);
     va_list details;
     va_start(details, rule);
@@ -34,7 +35,7 @@ namespace KavV3Base {
 
 // Stops the program unless condition holds. rule is a printf format naming
 // the broken rule, followed by its arguments.
-#define KAV_CONTRACT(condition, ...)                                              \
-    do {                                                                          \
+#define KAV_CONTRACT(condition, ...)                                                      \
+    do {                                                                                  \
         if (!(condition)) ::KavV3Base::ContractViolated(__FILE__, __LINE__, __VA_ARGS__); \
     } while (false)

@@ -26,98 +26,98 @@ constexpr std::int64_t kRaysPerShadedPoint = 64;
 // The shaded points of the picture, in the order the single-threaded render
 // shades them, and how many each row has.
 struct TShadedPoints {
-  std::vector<TVec3> points;
-  std::vector<TVec3> normals;
-  std::vector<std::int64_t> perRow;
+    std::vector<TVec3> points;
+    std::vector<TVec3> normals;
+    std::vector<std::int64_t> perRow;
 };
 
 class TRecordingAo : public TTest3DLoop_AmbOccTest_AO {
- public:
-  TVec3* AmbientOcclusion(const TVec3& point, const TVec3& normal, TVec3& colour, int slot) override {
-    record.points.push_back(point);
-    record.normals.push_back(normal);
-    ++record.perRow.back();
-    return TTest3DLoop_AmbOccTest_AO::AmbientOcclusion(point, normal, colour, slot);
-  }
-  TShadedPoints record;
+public:
+    TVec3* AmbientOcclusion(const TVec3& point, const TVec3& normal, TVec3& colour, int slot) override {
+        record.points.push_back(point);
+        record.normals.push_back(normal);
+        ++record.perRow.back();
+        return TTest3DLoop_AmbOccTest_AO::AmbientOcclusion(point, normal, colour, slot);
+    }
+    TShadedPoints record;
 };
 
 const TShadedPoints& ShadedPoints() {
-  static const TShadedPoints points = [] {
-    TRecordingAo test;
-    test.Setup();
-    KavV33D::TBitmap bitmap;
-    bitmap.Create(kSize, kSize, 32);
-    for (int row = 0; row < kSize; ++row) {
-      test.record.perRow.push_back(0);
-      test.RenderRow(row, &bitmap,
-                     reinterpret_cast<std::uint32_t*>(bitmap.GetBits() + row * bitmap.GetPitch()), 0);
-    }
-    return test.record;
-  }();
-  return points;
+    static const TShadedPoints points = [] {
+        TRecordingAo test;
+        test.Setup();
+        KavV33D::TBitmap bitmap;
+        bitmap.Create(kSize, kSize, 32);
+        for (int row = 0; row < kSize; ++row) {
+            test.record.perRow.push_back(0);
+            test.RenderRow(row, &bitmap,
+                           reinterpret_cast<std::uint32_t*>(bitmap.GetBits() + row * bitmap.GetPitch()), 0);
+        }
+        return test.record;
+    }();
+    return points;
 }
 
 std::int64_t PictureRays() {
-  return static_cast<std::int64_t>(ShadedPoints().points.size()) * kRaysPerShadedPoint;
+    return static_cast<std::int64_t>(ShadedPoints().points.size()) * kRaysPerShadedPoint;
 }
 
 void SetRayRate(benchmark::State& state, std::int64_t rays) {
-  state.counters["rays"] = benchmark::Counter(static_cast<double>(rays), benchmark::Counter::kIsRate);
+    state.counters["rays"] = benchmark::Counter(static_cast<double>(rays), benchmark::Counter::kIsRate);
 }
 
 // Runs a benchmark with its path forced, and puts the automatic choice back.
 class TPathScope {
- public:
-  TPathScope(benchmark::State& state, TAoPath path) : ok(SelectAoPath(path)) {
-    if (!ok) state.SkipWithError("path not supported");
-  }
-  ~TPathScope() { UseWidestAoPath(); }
-  TPathScope(const TPathScope&) = delete;
-  TPathScope& operator=(const TPathScope&) = delete;
-  const bool ok;
+public:
+    TPathScope(benchmark::State& state, TAoPath path) : ok(SelectAoPath(path)) {
+        if (!ok) state.SkipWithError("path not supported");
+    }
+    ~TPathScope() { UseWidestAoPath(); }
+    TPathScope(const TPathScope&) = delete;
+    TPathScope& operator=(const TPathScope&) = delete;
+    const bool ok;
 };
 
 void BM_NextRandom(benchmark::State& state) {
-  TTest3DLoop_AmbOccTest_AO test;
-  for (auto _ : state) benchmark::DoNotOptimize(test.NextRandom(0));
-  state.SetItemsProcessed(state.iterations());
+    TTest3DLoop_AmbOccTest_AO test;
+    for (auto _ : state) benchmark::DoNotOptimize(test.NextRandom(0));
+    state.SetItemsProcessed(state.iterations());
 }
 
 void BM_AmbientOcclusion(benchmark::State& state, TAoPath path) {
-  const TPathScope scope(state, path);
-  if (!scope.ok) return;
-  const TShadedPoints& shaded = ShadedPoints();
-  TTest3DLoop_AmbOccTest_AO test;
-  test.Setup();
-  std::size_t next = 0;
-  for (auto _ : state) {
-    TVec3 colour;
-    benchmark::DoNotOptimize(test.AmbientOcclusion(shaded.points[next], shaded.normals[next], colour, 0));
-    benchmark::ClobberMemory();
-    if (++next == shaded.points.size()) next = 0;
-  }
-  SetRayRate(state, state.iterations() * kRaysPerShadedPoint);
+    const TPathScope scope(state, path);
+    if (!scope.ok) return;
+    const TShadedPoints& shaded = ShadedPoints();
+    TTest3DLoop_AmbOccTest_AO test;
+    test.Setup();
+    std::size_t next = 0;
+    for (auto _ : state) {
+        TVec3 colour;
+        benchmark::DoNotOptimize(test.AmbientOcclusion(shaded.points[next], shaded.normals[next], colour, 0));
+        benchmark::ClobberMemory();
+        if (++next == shaded.points.size()) next = 0;
+    }
+    SetRayRate(state, state.iterations() * kRaysPerShadedPoint);
 }
 
 void BM_RenderRow(benchmark::State& state, TAoPath path) {
-  const TPathScope scope(state, path);
-  if (!scope.ok) return;
-  const TShadedPoints& shaded = ShadedPoints();
-  TTest3DLoop_AmbOccTest_AO test;
-  test.Setup();
-  KavV33D::TBitmap bitmap;
-  bitmap.Create(kSize, kSize, 32);
-  // Every row in turn, so that the rate is the picture's average.
-  int row = 0;
-  std::int64_t rays = 0;
-  for (auto _ : state) {
-    test.RenderRow(row, &bitmap, reinterpret_cast<std::uint32_t*>(bitmap.GetBits() + row * bitmap.GetPitch()),
-                   0);
-    rays += shaded.perRow[row] * kRaysPerShadedPoint;
-    row = (row + 1) % kSize;
-  }
-  SetRayRate(state, rays);
+    const TPathScope scope(state, path);
+    if (!scope.ok) return;
+    const TShadedPoints& shaded = ShadedPoints();
+    TTest3DLoop_AmbOccTest_AO test;
+    test.Setup();
+    KavV33D::TBitmap bitmap;
+    bitmap.Create(kSize, kSize, 32);
+    // Every row in turn, so that the rate is the picture's average.
+    int row = 0;
+    std::int64_t rays = 0;
+    for (auto _ : state) {
+        test.RenderRow(row, &bitmap,
+                       reinterpret_cast<std::uint32_t*>(bitmap.GetBits() + row * bitmap.GetPitch()), 0);
+        rays += shaded.perRow[row] * kRaysPerShadedPoint;
+        row = (row + 1) % kSize;
+    }
+    SetRayRate(state, rays);
 }
 
 // The whole 256 x 256 picture through `render`, RenderSingleThread or
@@ -125,86 +125,86 @@ void BM_RenderRow(benchmark::State& state, TAoPath path) {
 // number of shaded points, and so of rays, does not.
 void BM_RenderPicture(benchmark::State& state, TAoPath path,
                       void (TTest3DLoop_AmbOccTest_AO::*render)(KavV33D::TVBitmap*)) {
-  const TPathScope scope(state, path);
-  if (!scope.ok) return;
-  TTest3DLoop_AmbOccTest_AO test;
-  test.Setup();
-  KavV33D::TBitmap bitmap;
-  bitmap.Create(kSize, kSize, 32);
-  for (auto _ : state) {
-    (test.*render)(&bitmap);
-    benchmark::ClobberMemory();
-  }
-  SetRayRate(state, state.iterations() * PictureRays());
+    const TPathScope scope(state, path);
+    if (!scope.ok) return;
+    TTest3DLoop_AmbOccTest_AO test;
+    test.Setup();
+    KavV33D::TBitmap bitmap;
+    bitmap.Create(kSize, kSize, 32);
+    for (auto _ : state) {
+        (test.*render)(&bitmap);
+        benchmark::ClobberMemory();
+    }
+    SetRayRate(state, state.iterations() * PictureRays());
 }
 
 void BM_WriteBmp(benchmark::State& state) {
-  TTest3DLoop_AmbOccTest_AO test;
-  test.Setup();
-  KavV33D::TBitmap bitmap;
-  bitmap.Create(kSize, kSize, 32);
-  test.RenderSingleThread(&bitmap);
-  const std::string file = (std::filesystem::temp_directory_path() / "aobench_bench.bmp").string();
-  for (auto _ : state) {
-    if (bitmap.SaveBmp(file.c_str()) == 0) {
-      state.SkipWithError("cannot write the BMP file");
-      break;
+    TTest3DLoop_AmbOccTest_AO test;
+    test.Setup();
+    KavV33D::TBitmap bitmap;
+    bitmap.Create(kSize, kSize, 32);
+    test.RenderSingleThread(&bitmap);
+    const std::string file = (std::filesystem::temp_directory_path() / "aobench_bench.bmp").string();
+    for (auto _ : state) {
+        if (bitmap.SaveBmp(file.c_str()) == 0) {
+            state.SkipWithError("cannot write the BMP file");
+            break;
+        }
     }
-  }
-  std::filesystem::remove(file);
-  state.SetBytesProcessed(state.iterations() * (54 + kSize * kSize * 3));
+    std::filesystem::remove(file);
+    state.SetBytesProcessed(state.iterations() * (54 + kSize * kSize * 3));
 }
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 // A chain of dependent one-cycle additions: the "GHz" counter is the clock
 // the core actually runs at, which turns times into cycles.
 void BM_CoreClock(benchmark::State& state) {
-  constexpr std::int64_t kAdds = 1 << 20;
-  for (auto _ : state) {
-    std::uint64_t x = 0;
-    for (std::int64_t i = 0; i < kAdds; i += 8) {
-      asm volatile(
-          "add $1, %0\n\tadd $1, %0\n\tadd $1, %0\n\tadd $1, %0\n\t"
-          "add $1, %0\n\tadd $1, %0\n\tadd $1, %0\n\tadd $1, %0"
-          : "+r"(x));
+    constexpr std::int64_t kAdds = 1 << 20;
+    for (auto _ : state) {
+        std::uint64_t x = 0;
+        for (std::int64_t i = 0; i < kAdds; i += 8) {
+            asm volatile(
+                "add $1, %0\n\tadd $1, %0\n\tadd $1, %0\n\tadd $1, %0\n\t"
+                "add $1, %0\n\tadd $1, %0\n\tadd $1, %0\n\tadd $1, %0"
+                : "+r"(x));
+        }
+        benchmark::DoNotOptimize(x);
     }
-    benchmark::DoNotOptimize(x);
-  }
-  state.counters["GHz"] =
-      benchmark::Counter(static_cast<double>(state.iterations() * kAdds) * 1e-9, benchmark::Counter::kIsRate);
+    state.counters["GHz"] = benchmark::Counter(static_cast<double>(state.iterations() * kAdds) * 1e-9,
+                                               benchmark::Counter::kIsRate);
 }
 #endif
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-  benchmark::RegisterBenchmark("BM_CoreClock", BM_CoreClock);
+    benchmark::RegisterBenchmark("BM_CoreClock", BM_CoreClock);
 #endif
-  benchmark::RegisterBenchmark("BM_NextRandom", BM_NextRandom);
-  const TAoPath paths[] = {TAoPath::Scalar, TAoPath::Avx2, TAoPath::Avx512, TAoPath::Neon};
-  for (TAoPath path : paths) {
-    if (!AoPathSupported(path)) continue;
-    const std::string name = AoPathName(path);
-    benchmark::RegisterBenchmark(("BM_AmbientOcclusion/" + name).c_str(), BM_AmbientOcclusion, path);
-    benchmark::RegisterBenchmark(("BM_RenderRow/" + name).c_str(), BM_RenderRow, path);
-    benchmark::RegisterBenchmark(("BM_RenderSingleThread/" + name).c_str(), BM_RenderPicture, path,
-                                 &TTest3DLoop_AmbOccTest_AO::RenderSingleThread)
-        ->Unit(benchmark::kMillisecond);
-    // Wall time for the rate; the CPU column is that of the whole process,
-    // all workers together.
-    benchmark::RegisterBenchmark(("BM_RenderMultiThread/" + name).c_str(), BM_RenderPicture, path,
-                                 &TTest3DLoop_AmbOccTest_AO::RenderMultiThread)
-        ->Unit(benchmark::kMillisecond)
-        ->MeasureProcessCPUTime()
-        ->UseRealTime();
-  }
-  benchmark::RegisterBenchmark("BM_WriteBmp", BM_WriteBmp)->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("BM_NextRandom", BM_NextRandom);
+    const TAoPath paths[] = {TAoPath::Scalar, TAoPath::Avx2, TAoPath::Avx512, TAoPath::Neon};
+    for (TAoPath path : paths) {
+        if (!AoPathSupported(path)) continue;
+        const std::string name = AoPathName(path);
+        benchmark::RegisterBenchmark(("BM_AmbientOcclusion/" + name).c_str(), BM_AmbientOcclusion, path);
+        benchmark::RegisterBenchmark(("BM_RenderRow/" + name).c_str(), BM_RenderRow, path);
+        benchmark::RegisterBenchmark(("BM_RenderSingleThread/" + name).c_str(), BM_RenderPicture, path,
+                                     &TTest3DLoop_AmbOccTest_AO::RenderSingleThread)
+            ->Unit(benchmark::kMillisecond);
+        // Wall time for the rate; the CPU column is that of the whole process,
+        // all workers together.
+        benchmark::RegisterBenchmark(("BM_RenderMultiThread/" + name).c_str(), BM_RenderPicture, path,
+                                     &TTest3DLoop_AmbOccTest_AO::RenderMultiThread)
+            ->Unit(benchmark::kMillisecond)
+            ->MeasureProcessCPUTime()
+            ->UseRealTime();
+    }
+    benchmark::RegisterBenchmark("BM_WriteBmp", BM_WriteBmp)->Unit(benchmark::kMicrosecond);
 
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
 }

@@ -29,30 +29,30 @@ namespace KavV3Base {
 namespace {
 
 struct TFrameworkStartup {
-  TFrameworkStartup() {
-    // The per-thread slot word must exist before the first slot is taken.
-    InitThreadSlotKey();
-    // The first registration creates the process-wide lock and the class
-    // registry, registers "TKavSLRoot" and "TKavSL" ahead of "TVBitmap", and
-    // through the registry's lists makes the first call of the system
-    // singleton, which creates the thread slot table as [0, -1].
-    KavV33D::TVBitmap::ClassRecord();
-    KavV33D::TBitmap::ClassRecord();
-    TKavSL::ClassRecord();
-    GetSystemRecord();
-    GetProcessLock();
-    // Raise the timer resolution and read the clock's base.
-    InitClock();
-    // The remaining classes, in the order that fixes their ids (5 to 12).
-    TVTree::ClassRecord();
-    TTree::ClassRecord();
-    TChangable::ClassRecord();
-    TSLRefCarry::ClassRecord();
-    TChangeChecker::ClassRecord();
-    TFileSearch::ClassRecord();
-    TStringID::ClassRecord();
-    TGSID::ClassRecord();
-  }
+    TFrameworkStartup() {
+        // The per-thread slot word must exist before the first slot is taken.
+        InitThreadSlotKey();
+        // The first registration creates the process-wide lock and the class
+        // registry, registers "TKavSLRoot" and "TKavSL" ahead of "TVBitmap", and
+        // through the registry's lists makes the first call of the system
+        // singleton, which creates the thread slot table as [0, -1].
+        KavV33D::TVBitmap::ClassRecord();
+        KavV33D::TBitmap::ClassRecord();
+        TKavSL::ClassRecord();
+        GetSystemRecord();
+        GetProcessLock();
+        // Raise the timer resolution and read the clock's base.
+        InitClock();
+        // The remaining classes, in the order that fixes their ids (5 to 12).
+        TVTree::ClassRecord();
+        TTree::ClassRecord();
+        TChangable::ClassRecord();
+        TSLRefCarry::ClassRecord();
+        TChangeChecker::ClassRecord();
+        TFileSearch::ClassRecord();
+        TStringID::ClassRecord();
+        TGSID::ClassRecord();
+    }
 };
 
 const TFrameworkStartup frameworkStartup;

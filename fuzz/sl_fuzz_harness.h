@@ -7,13 +7,13 @@
 namespace KavFuzz {
 
 struct TFuzzResult {
-  // Null, or the property that broke: a failed load that left objects
-  // behind or changed those of an earlier load, an ownership rule broken
-  // among loaded objects, or a loaded graph that did not save, load and save
-  // again to the same bytes.
-  const char* problem = nullptr;
-  // Whether the bytes held one complete reference record.
-  bool loadedAsReference = false;
+    // Null, or the property that broke: a failed load that left objects
+    // behind or changed those of an earlier load, an ownership rule broken
+    // among loaded objects, or a loaded graph that did not save, load and save
+    // again to the same bytes.
+    const char* problem = nullptr;
+    // Whether the bytes held one complete reference record.
+    bool loadedAsReference = false;
 };
 
 // Loads bytes as an archive of the given coding (0 text, 1 binary) in every

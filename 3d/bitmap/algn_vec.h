@@ -39,15 +39,12 @@ public:
     // first min(old size, n) old elements. Also a zero n gets a block, so data
     // is never null afterwards. Throws std::bad_alloc when the heap cannot
     // supply the block; the vector is then unchanged.
-    void Resize(std::uint32_t n)
-    {
+    void Resize(std::uint32_t n) {
         constexpr std::size_t slack = Alignment - 1 + sizeof(void*);
-        if (n > (SIZE_MAX - slack) / sizeof(T))
-            throw std::bad_alloc();
+        if (n > (SIZE_MAX - slack) / sizeof(T)) throw std::bad_alloc();
         const std::size_t bytes = static_cast<std::size_t>(n) * sizeof(T);
         unsigned char* raw = static_cast<unsigned char*>(std::malloc(bytes + slack));
-        if (raw == nullptr)
-            throw std::bad_alloc();
+        if (raw == nullptr) throw std::bad_alloc();
         const std::uintptr_t rawAddress = reinterpret_cast<std::uintptr_t>(raw);
         const std::uintptr_t aligned = (rawAddress + slack) & ~static_cast<std::uintptr_t>(Alignment - 1);
         unsigned char* block = raw + (aligned - rawAddress);
@@ -55,8 +52,7 @@ public:
 
         if (data != nullptr) {
             const std::uint32_t kept = size < n ? size : n;
-            if (kept > 0)
-                std::memcpy(block, data, static_cast<std::size_t>(kept) * sizeof(T));
+            if (kept > 0) std::memcpy(block, data, static_cast<std::size_t>(kept) * sizeof(T));
             std::free(RawOf(data));
         }
         data = reinterpret_cast<T*>(block);
@@ -65,10 +61,8 @@ public:
     }
 
     // Frees the block, if any; afterwards data is null and size is 0.
-    void Release()
-    {
-        if (data != nullptr)
-            std::free(RawOf(data));
+    void Release() {
+        if (data != nullptr) std::free(RawOf(data));
         data = nullptr;
         size = 0;
         capacity = 0;
@@ -80,8 +74,7 @@ public:
     const T* Data() const { return data; }
 
 private:
-    static void* RawOf(T* first)
-    {
+    static void* RawOf(T* first) {
         void* raw = nullptr;
         std::memcpy(&raw, reinterpret_cast<unsigned char*>(first) - sizeof(void*), sizeof(void*));
         return raw;
@@ -92,4 +85,4 @@ private:
     T* data = nullptr;
 };
 
-} // namespace KavV3Base
+}  // namespace KavV3Base

@@ -12,19 +12,17 @@ using KavV3Base::TString;
 namespace {
 
 // One diagnostic line: the label, the value in decimal and a line feed.
-void PrintValue(const char* label, int value)
-{
+void PrintValue(const char* label, int value) {
     const TString line = TString(label) + TString(static_cast<std::int32_t>(value)) + TString("\n");
     KavV3Base::PrintText(line.CStr());
 }
 
-void PrintPosition(int x, int y)
-{
+void PrintPosition(int x, int y) {
     PrintValue("x = ", x);
     PrintValue("y = ", y);
 }
 
-} // namespace
+}  // namespace
 
 unsigned char* TVBitmap::GetBits() { return nullptr; }
 void TVBitmap::ReleaseBits() {}
@@ -37,8 +35,7 @@ std::uint32_t TVBitmap::GetGreenMask() const { return 0; }
 std::uint32_t TVBitmap::GetBlueMask() const { return 0; }
 std::uint32_t TVBitmap::GetAlphaMask() const { return 0; }
 
-void TVBitmap::SetPixel(int x, int y, std::uint8_t r, std::uint8_t g, std::uint8_t b, std::uint8_t a)
-{
+void TVBitmap::SetPixel(int x, int y, std::uint8_t r, std::uint8_t g, std::uint8_t b, std::uint8_t a) {
     PrintPosition(x, y);
     PrintValue("r = ", r);
     PrintValue("g = ", g);
@@ -46,32 +43,27 @@ void TVBitmap::SetPixel(int x, int y, std::uint8_t r, std::uint8_t g, std::uint8
     PrintValue("a = ", a);
 }
 
-std::uint8_t TVBitmap::GetPixelRed(int x, int y) const
-{
+std::uint8_t TVBitmap::GetPixelRed(int x, int y) const {
     PrintPosition(x, y);
     return 0;
 }
 
-std::uint8_t TVBitmap::GetPixelGreen(int x, int y) const
-{
+std::uint8_t TVBitmap::GetPixelGreen(int x, int y) const {
     PrintPosition(x, y);
     return 0;
 }
 
-std::uint8_t TVBitmap::GetPixelBlue(int x, int y) const
-{
+std::uint8_t TVBitmap::GetPixelBlue(int x, int y) const {
     PrintPosition(x, y);
     return 0;
 }
 
-std::uint8_t TVBitmap::GetPixelAlpha(int x, int y) const
-{
+std::uint8_t TVBitmap::GetPixelAlpha(int x, int y) const {
     PrintPosition(x, y);
     return 0;
 }
 
-TBitmap::~TBitmap()
-{
+TBitmap::~TBitmap() {
     // Not through the virtual table: a derived part is already gone here.
     pixels.Release();
 }
@@ -94,18 +86,15 @@ std::uint8_t TBitmap::GetPixelBlue(int, int) const { return 0; }
 std::uint8_t TBitmap::GetPixelAlpha(int, int) const { return 0; }
 
 void TBitmap::CreateWithMasks(int newWidth, int newHeight, int newBitsPerPixel, std::uint32_t newRedMask,
-                              std::uint32_t newGreenMask, std::uint32_t newBlueMask, std::uint32_t newAlphaMask)
-{
+                              std::uint32_t newGreenMask, std::uint32_t newBlueMask,
+                              std::uint32_t newAlphaMask) {
     // The geometry is 32-bit signed arithmetic: refuse whatever would not fit
     // it, before the old storage is given up.
-    if (newWidth < 0 || newHeight < 0 || newBitsPerPixel < 0)
-        return;
+    if (newWidth < 0 || newHeight < 0 || newBitsPerPixel < 0) return;
     const std::int64_t rowBits = static_cast<std::int64_t>(newWidth) * newBitsPerPixel;
-    if (rowBits > INT32_MAX)
-        return;
+    if (rowBits > INT32_MAX) return;
     const std::int64_t totalBits = rowBits * newHeight;
-    if (totalBits > INT32_MAX)
-        return;
+    if (totalBits > INT32_MAX) return;
 
     Free();
     pixels.Resize(static_cast<std::uint32_t>(totalBits / 8));
@@ -119,19 +108,14 @@ void TBitmap::CreateWithMasks(int newWidth, int newHeight, int newBitsPerPixel, 
     alphaMask = newAlphaMask;
 }
 
-void TBitmap::Create(int newWidth, int newHeight, int newBitsPerPixel)
-{
-    if (newBitsPerPixel != 16 && newBitsPerPixel != 32)
-        return;
+void TBitmap::Create(int newWidth, int newHeight, int newBitsPerPixel) {
+    if (newBitsPerPixel != 16 && newBitsPerPixel != 32) return;
     const int channelBits = newBitsPerPixel / 4;
     const std::uint32_t channelMax = (std::uint32_t{1} << channelBits) - 1;
-    CreateWithMasks(newWidth, newHeight, newBitsPerPixel, channelMax << (2 * channelBits), channelMax << channelBits,
-                    channelMax, channelMax << (3 * channelBits));
+    CreateWithMasks(newWidth, newHeight, newBitsPerPixel, channelMax << (2 * channelBits),
+                    channelMax << channelBits, channelMax, channelMax << (3 * channelBits));
 }
 
-void TBitmap::Free()
-{
-    pixels.Release();
-}
+void TBitmap::Free() { pixels.Release(); }
 
-} // namespace KavV33D
+}  // namespace KavV33D

@@ -103,8 +103,8 @@ public:
     // size or row pitch beyond INT32_MAX bits, is refused before anything is
     // released, and the bitmap stays exactly as it was. A size of zero is
     // accepted and still gets an aligned, non-null block.
-    virtual void CreateWithMasks(int width, int height, int bitsPerPixel, std::uint32_t redMask, std::uint32_t greenMask,
-                                 std::uint32_t blueMask, std::uint32_t alphaMask);
+    virtual void CreateWithMasks(int width, int height, int bitsPerPixel, std::uint32_t redMask,
+                                 std::uint32_t greenMask, std::uint32_t blueMask, std::uint32_t alphaMask);
     // 16 or 32 bits per pixel with the default masks (4 or 8 bits a channel,
     // alpha highest, then red, green, blue); any other depth changes nothing.
     virtual void Create(int width, int height, int bitsPerPixel);
@@ -139,11 +139,11 @@ private:
     std::int32_t height = 0;
     std::int32_t bitsPerPixel = 0;
     std::int32_t pitch = 0;
-    std::int32_t reserved = 0; // nothing reads it; only saved and loaded with the other fields
+    std::int32_t reserved = 0;  // nothing reads it; only saved and loaded with the other fields
     std::uint32_t redMask = 0;
     std::uint32_t greenMask = 0;
     std::uint32_t blueMask = 0;
     std::uint32_t alphaMask = 0;
 };
 
-} // namespace KavV33D
+}  // namespace KavV33D

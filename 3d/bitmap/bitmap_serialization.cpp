@@ -1,4 +1,5 @@
-// The bitmaps' place in the object model: their class records, factories, and the saving and loading of TBitmap.
+// The bitmaps' place in the object model: their class records, factories, and the saving and loading of
+// TBitmap.
 
 #include "3d/bitmap/bitmap.h"
 
@@ -14,33 +15,29 @@ using KavV3Base::TSLClassRecord;
 
 const TSLClassRecord* TVBitmap::GetClassRecord() { return ClassRecord(); }
 
-void TVBitmap::Save(TSLArchive& archive)
-{
+void TVBitmap::Save(TSLArchive& archive) {
     KavV3Base::TKavSL::Save(archive);
-    SkipFields(archive); // no fields of its own either way
+    SkipFields(archive);  // no fields of its own either way
 }
 
-void TVBitmap::Load(TSLArchive& archive)
-{
+void TVBitmap::Load(TSLArchive& archive) {
     KavV3Base::TKavSL::Load(archive);
     SkipFields(archive);
 }
 
-const TSLClassRecord* TVBitmap::ClassRecord()
-{
+const TSLClassRecord* TVBitmap::ClassRecord() {
     static constinit std::atomic<const TSLClassRecord*> cache{nullptr};
-    return KavV3Base::SLRegisterClass(cache, "TVBitmap", &KavV3Base::TKavSL::ClassRecord, &TVBitmap::NewInstance);
+    return KavV3Base::SLRegisterClass(cache, "TVBitmap", &KavV3Base::TKavSL::ClassRecord,
+                                      &TVBitmap::NewInstance);
 }
 
 TKavSLRoot* TVBitmap::NewInstance() { return KavV3Base::SLNewInstance<TVBitmap>(); }
 
 const TSLClassRecord* TBitmap::GetClassRecord() { return ClassRecord(); }
 
-void TBitmap::Save(TSLArchive& archive)
-{
+void TBitmap::Save(TSLArchive& archive) {
     TVBitmap::Save(archive);
-    if (SkipFields(archive) != 0)
-        return;
+    if (SkipFields(archive) != 0) return;
     KavV3Base::SLWriteAlgnVec(archive, &pixels);
     for (const std::int32_t* field : {&width, &height, &bitsPerPixel, &pitch, &reserved})
         KavV3Base::SLWriteInt(archive, field);
@@ -48,11 +45,9 @@ void TBitmap::Save(TSLArchive& archive)
         KavV3Base::SLWriteUInt(archive, mask);
 }
 
-void TBitmap::Load(TSLArchive& archive)
-{
+void TBitmap::Load(TSLArchive& archive) {
     TVBitmap::Load(archive);
-    if (SkipFields(archive) != 0)
-        return;
+    if (SkipFields(archive) != 0) return;
     KavV3Base::SLReadAlgnVec(archive, &pixels);
     for (std::int32_t* field : {&width, &height, &bitsPerPixel, &pitch, &reserved})
         KavV3Base::SLReadInt(archive, field);
@@ -60,12 +55,11 @@ void TBitmap::Load(TSLArchive& archive)
         KavV3Base::SLReadUInt(archive, mask);
 }
 
-const TSLClassRecord* TBitmap::ClassRecord()
-{
+const TSLClassRecord* TBitmap::ClassRecord() {
     static constinit std::atomic<const TSLClassRecord*> cache{nullptr};
     return KavV3Base::SLRegisterClass(cache, "TBitmap", &TVBitmap::ClassRecord, &TBitmap::NewInstance);
 }
 
 TKavSLRoot* TBitmap::NewInstance() { return KavV3Base::SLNewInstance<TBitmap>(); }
 
-} // namespace KavV33D
+}  // namespace KavV33D

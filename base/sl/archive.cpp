@@ -17,31 +17,31 @@ TSLArchive::TSLArchive(TStream* stream, std::int32_t coding, std::int32_t refere
 TSLArchive::~TSLArchive() = default;
 
 bool TSLArchive::CanCode() const {
-  return !failed && Stream != nullptr && (Coding == CodingText || Coding == CodingBinary);
+    return !failed && Stream != nullptr && (Coding == CodingText || Coding == CodingBinary);
 }
 
 bool TSLArchive::RemainingBytes(std::uint32_t* remaining) const {
-  if (Stream == nullptr) return false;
-  const std::int32_t position = Stream->Tell();
-  if (position < 0) return false;
-  const std::uint32_t size = Stream->Size();
-  if (size < static_cast<std::uint32_t>(position)) return false;
-  *remaining = size - static_cast<std::uint32_t>(position);
-  return true;
+    if (Stream == nullptr) return false;
+    const std::int32_t position = Stream->Tell();
+    if (position < 0) return false;
+    const std::uint32_t size = Stream->Size();
+    if (size < static_cast<std::uint32_t>(position)) return false;
+    *remaining = size - static_cast<std::uint32_t>(position);
+    return true;
 }
 
 void TSLArchive::DiscardLoadedObjects() { DiscardLoadedFrom(0); }
 
 void TSLArchive::DiscardLoadedFrom(std::size_t mark) {
-  if (mark >= loaded.size()) return;
-  // Every object first lets go of the others, so that no destructor below
-  // reaches an object that is already gone or deletes one a second time.
-  for (std::size_t i = mark; i < loaded.size(); ++i) loaded[i]->SLDiscardLinks();
-  for (std::size_t i = mark; i < loaded.size(); ++i) {
-    Objects.Remove(loaded[i]);
-    delete loaded[i];
-  }
-  loaded.resize(mark);
+    if (mark >= loaded.size()) return;
+    // Every object first lets go of the others, so that no destructor below
+    // reaches an object that is already gone or deletes one a second time.
+    for (std::size_t i = mark; i < loaded.size(); ++i) loaded[i]->SLDiscardLinks();
+    for (std::size_t i = mark; i < loaded.size(); ++i) {
+        Objects.Remove(loaded[i]);
+        delete loaded[i];
+    }
+    loaded.resize(mark);
 }
 
 // --- Text coding helpers -----------------------------------------------------
@@ -49,9 +49,9 @@ void TSLArchive::DiscardLoadedFrom(std::size_t mark) {
 namespace {
 
 bool ReadByte(TSLArchive& archive, char* byte) {
-  if (archive.Stream->Read(byte, 1) == 1) return true;
-  archive.Fail();
-  return false;
+    if (archive.Stream->Read(byte, 1) == 1) return true;
+    archive.Fail();
+    return false;
 }
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
@@ -66,73 +66,74 @@ bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' ||
 // low bits it needs. Fails the archive when the stream ends before the line
 // feed or no digit follows the white space and sign.
 bool ReadTextNumber(TSLArchive& archive, bool isSigned, std::uint64_t* bits) {
-  enum TState { Leading, Signed, Digits, Done, Malformed };
-  TState state = Leading;
-  bool negative = false;
-  bool overflow = false;
-  std::uint64_t magnitude = 0;
-  char c = 0;
-  for (;;) {
-    if (!ReadByte(archive, &c)) return false;
-    if (c == '\n') break;
-    const bool digit = c >= '0' && c <= '9';
-    switch (state) {
-      case Leading:
-        if (IsSpace(c)) break;
-        if (c == '+' || c == '-') {
-          negative = c == '-';
-          state = Signed;
-          break;
+    enum TState { Leading, Signed, Digits, Done, Malformed };
+    TState state = Leading;
+    bool negative = false;
+    bool overflow = false;
+    std::uint64_t magnitude = 0;
+    char c = 0;
+    for (;;) {
+        if (!ReadByte(archive, &c)) return false;
+        if (c == '\n') break;
+        const bool digit = c >= '0' && c <= '9';
+        switch (state) {
+            case Leading:
+                if (IsSpace(c)) break;
+                if (c == '+' || c == '-') {
+                    negative = c == '-';
+                    state = Signed;
+                    break;
+                }
+                state = Malformed;
+                [[fallthrough]];
+            case Signed:
+                state = digit ? Digits : Malformed;
+                if (!digit) break;
+                [[fallthrough]];
+            case Digits:
+                if (!digit) {
+                    state = Done;
+                    break;
+                }
+                if (const auto value = static_cast<std::uint64_t>(c - '0');
+                    magnitude > (UINT64_MAX - value) / 10)
+                    overflow = true;
+                else
+                    magnitude = magnitude * 10 + value;
+                break;
+            case Done:
+            case Malformed:
+                break;
         }
-        state = Malformed;
-        [[fallthrough]];
-      case Signed:
-        state = digit ? Digits : Malformed;
-        if (!digit) break;
-        [[fallthrough]];
-      case Digits:
-        if (!digit) {
-          state = Done;
-          break;
-        }
-        if (const auto value = static_cast<std::uint64_t>(c - '0'); magnitude > (UINT64_MAX - value) / 10)
-          overflow = true;
-        else
-          magnitude = magnitude * 10 + value;
-        break;
-      case Done:
-      case Malformed:
-        break;
     }
-  }
-  if (state != Digits && state != Done) {
-    archive.Fail();
-    return false;
-  }
+    if (state != Digits && state != Done) {
+        archive.Fail();
+        return false;
+    }
 
-  constexpr std::uint64_t kSignedLimit = static_cast<std::uint64_t>(INT64_MAX);
-  if (isSigned) {
-    if (!negative)
-      *bits = overflow || magnitude > kSignedLimit ? kSignedLimit : magnitude;
-    else
-      *bits = overflow || magnitude > kSignedLimit + 1 ? kSignedLimit + 1 : 0 - magnitude;
-  } else {
-    *bits = overflow ? UINT64_MAX : negative ? 0 - magnitude : magnitude;
-  }
-  return true;
+    constexpr std::uint64_t kSignedLimit = static_cast<std::uint64_t>(INT64_MAX);
+    if (isSigned) {
+        if (!negative)
+            *bits = overflow || magnitude > kSignedLimit ? kSignedLimit : magnitude;
+        else
+            *bits = overflow || magnitude > kSignedLimit + 1 ? kSignedLimit + 1 : 0 - magnitude;
+    } else {
+        *bits = overflow ? UINT64_MAX : negative ? 0 - magnitude : magnitude;
+    }
+    return true;
 }
 
 void WriteFormatted(TSLArchive& archive, const char* text, int length) {
-  if (length > 0) archive.Stream->Write(text, static_cast<std::uint32_t>(length));
+    if (length > 0) archive.Stream->Write(text, static_cast<std::uint32_t>(length));
 }
 
 template <class T>
 void ReadBinary(TSLArchive& archive, T* value, int (TStream::*read)(T&)) {
-  T readValue{};
-  if ((archive.Stream->*read)(readValue) == 1)
-    *value = readValue;
-  else
-    archive.Fail();
+    T readValue{};
+    if ((archive.Stream->*read)(readValue) == 1)
+        *value = readValue;
+    else
+        archive.Fail();
 }
 
 }  // namespace
@@ -140,151 +141,154 @@ void ReadBinary(TSLArchive& archive, T* value, int (TStream::*read)(T&)) {
 // --- Value coders ----------------------------------------------------------------
 
 void SLWriteInt(TSLArchive& archive, const std::int32_t* value) {
-  if (!archive.CanCode()) return;
-  if (archive.Coding == TSLArchive::CodingBinary) {
-    archive.Stream->WriteInt(*value);
-    return;
-  }
-  char buffer[FormatBufferSize];
-  WriteFormatted(archive, buffer, FormatString(buffer, "%d\n", static_cast<int>(*value)));
+    if (!archive.CanCode()) return;
+    if (archive.Coding == TSLArchive::CodingBinary) {
+        archive.Stream->WriteInt(*value);
+        return;
+    }
+    char buffer[FormatBufferSize];
+    WriteFormatted(archive, buffer, FormatString(buffer, "%d\n", static_cast<int>(*value)));
 }
 
 void SLReadInt(TSLArchive& archive, std::int32_t* value) {
-  if (!archive.CanCode()) return;
-  if (archive.Coding == TSLArchive::CodingBinary) return ReadBinary(archive, value, &TStream::ReadInt);
-  std::uint64_t bits = 0;
-  if (ReadTextNumber(archive, true, &bits)) *value = static_cast<std::int32_t>(static_cast<std::uint32_t>(bits));
+    if (!archive.CanCode()) return;
+    if (archive.Coding == TSLArchive::CodingBinary) return ReadBinary(archive, value, &TStream::ReadInt);
+    std::uint64_t bits = 0;
+    if (ReadTextNumber(archive, true, &bits))
+        *value = static_cast<std::int32_t>(static_cast<std::uint32_t>(bits));
 }
 
 void SLWriteUInt(TSLArchive& archive, const std::uint32_t* value) {
-  if (!archive.CanCode()) return;
-  if (archive.Coding == TSLArchive::CodingBinary) {
-    archive.Stream->WriteUInt(*value);
-    return;
-  }
-  char buffer[FormatBufferSize];
-  WriteFormatted(archive, buffer, FormatString(buffer, "%u\n", static_cast<unsigned>(*value)));
+    if (!archive.CanCode()) return;
+    if (archive.Coding == TSLArchive::CodingBinary) {
+        archive.Stream->WriteUInt(*value);
+        return;
+    }
+    char buffer[FormatBufferSize];
+    WriteFormatted(archive, buffer, FormatString(buffer, "%u\n", static_cast<unsigned>(*value)));
 }
 
 void SLReadUInt(TSLArchive& archive, std::uint32_t* value) {
-  if (!archive.CanCode()) return;
-  if (archive.Coding == TSLArchive::CodingBinary) return ReadBinary(archive, value, &TStream::ReadUInt);
-  std::uint64_t bits = 0;
-  if (ReadTextNumber(archive, false, &bits)) *value = static_cast<std::uint32_t>(bits);
+    if (!archive.CanCode()) return;
+    if (archive.Coding == TSLArchive::CodingBinary) return ReadBinary(archive, value, &TStream::ReadUInt);
+    std::uint64_t bits = 0;
+    if (ReadTextNumber(archive, false, &bits)) *value = static_cast<std::uint32_t>(bits);
 }
 
 void SLWriteByte(TSLArchive& archive, const std::uint8_t* value) {
-  if (!archive.CanCode()) return;
-  if (archive.Coding == TSLArchive::CodingBinary) {
-    archive.Stream->WriteUChar(*value);
-    return;
-  }
-  char buffer[FormatBufferSize];
-  WriteFormatted(archive, buffer, FormatString(buffer, "%u\n", static_cast<unsigned>(*value)));
+    if (!archive.CanCode()) return;
+    if (archive.Coding == TSLArchive::CodingBinary) {
+        archive.Stream->WriteUChar(*value);
+        return;
+    }
+    char buffer[FormatBufferSize];
+    WriteFormatted(archive, buffer, FormatString(buffer, "%u\n", static_cast<unsigned>(*value)));
 }
 
 void SLReadByte(TSLArchive& archive, std::uint8_t* value) {
-  if (!archive.CanCode()) return;
-  if (archive.Coding == TSLArchive::CodingBinary) return ReadBinary(archive, value, &TStream::ReadUChar);
-  std::uint64_t bits = 0;
-  if (ReadTextNumber(archive, false, &bits)) *value = static_cast<std::uint8_t>(bits);
+    if (!archive.CanCode()) return;
+    if (archive.Coding == TSLArchive::CodingBinary) return ReadBinary(archive, value, &TStream::ReadUChar);
+    std::uint64_t bits = 0;
+    if (ReadTextNumber(archive, false, &bits)) *value = static_cast<std::uint8_t>(bits);
 }
 
 void SLWriteSize(TSLArchive& archive, const std::uint32_t* value) {
-  if (!archive.CanCode()) return;
-  if (archive.Coding == TSLArchive::CodingBinary) {
-    archive.Stream->WriteSize(*value);
-    return;
-  }
-  char buffer[FormatBufferSize];
-  WriteFormatted(archive, buffer, FormatString(buffer, "%" PRIu64 "\n", static_cast<std::uint64_t>(*value)));
+    if (!archive.CanCode()) return;
+    if (archive.Coding == TSLArchive::CodingBinary) {
+        archive.Stream->WriteSize(*value);
+        return;
+    }
+    char buffer[FormatBufferSize];
+    WriteFormatted(archive, buffer,
+                   FormatString(buffer, "%" PRIu64 "\n", static_cast<std::uint64_t>(*value)));
 }
 
 void SLReadSize(TSLArchive& archive, std::uint32_t* value) {
-  if (!archive.CanCode()) return;
-  if (archive.Coding == TSLArchive::CodingBinary) return ReadBinary(archive, value, &TStream::ReadSize);
-  std::uint64_t bits = 0;
-  if (ReadTextNumber(archive, false, &bits)) *value = static_cast<std::uint32_t>(bits);
+    if (!archive.CanCode()) return;
+    if (archive.Coding == TSLArchive::CodingBinary) return ReadBinary(archive, value, &TStream::ReadSize);
+    std::uint64_t bits = 0;
+    if (ReadTextNumber(archive, false, &bits)) *value = static_cast<std::uint32_t>(bits);
 }
 
 void SLWriteString(TSLArchive& archive, const TString* value) {
-  if (!archive.CanCode()) return;
-  if (archive.Coding == TSLArchive::CodingBinary) {
-    archive.Stream->WriteString(*value);
-    return;
-  }
-  const char* text = value->CStr();
-  const std::size_t length = value->Length();
-  std::string line;
-  line.reserve(length + 3);
-  line.push_back('"');
-  for (std::size_t i = 0; i < length; ++i) {
-    if (text[i] == '\\' || text[i] == '"') line.push_back('\\');
-    line.push_back(text[i]);
-  }
-  line.push_back('"');
-  line.push_back('\n');
-  if (line.size() <= UINT32_MAX) archive.Stream->Write(line.data(), static_cast<std::uint32_t>(line.size()));
+    if (!archive.CanCode()) return;
+    if (archive.Coding == TSLArchive::CodingBinary) {
+        archive.Stream->WriteString(*value);
+        return;
+    }
+    const char* text = value->CStr();
+    const std::size_t length = value->Length();
+    std::string line;
+    line.reserve(length + 3);
+    line.push_back('"');
+    for (std::size_t i = 0; i < length; ++i) {
+        if (text[i] == '\\' || text[i] == '"') line.push_back('\\');
+        line.push_back(text[i]);
+    }
+    line.push_back('"');
+    line.push_back('\n');
+    if (line.size() <= UINT32_MAX)
+        archive.Stream->Write(line.data(), static_cast<std::uint32_t>(line.size()));
 }
 
 void SLReadString(TSLArchive& archive, TString* value) {
-  if (!archive.CanCode()) return;
-  if (archive.Coding == TSLArchive::CodingBinary) {
-    TString& readValue = archive.readString;
-    const int consumed = archive.Stream->ReadString(readValue);
-    // Without a NUL among the bytes consumed the stream ended first.
-    if (consumed < 0 || static_cast<std::size_t>(consumed) == readValue.Length()) {
-      archive.Fail();
-      return;
+    if (!archive.CanCode()) return;
+    if (archive.Coding == TSLArchive::CodingBinary) {
+        TString& readValue = archive.readString;
+        const int consumed = archive.Stream->ReadString(readValue);
+        // Without a NUL among the bytes consumed the stream ended first.
+        if (consumed < 0 || static_cast<std::size_t>(consumed) == readValue.Length()) {
+            archive.Fail();
+            return;
+        }
+        *value = readValue;
+        return;
     }
-    *value = readValue;
-    return;
-  }
 
-  char c = 0;
-  if (!ReadByte(archive, &c)) return;  // the opening quote, whatever byte it is
-  std::string& text = archive.readText;
-  text.clear();
-  for (;;) {
-    if (!ReadByte(archive, &c)) return;
-    if (c == '"') break;
-    if (c == '\\') {
-      // The escape and the byte after it travel together; only an escaped
-      // quote or backslash loses its escape.
-      char escaped = 0;
-      if (!ReadByte(archive, &escaped)) return;
-      if (escaped != '"' && escaped != '\\') text.push_back(c);
-      text.push_back(escaped);
-      continue;
+    char c = 0;
+    if (!ReadByte(archive, &c)) return;  // the opening quote, whatever byte it is
+    std::string& text = archive.readText;
+    text.clear();
+    for (;;) {
+        if (!ReadByte(archive, &c)) return;
+        if (c == '"') break;
+        if (c == '\\') {
+            // The escape and the byte after it travel together; only an escaped
+            // quote or backslash loses its escape.
+            char escaped = 0;
+            if (!ReadByte(archive, &escaped)) return;
+            if (escaped != '"' && escaped != '\\') text.push_back(c);
+            text.push_back(escaped);
+            continue;
+        }
+        text.push_back(c);
     }
-    text.push_back(c);
-  }
-  if (!ReadByte(archive, &c)) return;  // the line feed after the closing quote
-  *value = TString::FromBytes(text.data(), text.size());
+    if (!ReadByte(archive, &c)) return;  // the line feed after the closing quote
+    *value = TString::FromBytes(text.data(), text.size());
 }
 
 void SLWriteBytes(TSLArchive& archive, const std::uint8_t* bytes, std::uint32_t count) {
-  if (!archive.CanCode()) return;
-  for (std::uint32_t i = 0; i < count; ++i) SLWriteByte(archive, &bytes[i]);
+    if (!archive.CanCode()) return;
+    for (std::uint32_t i = 0; i < count; ++i) SLWriteByte(archive, &bytes[i]);
 }
 
 bool SLReadBytes(TSLArchive& archive, std::uint32_t count, std::vector<std::uint8_t>* bytes) {
-  if (!archive.CanCode()) return false;
-  // A text byte takes at least two characters ("0" and a line feed).
-  const std::uint64_t leastBytes =
-      static_cast<std::uint64_t>(count) * (archive.Coding == TSLArchive::CodingText ? 2u : 1u);
-  std::uint32_t remaining = 0;
-  if (archive.RemainingBytes(&remaining) && leastBytes > remaining) {
-    archive.Fail();
-    return false;
-  }
-  for (std::uint32_t i = 0; i < count; ++i) {
-    std::uint8_t byte = 0;
-    SLReadByte(archive, &byte);
-    if (archive.Failed()) return false;
-    bytes->push_back(byte);
-  }
-  return true;
+    if (!archive.CanCode()) return false;
+    // A text byte takes at least two characters ("0" and a line feed).
+    const std::uint64_t leastBytes =
+        static_cast<std::uint64_t>(count) * (archive.Coding == TSLArchive::CodingText ? 2u : 1u);
+    std::uint32_t remaining = 0;
+    if (archive.RemainingBytes(&remaining) && leastBytes > remaining) {
+        archive.Fail();
+        return false;
+    }
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::uint8_t byte = 0;
+        SLReadByte(archive, &byte);
+        if (archive.Failed()) return false;
+        bytes->push_back(byte);
+    }
+    return true;
 }
 
 }  // namespace KavV3Base

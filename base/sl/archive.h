@@ -36,68 +36,68 @@ class TKavSLRoot;
 // objects it created and left its reference null.
 class TSLArchive {
 public:
-  enum : std::int32_t { CodingText = 0, CodingBinary = 1 };
-  // ReferenceInline: referenced objects travel inline (SLSaveObject /
-  // SLLoadObject); any other value: classes that support it code only the
-  // referenced object's identity.
-  enum : std::int32_t { ReferenceIdentity = 0, ReferenceInline = 1 };
-  // Deepest nesting of objects inside objects that one archive saves or
-  // loads; deeper graphs fail instead of exhausting the stack.
-  static constexpr int DefaultMaxDepth = 1000;
+    enum : std::int32_t { CodingText = 0, CodingBinary = 1 };
+    // ReferenceInline: referenced objects travel inline (SLSaveObject /
+    // SLLoadObject); any other value: classes that support it code only the
+    // referenced object's identity.
+    enum : std::int32_t { ReferenceIdentity = 0, ReferenceInline = 1 };
+    // Deepest nesting of objects inside objects that one archive saves or
+    // loads; deeper graphs fail instead of exhausting the stack.
+    static constexpr int DefaultMaxDepth = 1000;
 
-  // stream is not owned and must outlive the archive.
-  TSLArchive(TStream* stream, std::int32_t coding, std::int32_t referenceMode = ReferenceInline);
-  // Leaves the objects its loads created alone: they belong to whoever holds
-  // the references (see DiscardLoadedObjects).
-  ~TSLArchive();
-  TSLArchive(const TSLArchive&) = delete;
-  TSLArchive& operator=(const TSLArchive&) = delete;
+    // stream is not owned and must outlive the archive.
+    TSLArchive(TStream* stream, std::int32_t coding, std::int32_t referenceMode = ReferenceInline);
+    // Leaves the objects its loads created alone: they belong to whoever holds
+    // the references (see DiscardLoadedObjects).
+    ~TSLArchive();
+    TSLArchive(const TSLArchive&) = delete;
+    TSLArchive& operator=(const TSLArchive&) = delete;
 
-  std::int32_t Coding;
-  std::int32_t ReferenceMode;
-  TStream* Stream;
-  TSLObjectTable Objects;  // identity <-> object of every object met so far
-  TKavSLRegister Classes;  // name <-> id of every class met so far; no factories
+    std::int32_t Coding;
+    std::int32_t ReferenceMode;
+    TStream* Stream;
+    TSLObjectTable Objects;  // identity <-> object of every object met so far
+    TKavSLRegister Classes;  // name <-> id of every class met so far; no factories
 
-  bool Failed() const { return failed; }
-  // Marks the archive as failed, for a Load that finds its data impossible.
-  void Fail() { failed = true; }
-  // True when a coder would move a value: Coding 0 or 1, a stream, not failed.
-  bool CanCode() const;
-  // The bytes between the stream's position and its end, when the stream can
-  // tell (false otherwise). Lets readers refuse counts the stream cannot hold.
-  bool RemainingBytes(std::uint32_t* remaining) const;
+    bool Failed() const { return failed; }
+    // Marks the archive as failed, for a Load that finds its data impossible.
+    void Fail() { failed = true; }
+    // True when a coder would move a value: Coding 0 or 1, a stream, not failed.
+    bool CanCode() const;
+    // The bytes between the stream's position and its end, when the stream can
+    // tell (false otherwise). Lets readers refuse counts the stream cannot hold.
+    bool RemainingBytes(std::uint32_t* remaining) const;
 
-  int GetMaxDepth() const { return maxDepth; }
-  void SetMaxDepth(int limit) { maxDepth = limit; }
+    int GetMaxDepth() const { return maxDepth; }
+    void SetMaxDepth(int limit) { maxDepth = limit; }
 
-  // Objects created by this archive's loads and not discarded, in creation
-  // order (a failed load removes its own).
-  std::size_t LoadedObjectCount() const { return loaded.size(); }
-  TKavSLRoot* LoadedObject(std::size_t index) const { return loaded[index]; }
-  // Deletes every object this archive's loads created, each exactly once:
-  // first every one of them drops its links (SLDiscardLinks), then each is
-  // deleted. For callers that want to throw a whole loaded graph away without
-  // knowing its shape; afterwards every reference into it dangles and must
-  // be dropped by the caller.
-  void DiscardLoadedObjects();
+    // Objects created by this archive's loads and not discarded, in creation
+    // order (a failed load removes its own).
+    std::size_t LoadedObjectCount() const { return loaded.size(); }
+    TKavSLRoot* LoadedObject(std::size_t index) const { return loaded[index]; }
+    // Deletes every object this archive's loads created, each exactly once:
+    // first every one of them drops its links (SLDiscardLinks), then each is
+    // deleted. For callers that want to throw a whole loaded graph away without
+    // knowing its shape; afterwards every reference into it dangles and must
+    // be dropped by the caller.
+    void DiscardLoadedObjects();
 
 private:
-  friend class TSLGraphCoder;
-  friend void SLReadString(TSLArchive& archive, TString* value);
+    friend class TSLGraphCoder;
+    friend void SLReadString(TSLArchive& archive, TString* value);
 
-  void DiscardLoadedFrom(std::size_t mark);
+    void DiscardLoadedFrom(std::size_t mark);
 
-  bool failed = false;
-  int depth = 0;  // objects being saved or loaded, nested
-  int maxDepth = DefaultMaxDepth;
-  std::vector<TKavSLRoot*> loaded;
-  // Where SLReadString gathers a string before it replaces the target (a
-  // read that fails leaves the target alone). Kept with the archive, so
-  // that a load of many strings reuses one buffer instead of making one per
-  // string.
-  TString readString;     // binary coding
-  std::string readText;   // text coding
+    bool failed = false;
+    int depth = 0;  // objects being saved or loaded, nested
+    int maxDepth = DefaultMaxDepth;
+    std::vector<TKavSLRoot*> loaded;
+    // Where SLReadString gathers a string before it replaces the target (a
+    // read that fails leaves the target alone). Kept with the archive, so
+    // that a load of many strings reuses one buffer instead of making one per
+    // string.
+    TString readString;    // binary coding
+    std::string readText;  // text coding
 };
 
 // Value coders. Each writes or reads one value in the archive's coding:
@@ -142,24 +142,24 @@ bool SLReadBytes(TSLArchive& archive, std::uint32_t count, std::vector<std::uint
 // then each byte with SLWriteByte.
 template <class TVec>
 void SLWriteAlgnVec(TSLArchive& archive, const TVec* vec) {
-  static_assert(sizeof(*vec->Data()) == 1, "byte vectors only");
-  const std::uint32_t count = vec->Size();
-  SLWriteSize(archive, &count);
-  SLWriteBytes(archive, reinterpret_cast<const std::uint8_t*>(vec->Data()), count);
+    static_assert(sizeof(*vec->Data()) == 1, "byte vectors only");
+    const std::uint32_t count = vec->Size();
+    SLWriteSize(archive, &count);
+    SLWriteBytes(archive, reinterpret_cast<const std::uint8_t*>(vec->Data()), count);
 }
 
 // Reads what SLWriteAlgnVec wrote: the vector is resized to the count and
 // every byte replaced. On failure the vector is left as it was.
 template <class TVec>
 void SLReadAlgnVec(TSLArchive& archive, TVec* vec) {
-  static_assert(sizeof(*vec->Data()) == 1, "byte vectors only");
-  if (!archive.CanCode()) return;
-  std::uint32_t count = 0;
-  SLReadSize(archive, &count);
-  std::vector<std::uint8_t> bytes;
-  if (archive.Failed() || !SLReadBytes(archive, count, &bytes)) return;
-  vec->Resize(count);
-  if (count > 0) std::memcpy(vec->Data(), bytes.data(), count);
+    static_assert(sizeof(*vec->Data()) == 1, "byte vectors only");
+    if (!archive.CanCode()) return;
+    std::uint32_t count = 0;
+    SLReadSize(archive, &count);
+    std::vector<std::uint8_t> bytes;
+    if (archive.Failed() || !SLReadBytes(archive, count, &bytes)) return;
+    vec->Resize(count);
+    if (count > 0) std::memcpy(vec->Data(), bytes.data(), count);
 }
 
 }  // namespace KavV3Base

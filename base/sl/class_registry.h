@@ -19,10 +19,10 @@ using TSLFactory = TKavSLRoot* (*)();
 
 // One registered class.
 struct TSLClassRecord {
-  TString Name;                          // exactly as registered; compared byte for byte
-  std::int32_t Id = 0;                   // below 1: Register hands one out
-  const TSLClassRecord* Base = nullptr;  // the parent's record; null for the root
-  TSLFactory Factory = nullptr;          // null in an archive's class table
+    TString Name;                          // exactly as registered; compared byte for byte
+    std::int32_t Id = 0;                   // below 1: Register hands one out
+    const TSLClassRecord* Base = nullptr;  // the parent's record; null for the root
+    TSLFactory Factory = nullptr;          // null in an archive's class table
 };
 
 // Maps class names to records and ids to records. Past LinearLimit records
@@ -47,45 +47,45 @@ struct TSLClassRecord {
 // archive's one thread.
 class TKavSLRegister {
 public:
-  static constexpr std::uint32_t BucketCount = 257;
-  // Records held before the buckets are built.
-  static constexpr std::size_t LinearLimit = 16;
+    static constexpr std::uint32_t BucketCount = 257;
+    // Records held before the buckets are built.
+    static constexpr std::size_t LinearLimit = 16;
 
-  TKavSLRegister();
-  virtual ~TKavSLRegister();
-  TKavSLRegister(const TKavSLRegister&) = delete;
-  TKavSLRegister& operator=(const TKavSLRegister&) = delete;
+    TKavSLRegister();
+    virtual ~TKavSLRegister();
+    TKavSLRegister(const TKavSLRegister&) = delete;
+    TKavSLRegister& operator=(const TKavSLRegister&) = delete;
 
-  // The process-wide registry, created on first call under the process-wide
-  // lock and destroyed by an exit handler. Never null before that handler
-  // has run; null afterwards. Any thread.
-  static TKavSLRegister* Instance();
+    // The process-wide registry, created on first call under the process-wide
+    // lock and destroyed by an exit handler. Never null before that handler
+    // has run; null afterwards. Any thread.
+    static TKavSLRegister* Instance();
 
-  // Stores a copy of record unless its name is registered already, in which
-  // case the existing record is returned unchanged (the first registration
-  // of a name wins). A record whose Id is below 1 gets NextId, which then
-  // moves on; one that carries an id keeps it and NextId stays. Returns the
-  // stored record, valid for the registry's lifetime. The record is copied
-  // once, into its own allocation (a name already registered copies nothing).
-  const TSLClassRecord* Register(const TSLClassRecord& record);
-  // The oldest record whose name has exactly the bytes of name's text.
-  const TSLClassRecord* FindByName(const TString& name) const;
-  // The oldest record with that id.
-  const TSLClassRecord* FindById(std::int32_t id) const;
-  // The id the next record without an id will get.
-  std::int32_t GetNextId() const { return NextId; }
+    // Stores a copy of record unless its name is registered already, in which
+    // case the existing record is returned unchanged (the first registration
+    // of a name wins). A record whose Id is below 1 gets NextId, which then
+    // moves on; one that carries an id keeps it and NextId stays. Returns the
+    // stored record, valid for the registry's lifetime. The record is copied
+    // once, into its own allocation (a name already registered copies nothing).
+    const TSLClassRecord* Register(const TSLClassRecord& record);
+    // The oldest record whose name has exactly the bytes of name's text.
+    const TSLClassRecord* FindByName(const TString& name) const;
+    // The oldest record with that id.
+    const TSLClassRecord* FindById(std::int32_t id) const;
+    // The id the next record without an id will get.
+    std::int32_t GetNextId() const { return NextId; }
 
-  static std::uint32_t NameBucket(const TString& name);
-  static std::uint32_t IdBucket(std::int32_t id) { return static_cast<std::uint32_t>(id) % BucketCount; }
+    static std::uint32_t NameBucket(const TString& name);
+    static std::uint32_t IdBucket(std::int32_t id) { return static_cast<std::uint32_t>(id) % BucketCount; }
 
 private:
-  struct TTables;  // the two bucket tables
+    struct TTables;  // the two bucket tables
 
-  // Every record, in registration order; each lives in its own allocation,
-  // so its address never changes.
-  std::vector<std::unique_ptr<TSLClassRecord>> records;
-  std::unique_ptr<TTables> tables;  // built once records outgrow LinearLimit
-  std::int32_t NextId = 1;
+    // Every record, in registration order; each lives in its own allocation,
+    // so its address never changes.
+    std::vector<std::unique_ptr<TSLClassRecord>> records;
+    std::unique_ptr<TTables> tables;  // built once records outgrow LinearLimit
+    std::int32_t NextId = 1;
 };
 
 // The per-class accessor pattern: returns *cache when set; otherwise, under

@@ -22,8 +22,8 @@ int TKavSLRoot::SLHook6(TSLArchive& /*archive*/) { return 0; }
 void TKavSLRoot::SLDiscardLinks() {}
 
 const TSLClassRecord* TKavSLRoot::ClassRecord() {
-  static constinit std::atomic<const TSLClassRecord*> cache{nullptr};
-  return SLRegisterClass(cache, "TKavSLRoot", nullptr, &TKavSLRoot::NewInstance);
+    static constinit std::atomic<const TSLClassRecord*> cache{nullptr};
+    return SLRegisterClass(cache, "TKavSLRoot", nullptr, &TKavSLRoot::NewInstance);
 }
 
 TKavSLRoot* TKavSLRoot::NewInstance() { return SLNewInstance<TKavSLRoot>(); }
@@ -33,8 +33,8 @@ const TSLClassRecord* TKavSL::GetClassRecord() { return ClassRecord(); }
 int TKavSL::SkipFields(TSLArchive& /*archive*/) const { return 0; }
 
 const TSLClassRecord* TKavSL::ClassRecord() {
-  static constinit std::atomic<const TSLClassRecord*> cache{nullptr};
-  return SLRegisterClass(cache, "TKavSL", &TKavSLRoot::ClassRecord, &TKavSL::NewInstance);
+    static constinit std::atomic<const TSLClassRecord*> cache{nullptr};
+    return SLRegisterClass(cache, "TKavSL", &TKavSLRoot::ClassRecord, &TKavSL::NewInstance);
 }
 
 TKavSLRoot* TKavSL::NewInstance() { return SLNewInstance<TKavSL>(); }

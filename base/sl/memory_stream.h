@@ -20,33 +20,33 @@ namespace KavV3Base {
 // No lock: one stream is used by one thread at a time.
 class TMemoryStream : public TStream {
 public:
-  TMemoryStream() = default;
-  // A stream positioned at 0 over a copy of the given bytes.
-  TMemoryStream(const void* source, std::size_t count);
-  explicit TMemoryStream(std::vector<unsigned char> initial);
+    TMemoryStream() = default;
+    // A stream positioned at 0 over a copy of the given bytes.
+    TMemoryStream(const void* source, std::size_t count);
+    explicit TMemoryStream(std::vector<unsigned char> initial);
 
-  int Seek(std::int32_t position) override;
-  std::int32_t Tell() override;
-  int Read(void* buffer, std::uint32_t size) override;
-  int Write(const void* buffer, std::uint32_t size) override;
-  std::uint32_t Size() override;
-  // The bytes up to the next NUL (or the end) in one step; consumes them and
-  // the NUL and returns how many bytes that was, like the byte-by-byte read
-  // of TStream.
-  int ReadString(TString& s) override;
+    int Seek(std::int32_t position) override;
+    std::int32_t Tell() override;
+    int Read(void* buffer, std::uint32_t size) override;
+    int Write(const void* buffer, std::uint32_t size) override;
+    std::uint32_t Size() override;
+    // The bytes up to the next NUL (or the end) in one step; consumes them and
+    // the NUL and returns how many bytes that was, like the byte-by-byte read
+    // of TStream.
+    int ReadString(TString& s) override;
 
-  const std::vector<unsigned char>& Bytes() const { return bytes; }
-  // Empties the stream and moves back to position 0.
-  void Clear();
-  // Replaces the bytes with a copy of count bytes at source and moves back
-  // to position 0. The storage already held is reused, so a stream that is
-  // refilled again and again (a loop over many inputs) allocates only when a
-  // fill is larger than any before. source must not point into the stream.
-  void Assign(const void* source, std::size_t count);
+    const std::vector<unsigned char>& Bytes() const { return bytes; }
+    // Empties the stream and moves back to position 0.
+    void Clear();
+    // Replaces the bytes with a copy of count bytes at source and moves back
+    // to position 0. The storage already held is reused, so a stream that is
+    // refilled again and again (a loop over many inputs) allocates only when a
+    // fill is larger than any before. source must not point into the stream.
+    void Assign(const void* source, std::size_t count);
 
 private:
-  std::vector<unsigned char> bytes;
-  std::size_t position = 0;
+    std::vector<unsigned char> bytes;
+    std::size_t position = 0;
 };
 
 }  // namespace KavV3Base

@@ -1,4 +1,5 @@
-// SLSaveObject and SLLoadObject, which code references between serializable objects, and the identity-only coding.
+// SLSaveObject and SLLoadObject, which code references between serializable objects, and the identity-only
+// coding.
 #pragma once
 
 #include <cstdint>
@@ -54,25 +55,25 @@ using TSLStore = bool (*)(void* place, TKavSLRoot* obj);
 
 template <class T>
 bool SLStoreAs(void* place, TKavSLRoot* obj) {
-  T* typed = dynamic_cast<T*>(obj);
-  if (obj != nullptr && typed == nullptr) return false;
-  *static_cast<T**>(place) = typed;
-  return true;
+    T* typed = dynamic_cast<T*>(obj);
+    if (obj != nullptr && typed == nullptr) return false;
+    *static_cast<T**>(place) = typed;
+    return true;
 }
 
 // Typed forms for a reference of any serializable class type. Loading checks
 // that the object really is a T.
 template <class T>
 bool SLSaveObject(TSLArchive& archive, T* const* ref) {
-  static_assert(std::is_base_of_v<TKavSLRoot, T>, "references to serializable objects only");
-  TKavSLRoot* const obj = *ref;
-  return SLSaveObject(archive, &obj);
+    static_assert(std::is_base_of_v<TKavSLRoot, T>, "references to serializable objects only");
+    TKavSLRoot* const obj = *ref;
+    return SLSaveObject(archive, &obj);
 }
 
 template <class T>
 [[nodiscard]] bool SLLoadObject(TSLArchive& archive, T** ref) {
-  static_assert(std::is_base_of_v<TKavSLRoot, T>, "references to serializable objects only");
-  return SLLoadObjectInto(archive, ref, &SLStoreAs<T>);
+    static_assert(std::is_base_of_v<TKavSLRoot, T>, "references to serializable objects only");
+    return SLLoadObjectInto(archive, ref, &SLStoreAs<T>);
 }
 
 // Identity-only coding, for references that must not pull the referenced
@@ -88,9 +89,9 @@ void SLSaveObjectIdentity(TSLArchive& archive, TKavSLRoot* const* ref);
 
 template <class T>
 void SLSaveObjectIdentity(TSLArchive& archive, T* const* ref) {
-  static_assert(std::is_base_of_v<TKavSLRoot, T>, "references to serializable objects only");
-  TKavSLRoot* const obj = *ref;
-  SLSaveObjectIdentity(archive, &obj);
+    static_assert(std::is_base_of_v<TKavSLRoot, T>, "references to serializable objects only");
+    TKavSLRoot* const obj = *ref;
+    SLSaveObjectIdentity(archive, &obj);
 }
 
 }  // namespace KavV3Base

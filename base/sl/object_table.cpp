@@ -6,95 +6,96 @@
 namespace KavV3Base {
 
 std::size_t TSLObjectTable::ObjectBucket(const TKavSLRoot* object) const {
-  return static_cast<std::size_t>(reinterpret_cast<std::uintptr_t>(object) % byObject.size());
+    return static_cast<std::size_t>(reinterpret_cast<std::uintptr_t>(object) % byObject.size());
 }
 
 void TSLObjectTable::Rehash(std::size_t buckets) {
-  byIdentity.assign(buckets, TChain{});
-  byObject.assign(buckets, TChain{});
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    entries[i].nextByIdentity = None;
-    entries[i].nextByObject = None;
-    if (entries[i].object != nullptr) Chain(i);
-  }
+    byIdentity.assign(buckets, TChain{});
+    byObject.assign(buckets, TChain{});
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        entries[i].nextByIdentity = None;
+        entries[i].nextByObject = None;
+        if (entries[i].object != nullptr) Chain(i);
+    }
 }
 
 void TSLObjectTable::Chain(std::size_t index) {
-  TEntry& entry = entries[index];
-  TChain& identityChain = byIdentity[IdentityBucket(entry.identity)];
-  if (identityChain.last == None)
-    identityChain.first = index;
-  else
-    entries[identityChain.last].nextByIdentity = index;
-  identityChain.last = index;
+    TEntry& entry = entries[index];
+    TChain& identityChain = byIdentity[IdentityBucket(entry.identity)];
+    if (identityChain.last == None)
+        identityChain.first = index;
+    else
+        entries[identityChain.last].nextByIdentity = index;
+    identityChain.last = index;
 
-  TChain& objectChain = byObject[ObjectBucket(entry.object)];
-  if (objectChain.last == None)
-    objectChain.first = index;
-  else
-    entries[objectChain.last].nextByObject = index;
-  objectChain.last = index;
+    TChain& objectChain = byObject[ObjectBucket(entry.object)];
+    if (objectChain.last == None)
+        objectChain.first = index;
+    else
+        entries[objectChain.last].nextByObject = index;
+    objectChain.last = index;
 }
 
 void TSLObjectTable::Insert(std::uint32_t identity, TKavSLRoot* object) {
-  assert(object != nullptr && "the object table holds objects, not null");
-  // A table that holds anything soon holds several: room for a few pairs at
-  // once instead of growing through one, two and four.
-  if (entries.capacity() == 0) entries.reserve(8);
-  entries.push_back({identity, object, None, None});
-  ++count;
-  if (byIdentity.empty()) {
-    // Too many for a scan: hash everything held so far, in insertion order.
-    if (entries.size() > LinearLimit) Rehash(BucketCount);
-  } else if (count > 2 * byIdentity.size()) {
-    Rehash(2 * byIdentity.size());
-  } else {
-    Chain(entries.size() - 1);
-  }
+    assert(object != nullptr && "the object table holds objects, not null");
+    // A table that holds anything soon holds several: room for a few pairs at
+    // once instead of growing through one, two and four.
+    if (entries.capacity() == 0) entries.reserve(8);
+    entries.push_back({identity, object, None, None});
+    ++count;
+    if (byIdentity.empty()) {
+        // Too many for a scan: hash everything held so far, in insertion order.
+        if (entries.size() > LinearLimit) Rehash(BucketCount);
+    } else if (count > 2 * byIdentity.size()) {
+        Rehash(2 * byIdentity.size());
+    } else {
+        Chain(entries.size() - 1);
+    }
 }
 
 TKavSLRoot* TSLObjectTable::FindObject(std::uint32_t identity) const {
-  if (byIdentity.empty()) {
-    for (const TEntry& entry : entries)
-      if (entry.identity == identity && entry.object != nullptr) return entry.object;
+    if (byIdentity.empty()) {
+        for (const TEntry& entry : entries)
+            if (entry.identity == identity && entry.object != nullptr) return entry.object;
+        return nullptr;
+    }
+    for (std::size_t i = byIdentity[IdentityBucket(identity)].first; i != None; i = entries[i].nextByIdentity)
+        if (entries[i].identity == identity && entries[i].object != nullptr) return entries[i].object;
     return nullptr;
-  }
-  for (std::size_t i = byIdentity[IdentityBucket(identity)].first; i != None; i = entries[i].nextByIdentity)
-    if (entries[i].identity == identity && entries[i].object != nullptr) return entries[i].object;
-  return nullptr;
 }
 
 std::uint32_t TSLObjectTable::FindIdentity(const TKavSLRoot* object) const {
-  if (object == nullptr) return 0;
-  if (byObject.empty()) {
-    for (const TEntry& entry : entries)
-      if (entry.object == object) return entry.identity;
+    if (object == nullptr) return 0;
+    if (byObject.empty()) {
+        for (const TEntry& entry : entries)
+            if (entry.object == object) return entry.identity;
+        return 0;
+    }
+    for (std::size_t i = byObject[ObjectBucket(object)].first; i != None; i = entries[i].nextByObject)
+        if (entries[i].object == object) return entries[i].identity;
     return 0;
-  }
-  for (std::size_t i = byObject[ObjectBucket(object)].first; i != None; i = entries[i].nextByObject)
-    if (entries[i].object == object) return entries[i].identity;
-  return 0;
 }
 
 void TSLObjectTable::Remove(const TKavSLRoot* object) {
-  if (object == nullptr) return;
-  auto drop = [&](TEntry& entry) {
-    if (entry.object != object) return;
-    entry.object = nullptr;
-    --count;
-  };
-  if (byObject.empty()) {
-    for (TEntry& entry : entries) drop(entry);
-    // A failed load removes the pairs it added last: forget them altogether.
-    while (!entries.empty() && entries.back().object == nullptr) entries.pop_back();
-    return;
-  }
-  for (std::size_t i = byObject[ObjectBucket(object)].first; i != None; i = entries[i].nextByObject) drop(entries[i]);
+    if (object == nullptr) return;
+    auto drop = [&](TEntry& entry) {
+        if (entry.object != object) return;
+        entry.object = nullptr;
+        --count;
+    };
+    if (byObject.empty()) {
+        for (TEntry& entry : entries) drop(entry);
+        // A failed load removes the pairs it added last: forget them altogether.
+        while (!entries.empty() && entries.back().object == nullptr) entries.pop_back();
+        return;
+    }
+    for (std::size_t i = byObject[ObjectBucket(object)].first; i != None; i = entries[i].nextByObject)
+        drop(entries[i]);
 }
 
 std::uint32_t TSLObjectTable::NewIdentity() {
-  if (nextIdentity == 0) return 0;
-  return nextIdentity++;
+    if (nextIdentity == 0) return 0;
+    return nextIdentity++;
 }
 
 }  // namespace KavV3Base

@@ -31,58 +31,58 @@ class TKavSLRoot;
 // Not thread-safe: it belongs to one archive, driven by one thread.
 class TSLObjectTable {
 public:
-  static constexpr std::uint32_t BucketCount = 1027;
-  // Pairs held before the buckets are built.
-  static constexpr std::size_t LinearLimit = 16;
+    static constexpr std::uint32_t BucketCount = 1027;
+    // Pairs held before the buckets are built.
+    static constexpr std::size_t LinearLimit = 16;
 
-  TSLObjectTable() = default;
-  TSLObjectTable(const TSLObjectTable&) = delete;
-  TSLObjectTable& operator=(const TSLObjectTable&) = delete;
+    TSLObjectTable() = default;
+    TSLObjectTable(const TSLObjectTable&) = delete;
+    TSLObjectTable& operator=(const TSLObjectTable&) = delete;
 
-  // Adds the pair to both sides. object must not be null.
-  void Insert(std::uint32_t identity, TKavSLRoot* object);
-  // The object of the oldest pair with this identity, or null.
-  TKavSLRoot* FindObject(std::uint32_t identity) const;
-  // The identity of the oldest pair holding object, or 0 when there is none.
-  std::uint32_t FindIdentity(const TKavSLRoot* object) const;
-  // Drops every pair that holds object (used when a failed load deletes the
-  // objects it created).
-  void Remove(const TKavSLRoot* object);
+    // Adds the pair to both sides. object must not be null.
+    void Insert(std::uint32_t identity, TKavSLRoot* object);
+    // The object of the oldest pair with this identity, or null.
+    TKavSLRoot* FindObject(std::uint32_t identity) const;
+    // The identity of the oldest pair holding object, or 0 when there is none.
+    std::uint32_t FindIdentity(const TKavSLRoot* object) const;
+    // Drops every pair that holds object (used when a failed load deletes the
+    // objects it created).
+    void Remove(const TKavSLRoot* object);
 
-  // The next unused identity, counting from 1; 0 once all 2^32 - 1 are spent.
-  std::uint32_t NewIdentity();
-  // Number of pairs held.
-  std::size_t Count() const { return count; }
+    // The next unused identity, counting from 1; 0 once all 2^32 - 1 are spent.
+    std::uint32_t NewIdentity();
+    // Number of pairs held.
+    std::size_t Count() const { return count; }
 
 private:
-  static constexpr std::size_t None = static_cast<std::size_t>(-1);
+    static constexpr std::size_t None = static_cast<std::size_t>(-1);
 
-  // A removed pair stays in `entries` with a null object, so that the chains
-  // through it stay intact; lookups pass over it.
-  struct TEntry {
-    std::uint32_t identity;
-    TKavSLRoot* object;
-    std::size_t nextByIdentity;  // the next entry of the same identity bucket, or None
-    std::size_t nextByObject;    // the next entry of the same object bucket, or None
-  };
-  // First and last entry of one bucket's chain.
-  struct TChain {
-    std::size_t first = None;
-    std::size_t last = None;
-  };
+    // A removed pair stays in `entries` with a null object, so that the chains
+    // through it stay intact; lookups pass over it.
+    struct TEntry {
+        std::uint32_t identity;
+        TKavSLRoot* object;
+        std::size_t nextByIdentity;  // the next entry of the same identity bucket, or None
+        std::size_t nextByObject;    // the next entry of the same object bucket, or None
+    };
+    // First and last entry of one bucket's chain.
+    struct TChain {
+        std::size_t first = None;
+        std::size_t last = None;
+    };
 
-  std::size_t IdentityBucket(std::uint32_t identity) const { return identity % byIdentity.size(); }
-  std::size_t ObjectBucket(const TKavSLRoot* object) const;
-  // Links entry `index` at the end of its two chains.
-  void Chain(std::size_t index);
-  // Rebuilds both sides with `buckets` buckets from the pairs held.
-  void Rehash(std::size_t buckets);
+    std::size_t IdentityBucket(std::uint32_t identity) const { return identity % byIdentity.size(); }
+    std::size_t ObjectBucket(const TKavSLRoot* object) const;
+    // Links entry `index` at the end of its two chains.
+    void Chain(std::size_t index);
+    // Rebuilds both sides with `buckets` buckets from the pairs held.
+    void Rehash(std::size_t buckets);
 
-  std::vector<TEntry> entries;      // every pair, in insertion order
-  std::vector<TChain> byIdentity;   // empty until entries outgrow LinearLimit
-  std::vector<TChain> byObject;     // likewise
-  std::size_t count = 0;            // pairs not removed
-  std::uint32_t nextIdentity = 1;
+    std::vector<TEntry> entries;     // every pair, in insertion order
+    std::vector<TChain> byIdentity;  // empty until entries outgrow LinearLimit
+    std::vector<TChain> byObject;    // likewise
+    std::size_t count = 0;           // pairs not removed
+    std::uint32_t nextIdentity = 1;
 };
 
 }  // namespace KavV3Base

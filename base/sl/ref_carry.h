@@ -18,21 +18,21 @@ namespace KavV3Base {
 // one thread at a time.
 class TSLRefCarry : public TKavSL {
 public:
-  TSLRefCarry() = default;
+    TSLRefCarry() = default;
 
-  const TSLClassRecord* GetClassRecord() override;
-  // TKavSL's Save, then the reference through SLSaveObject.
-  void Save(TSLArchive& archive) override;
-  // TKavSL's Load, then the reference through SLLoadObject.
-  void Load(TSLArchive& archive) override;
-  // Drops the reference.
-  void SLDiscardLinks() override;
+    const TSLClassRecord* GetClassRecord() override;
+    // TKavSL's Save, then the reference through SLSaveObject.
+    void Save(TSLArchive& archive) override;
+    // TKavSL's Load, then the reference through SLLoadObject.
+    void Load(TSLArchive& archive) override;
+    // Drops the reference.
+    void SLDiscardLinks() override;
 
-  static const TSLClassRecord* ClassRecord();
-  static TKavSLRoot* NewInstance();
+    static const TSLClassRecord* ClassRecord();
+    static TKavSLRoot* NewInstance();
 
-  TKavSL* reference = nullptr;  // not owned
-  std::int32_t count = 0;       // the holders' count; never saved
+    TKavSL* reference = nullptr;  // not owned
+    std::int32_t count = 0;       // the holders' count; never saved
 };
 
 }  // namespace KavV3Base

@@ -13,33 +13,27 @@ namespace {
 
 // An errno value for a failed file-system call: its own where it carries one,
 // else a general I/O error.
-int ErrnoOf(const std::error_code& error)
-{
-    if (error.category() == std::generic_category() && error.value() != 0)
-        return error.value();
+int ErrnoOf(const std::error_code& error) {
+    if (error.category() == std::generic_category() && error.value() != 0) return error.value();
     return EIO;
 }
 
 // A name that no other replacement of this process has used, and that another
 // process is unlikely to pick at the same moment.
-std::string TemporaryName(const std::filesystem::path& target)
-{
+std::string TemporaryName(const std::filesystem::path& target) {
     static std::atomic<std::uint32_t> counter{0};
-    const auto ticks = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    const auto ticks =
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     const std::uint64_t mix = ticks ^ (static_cast<std::uint64_t>(counter.fetch_add(1)) << 40) ^
                               static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&counter));
     return target.filename().string() + "." + std::to_string(mix % 1000000000u) + ".tmp";
 }
 
-} // namespace
+}  // namespace
 
-TFileReplacement::~TFileReplacement()
-{
-    Abandon();
-}
+TFileReplacement::~TFileReplacement() { Abandon(); }
 
-bool TFileReplacement::Begin(const char* name)
-{
+bool TFileReplacement::Begin(const char* name) {
     if (name == nullptr || name[0] == 0) {
         errno = EINVAL;
         return false;
@@ -59,22 +53,22 @@ bool TFileReplacement::Begin(const char* name)
     }
     direct = false;
     // Through a link to a file, the file is replaced and the link kept.
-    if (std::filesystem::exists(status) && std::filesystem::is_symlink(std::filesystem::symlink_status(target, error))) {
+    if (std::filesystem::exists(status) &&
+        std::filesystem::is_symlink(std::filesystem::symlink_status(target, error))) {
         const std::filesystem::path resolved = std::filesystem::canonical(target, error);
-        if (!error)
-            target = resolved;
+        if (!error) target = resolved;
     }
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::filesystem::path candidate = target;
         candidate.replace_filename(TemporaryName(target));
         if (std::filesystem::exists(candidate, error))
-            continue; // a leftover or another writer's: never touch it
+            continue;  // a leftover or another writer's: never touch it
         // Named before it exists, so that an exception from here on (an
         // allocation failure) still has the abandon remove it.
         const std::string text = candidate.string();
         temporary = std::move(candidate);
         if (!stream.Open(text.c_str(), TFileStream::ModeWrite)) {
-            temporary.clear(); // nothing was created; errno from the runtime
+            temporary.clear();  // nothing was created; errno from the runtime
             return false;
         }
         return true;
@@ -83,17 +77,14 @@ bool TFileReplacement::Begin(const char* name)
     return false;
 }
 
-bool TFileReplacement::Commit()
-{
+bool TFileReplacement::Commit() {
     if (direct) {
         direct = false;
         errno = 0;
         const bool flushed = stream.Flush();
         const bool closed = stream.Close();
-        if (flushed && closed)
-            return true;
-        if (errno == 0)
-            errno = EIO;
+        if (flushed && closed) return true;
+        if (errno == 0) errno = EIO;
         return false;
     }
     if (temporary.empty()) {
@@ -104,8 +95,7 @@ bool TFileReplacement::Commit()
     const bool flushed = stream.Flush();
     const bool closed = stream.Close();
     if (!flushed || !closed) {
-        if (errno == 0)
-            errno = EIO;
+        if (errno == 0) errno = EIO;
         Abandon();
         return false;
     }
@@ -122,8 +112,7 @@ bool TFileReplacement::Commit()
     return true;
 }
 
-void TFileReplacement::Abandon()
-{
+void TFileReplacement::Abandon() {
     if (direct) {
         const int reason = errno;
         direct = false;
@@ -131,8 +120,7 @@ void TFileReplacement::Abandon()
         errno = reason;
         return;
     }
-    if (temporary.empty())
-        return;
+    if (temporary.empty()) return;
     const int reason = errno;
     (void)stream.Close();
     std::error_code ignored;
@@ -141,4 +129,4 @@ void TFileReplacement::Abandon()
     errno = reason;
 }
 
-} // namespace KavV3Base
+}  // namespace KavV3Base

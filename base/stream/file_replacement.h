@@ -50,8 +50,8 @@ public:
 private:
     TFileStream stream;
     std::filesystem::path target;
-    std::filesystem::path temporary; // empty while no replacement is under way
-    bool direct = false;             // writing straight into a device or pipe
+    std::filesystem::path temporary;  // empty while no replacement is under way
+    bool direct = false;              // writing straight into a device or pipe
 };
 
-} // namespace KavV3Base
+}  // namespace KavV3Base

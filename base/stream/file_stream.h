@@ -18,9 +18,9 @@ class TFileStream : public TStream {
 public:
     // Open modes; all binary, so no line-end translation takes place.
     enum : int {
-        ModeRead = 0,   // "rb": the file must exist
-        ModeWrite = 1,  // "wb": creates the file or truncates it
-        ModeAppend = 2, // "ab": creates the file or writes after its end
+        ModeRead = 0,    // "rb": the file must exist
+        ModeWrite = 1,   // "wb": creates the file or truncates it
+        ModeAppend = 2,  // "ab": creates the file or writes after its end
     };
 
     TFileStream() = default;
@@ -64,12 +64,12 @@ public:
     std::int32_t GetUserValue() const { return userValue; }
 
 private:
-    std::int32_t userValue = 0; // kept for the caller; nothing here reads it
+    std::int32_t userValue = 0;  // kept for the caller; nothing here reads it
     std::FILE* file = nullptr;
     void NoteWriteFailure();
 
-    bool writeFailed = false;   // a write on `file` failed; reported by Flush and Close
-    int writeError = 0;         // errno of that write, given again with the report
+    bool writeFailed = false;  // a write on `file` failed; reported by Flush and Close
+    int writeError = 0;        // errno of that write, given again with the report
 };
 
-} // namespace KavV3Base
+}  // namespace KavV3Base

@@ -80,4 +80,4 @@ private:
 // A new string holding the text of a followed by the text of b.
 TString operator+(const TString& a, const TString& b);
 
-} // namespace KavV3Base
+}  // namespace KavV3Base

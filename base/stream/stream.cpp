@@ -7,8 +7,7 @@ namespace KavV3Base {
 
 static_assert(sizeof(float) == 4 && sizeof(double) == 8, "typed transfers have fixed widths");
 
-int TStream::WriteLine(const TString& s)
-{
+int TStream::WriteLine(const TString& s) {
     const char lineFeed = '\n';
     const char* text = s.CStr();
     if (text == nullptr) {
@@ -21,8 +20,7 @@ int TStream::WriteLine(const TString& s)
     return static_cast<int>(n + 1);
 }
 
-int TStream::WriteString(const TString& s)
-{
+int TStream::WriteString(const TString& s) {
     const char* text = s.CStr();
     if (text == nullptr) {
         const char nul = 0;
@@ -39,39 +37,34 @@ namespace {
 
 // The bytes gathered so far as the text of a string: no storage when none
 // were gathered, as appending nothing to an empty string leaves it.
-TString TextOf(const std::vector<char>& bytes)
-{
+TString TextOf(const std::vector<char>& bytes) {
     return bytes.empty() ? TString() : TString::FromBytes(bytes.data(), bytes.size());
 }
 
-} // namespace
+}  // namespace
 
 // Both readers gather the bytes first and make the string once, so a text of
 // n bytes costs n reads and one allocation of the string, not one per byte.
-int TStream::ReadLine(TString& s)
-{
+int TStream::ReadLine(TString& s) {
     std::vector<char> bytes;
     int count = 0;
     char c = 0;
     while (Read(&c, 1) == 1 && c != '\n') {
         // A NUL inside a line adds nothing to the text but counts as read.
-        if (c != 0)
-            bytes.push_back(c);
+        if (c != 0) bytes.push_back(c);
         ++count;
     }
     s = TextOf(bytes);
     return count;
 }
 
-int TStream::ReadString(TString& s)
-{
+int TStream::ReadString(TString& s) {
     std::vector<char> bytes;
     int count = 0;
     char c = 0;
     while (Read(&c, 1) == 1) {
         ++count;
-        if (c == 0)
-            break;
+        if (c == 0) break;
         bytes.push_back(c);
     }
     s = TextOf(bytes);
@@ -102,4 +95,4 @@ int TStream::ReadSize(std::uint32_t& value) { return Read(&value, sizeof value);
 int TStream::ReadLong(std::int32_t& value) { return Read(&value, sizeof value); }
 int TStream::ReadInt64(std::int64_t& value) { return Read(&value, sizeof value); }
 
-} // namespace KavV3Base
+}  // namespace KavV3Base

@@ -80,4 +80,4 @@ protected:
     TStream& operator=(const TStream&) = default;
 };
 
-} // namespace KavV3Base
+}  // namespace KavV3Base

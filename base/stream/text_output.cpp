@@ -8,14 +8,11 @@
 
 namespace KavV3Base {
 
-void PrintText(const char* text)
-{
-    if (text != nullptr)
-        std::fputs(text, stdout);
+void PrintText(const char* text) {
+    if (text != nullptr) std::fputs(text, stdout);
 }
 
-int FormatString(char* buffer, const char* format, ...)
-{
+int FormatString(char* buffer, const char* format, ...) {
     std::va_list arguments;
     va_start(arguments, format);
     const int length = std::vsnprintf(buffer, FormatBufferSize, format, arguments);
@@ -27,16 +24,13 @@ int FormatString(char* buffer, const char* format, ...)
     return length < FormatBufferSize ? length : FormatBufferSize - 1;
 }
 
-bool WriteTextFile(const TString& name, const TString& text)
-{
+bool WriteTextFile(const TString& name, const TString& text) {
     const std::size_t length = text.Length();
-    if (length > UINT32_MAX)
-        return false;
+    if (length > UINT32_MAX) return false;
     // Written beside the file and put in its place once whole: a failed
     // write leaves an earlier file as it was and no partial one.
     TFileReplacement file;
-    if (!file.Begin(name.CStr()))
-        return false;
+    if (!file.Begin(name.CStr())) return false;
     if (length > 0 && file.Stream().Write(text.CStr(), static_cast<std::uint32_t>(length)) != 1) {
         file.Abandon();
         return false;
@@ -44,4 +38,4 @@ bool WriteTextFile(const TString& name, const TString& text)
     return file.Commit();
 }
 
-} // namespace KavV3Base
+}  // namespace KavV3Base

@@ -32,4 +32,4 @@ int FormatString(char* buffer, const char* format, ...) KAV_PRINTF_FORMAT(2, 3);
 // The text goes to a temporary file beside it first (see TFileReplacement).
 [[nodiscard]] bool WriteTextFile(const TString& name, const TString& text);
 
-} // namespace KavV3Base
+}  // namespace KavV3Base

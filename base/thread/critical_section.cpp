@@ -4,7 +4,6 @@
 
 #include "base/contract.h"
 
-
 namespace KavV3Base {
 
 void TCriticalSection::Enter() { section.Lock(); }

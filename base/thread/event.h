@@ -36,7 +36,7 @@ public:
     // event can be created again afterwards.
     void Close();
 
-    std::int32_t created = 0;                  // 1 while `handle` is a live platform event
+    std::int32_t created = 0;                 // 1 while `handle` is a live platform event
     Platform::TEventHandle handle = nullptr;  // valid only while created is 1
 };
 

@@ -37,14 +37,15 @@ std::atomic<std::int32_t> eventCreatesLeft{-1};
 // False when the seam says this creation fails; otherwise uses up one success.
 bool MayCreate(std::atomic<std::int32_t>& left) {
     std::int32_t n = left.load(std::memory_order_relaxed);
-    while (n > 0 && !left.compare_exchange_weak(n, n - 1, std::memory_order_relaxed)) {
-    }
+    while (n > 0 && !left.compare_exchange_weak(n, n - 1, std::memory_order_relaxed)) {}
     return n != 0;
 }
 
 }  // namespace
 
-void FailThreadCreatesAfter(std::int32_t successes) { threadCreatesLeft.store(successes < 0 ? -1 : successes); }
+void FailThreadCreatesAfter(std::int32_t successes) {
+    threadCreatesLeft.store(successes < 0 ? -1 : successes);
+}
 void FailEventCreatesAfter(std::int32_t successes) { eventCreatesLeft.store(successes < 0 ? -1 : successes); }
 
 // --- Auto-reset event ------------------------------------------------------

@@ -31,8 +31,8 @@ private:
 
 // --- Auto-reset event ------------------------------------------------------
 
-inline constexpr std::uint32_t kWaitObject0 = 0;            // the object was signalled
-inline constexpr std::uint32_t kWaitFailed = 0xFFFFFFFFu;   // invalid (null) handle
+inline constexpr std::uint32_t kWaitObject0 = 0;           // the object was signalled
+inline constexpr std::uint32_t kWaitFailed = 0xFFFFFFFFu;  // invalid (null) handle
 
 struct TEventObject;
 using TEventHandle = TEventObject*;

@@ -81,18 +81,28 @@ public:
 
         TIterator() = default;
         explicit TIterator(TNode* n) : node(n) {}
-        operator TIterator<true>() const
-            requires(!Const)
-        {
-            return TIterator<true>(node);
-        }
+        operator TIterator<true>() const requires(!Const) { return TIterator<true>(node); }
 
         reference operator*() const { return node->value; }
         pointer operator->() const { return &node->value; }
-        TIterator& operator++() { node = node->next; return *this; }
-        TIterator operator++(int) { TIterator old = *this; node = node->next; return old; }
-        TIterator& operator--() { node = node->prev; return *this; }
-        TIterator operator--(int) { TIterator old = *this; node = node->prev; return old; }
+        TIterator& operator++() {
+            node = node->next;
+            return *this;
+        }
+        TIterator operator++(int) {
+            TIterator old = *this;
+            node = node->next;
+            return old;
+        }
+        TIterator& operator--() {
+            node = node->prev;
+            return *this;
+        }
+        TIterator operator--(int) {
+            TIterator old = *this;
+            node = node->prev;
+            return old;
+        }
         friend bool operator==(const TIterator& a, const TIterator& b) { return a.node == b.node; }
 
         TNode* Node() const { return node; }
@@ -199,10 +209,10 @@ private:
     static void InitNodeType();
     static void ReleasePoolTable();
 
-    TNode* spare;            // own spare ring
-    TPool* sharedSource;     // if set, the node source
-    std::int32_t ownSpare;   // 1: own spare ring; 0: shared pool table entry 0
-    TNode* head;             // head of the element ring
+    TNode* spare;           // own spare ring
+    TPool* sharedSource;    // if set, the node source
+    std::int32_t ownSpare;  // 1: own spare ring; 0: shared pool table entry 0
+    TNode* head;            // head of the element ring
 
     using TPoolTable = std::vector<TPool*>;
     static inline std::atomic<bool> typeReady{false};

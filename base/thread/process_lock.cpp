@@ -39,7 +39,8 @@ TCriticalSection* CreateProcessLock() {
 TCriticalSection& GetProcessLock() {
     TCriticalSection* lock = processLock.load(std::memory_order_acquire);
     if (lock != nullptr) return *lock;
-    KAV_CONTRACT(!processLockDeleted.load(std::memory_order_acquire), "the process-wide lock was used after its deletion at exit");
+    KAV_CONTRACT(!processLockDeleted.load(std::memory_order_acquire),
+                 "the process-wide lock was used after its deletion at exit");
     lock = CreateProcessLock();
     processLock.store(lock, std::memory_order_release);
     return *lock;

@@ -20,43 +20,43 @@ namespace KavV3Base {
 
 template <class T>
 class TProcessSingleton {
- public:
-  // The object, created by the first call: default-constructed, then passed
-  // to prepare(T&) under the lock, before its destruction is registered at
-  // exit. Null after the exit handler has run, and to a call made while the
-  // object is being constructed or prepared. Any thread.
-  template <class Prepare>
-  static T* Get(Prepare prepare) {
-    T* object = instance.load(std::memory_order_acquire);
-    if (object != nullptr) return object;
-    // Taking the lock the first time creates it and registers its deletion,
-    // ahead of the object's: the lock goes last.
-    TScopedLock lock(GetProcessLock());
-    object = instance.load(std::memory_order_relaxed);
-    if (object == nullptr && !constructed) {
-      constructed = true;
-      object = ::new (static_cast<void*>(storage)) T;
-      prepare(*object);
-      std::atexit(&Destroy);
-      instance.store(object, std::memory_order_release);
+public:
+    // The object, created by the first call: default-constructed, then passed
+    // to prepare(T&) under the lock, before its destruction is registered at
+    // exit. Null after the exit handler has run, and to a call made while the
+    // object is being constructed or prepared. Any thread.
+    template <class Prepare>
+    static T* Get(Prepare prepare) {
+        T* object = instance.load(std::memory_order_acquire);
+        if (object != nullptr) return object;
+        // Taking the lock the first time creates it and registers its deletion,
+        // ahead of the object's: the lock goes last.
+        TScopedLock lock(GetProcessLock());
+        object = instance.load(std::memory_order_relaxed);
+        if (object == nullptr && !constructed) {
+            constructed = true;
+            object = ::new (static_cast<void*>(storage)) T;
+            prepare(*object);
+            std::atexit(&Destroy);
+            instance.store(object, std::memory_order_release);
+        }
+        return object;
     }
-    return object;
-  }
 
-  static T* Get() {
-    return Get([](T&) {});
-  }
+    static T* Get() {
+        return Get([](T&) {});
+    }
 
- private:
-  static void Destroy() {
-    TScopedLock lock(GetProcessLock());
-    T* object = instance.exchange(nullptr, std::memory_order_acq_rel);
-    if (object != nullptr) object->~T();
-  }
+private:
+    static void Destroy() {
+        TScopedLock lock(GetProcessLock());
+        T* object = instance.exchange(nullptr, std::memory_order_acq_rel);
+        if (object != nullptr) object->~T();
+    }
 
-  static constinit inline std::atomic<T*> instance{nullptr};
-  static constinit inline bool constructed = false;  // guarded by the process-wide lock
-  alignas(T) static inline unsigned char storage[sizeof(T)];
+    static constinit inline std::atomic<T*> instance{nullptr};
+    static constinit inline bool constructed = false;  // guarded by the process-wide lock
+    alignas(T) static inline unsigned char storage[sizeof(T)];
 };
 
 }  // namespace KavV3Base

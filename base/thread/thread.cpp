@@ -2,7 +2,6 @@
 
 #include "base/thread/thread.h"
 
-
 #include "base/contract.h"
 #include "base/thread/thread_slots.h"
 

@@ -44,10 +44,10 @@ public:
     // first. Calling it from the thread itself would deadlock.
     std::int32_t Join();
 
-    std::uint32_t threadId = 0;                 // platform identifier, written by Start
-    std::atomic<std::int32_t> slot{-1};         // written by the running thread
-    Platform::TThreadHandle handle = nullptr;   // written by Start, closed by Join
-    std::atomic<std::int32_t> stopRequested{0}; // written by the owner, read by the thread
+    std::uint32_t threadId = 0;                  // platform identifier, written by Start
+    std::atomic<std::int32_t> slot{-1};          // written by the running thread
+    Platform::TThreadHandle handle = nullptr;    // written by Start, closed by Join
+    std::atomic<std::int32_t> stopRequested{0};  // written by the owner, read by the thread
 };
 
 // The start routine of every framework thread; parameter is the TThread (or

@@ -42,7 +42,8 @@ std::int32_t GetCurrentThreadSlot() {
 // --- Thread slot table -----------------------------------------------------
 
 TThreadSlotTable* GetThreadSlotTable() {
-    return TProcessSingleton<TThreadSlotTable>::Get([](TThreadSlotTable& table) { table.slots.push_back(0); });
+    return TProcessSingleton<TThreadSlotTable>::Get(
+        [](TThreadSlotTable& table) { table.slots.push_back(0); });
 }
 
 void AddThreadCallback(TThreadCallback callback) {
@@ -86,7 +87,8 @@ TOnThreadCreate::~TOnThreadCreate() {
     TThreadSlotTable* table = GetThreadSlotTable();
     const auto slot = static_cast<std::size_t>(Platform::TlsKeyGet(key));
     KAV_CONTRACT(table != nullptr && slot != 0 && slot < table->slots.size() &&
-           table->slots[slot] == static_cast<std::int32_t>(slot), "TOnThreadCreate released a slot its thread does not hold");
+                     table->slots[slot] == static_cast<std::int32_t>(slot),
+                 "TOnThreadCreate released a slot its thread does not hold");
     if (table != nullptr && slot != 0 && slot < table->slots.size()) table->slots[slot] = -1;
     Platform::TlsKeySet(key, 0);
 }

@@ -23,7 +23,8 @@ void TWorkerThread::SleepUntilWoken() {
     // The event failed. The pool starts no worker without one and closes it
     // only after the worker has ended, so this should not happen; but a failed
     // wait is no wake-up. Watch Resume's count and the stop request instead.
-    while (wakeCount.load(std::memory_order_acquire) == seenWakes && IsStopRequested() == 0) SleepFor(0, 1000000);
+    while (wakeCount.load(std::memory_order_acquire) == seenWakes && IsStopRequested() == 0)
+        SleepFor(0, 1000000);
     seenWakes = wakeCount.load(std::memory_order_acquire);
 }
 
@@ -135,7 +136,8 @@ std::int32_t TWorkerManager::Resume() {
 }
 
 void TWorkerManager::WaitIdle() {
-    KAV_CONTRACT(!IsWorkerThread(), "TWorkerManager::WaitIdle called from one of its workers would wait for itself");
+    KAV_CONTRACT(!IsWorkerThread(),
+                 "TWorkerManager::WaitIdle called from one of its workers would wait for itself");
     if (idle == 1) return;
     idle = 1;
     // No worker would ever report: nothing to wait for.
@@ -162,7 +164,8 @@ void TWorkerManager::CollectFinished() {
 }
 
 void TWorkerManager::StopWorkers() {
-    KAV_CONTRACT(!IsWorkerThread(), "TWorkerManager::StopWorkers called from one of its workers would join itself");
+    KAV_CONTRACT(!IsWorkerThread(),
+                 "TWorkerManager::StopWorkers called from one of its workers would join itself");
     if (idle == 0) WaitIdle();
     idle = 0;
     // One at a time: the next worker is signalled only after the previous one

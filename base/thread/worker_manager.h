@@ -27,10 +27,10 @@ public:
     // The worker loop; returns 0 once stopped.
     std::int32_t Run() override;
 
-    TWorkerManager* manager = nullptr;    // the owning pool; set before Start
-    TEvent wake;                          // the worker sleeps on it while idle
-    TJob* currentJob = nullptr;           // the job being run; worker thread only
-    std::atomic<std::int32_t> polling{0}; // idle mode: 0 sleep on wake, else poll
+    TWorkerManager* manager = nullptr;     // the owning pool; set before Start
+    TEvent wake;                           // the worker sleeps on it while idle
+    TJob* currentJob = nullptr;            // the job being run; worker thread only
+    std::atomic<std::int32_t> polling{0};  // idle mode: 0 sleep on wake, else poll
     // 1 while the controlling thread waits in WaitIdle, 0 after Resume.
     // Written by the controller, taken back by a polling worker as it reports.
     std::atomic<std::int32_t> reportIdle{0};
@@ -110,11 +110,11 @@ public:
     std::uint32_t threadCount = 0;   // workers started by the last StartWorkers
     std::uint32_t runningCount = 0;  // workers yet to report idle; under countLock
     TCriticalSection countLock;
-    TEvent allIdle;                  // set by the batch's last WorkerIdle
+    TEvent allIdle;  // set by the batch's last WorkerIdle
     TCriticalSection pendingLock;
-    TPooledList<TJob*> pending;      // queued, not yet taken; under pendingLock
+    TPooledList<TJob*> pending;  // queued, not yet taken; under pendingLock
     TCriticalSection finishedLock;
-    TPooledList<TJob*> finished;     // executed, not yet collected; under finishedLock
+    TPooledList<TJob*> finished;          // executed, not yet collected; under finishedLock
     std::vector<TWorkerThread*> workers;  // the started workers, owned; controlling thread only
     // 1 while the workers wait between batches; controlling thread only.
     std::int32_t idle = 0;

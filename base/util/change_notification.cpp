@@ -14,46 +14,48 @@ TChangable::~TChangable() { ForgetCheckers(); }
 const TSLClassRecord* TChangable::GetClassRecord() { return ClassRecord(); }
 
 void TChangable::Save(TSLArchive& archive) {
-  TKavSL::Save(archive);
-  static_cast<void>(SkipFields(archive));
+    TKavSL::Save(archive);
+    static_cast<void>(SkipFields(archive));
 }
 
 void TChangable::Load(TSLArchive& archive) {
-  TKavSL::Load(archive);
-  static_cast<void>(SkipFields(archive));
+    TKavSL::Load(archive);
+    static_cast<void>(SkipFields(archive));
 }
 
 void TChangable::ForgetCheckers() {
-  for (TChangeChecker* checker : checkers) {
-    checker->list = nullptr;
-    checker->node = nullptr;
-  }
-  checkers.Clear();
+    for (TChangeChecker* checker : checkers) {
+        checker->list = nullptr;
+        checker->node = nullptr;
+    }
+    checkers.Clear();
 }
 
 void TChangable::SLDiscardLinks() { ForgetCheckers(); }
 
 void TChangable::RaiseChangedB() {
-  for (TChangeChecker* checker : checkers) checker->changedB = 1;
+    for (TChangeChecker* checker : checkers) checker->changedB = 1;
 }
 
 void TChangable::RaiseChangedA() {
-  for (TChangeChecker* checker : checkers) checker->changedA = 1;
+    for (TChangeChecker* checker : checkers) checker->changedA = 1;
 }
 
-TSLRefCarry** TChangable::GetCarrierPlace() { return checkers.IsEmpty() ? nullptr : &checkers.Front()->carrier; }
+TSLRefCarry** TChangable::GetCarrierPlace() {
+    return checkers.IsEmpty() ? nullptr : &checkers.Front()->carrier;
+}
 
 void TChangable::ClearChangedB() {
-  for (TChangeChecker* checker : checkers) checker->changedB = 0;
+    for (TChangeChecker* checker : checkers) checker->changedB = 0;
 }
 
 void TChangable::ClearChangedA() {
-  for (TChangeChecker* checker : checkers) checker->changedA = 0;
+    for (TChangeChecker* checker : checkers) checker->changedA = 0;
 }
 
 const TSLClassRecord* TChangable::ClassRecord() {
-  static constinit std::atomic<const TSLClassRecord*> cache{nullptr};
-  return SLRegisterClass(cache, "TChangable", &TKavSL::ClassRecord, &TChangable::NewInstance);
+    static constinit std::atomic<const TSLClassRecord*> cache{nullptr};
+    return SLRegisterClass(cache, "TChangable", &TKavSL::ClassRecord, &TChangable::NewInstance);
 }
 
 TKavSLRoot* TChangable::NewInstance() { return SLNewInstance<TChangable>(); }
@@ -65,134 +67,135 @@ TChangeChecker::~TChangeChecker() { Release(); }
 const TSLClassRecord* TChangeChecker::GetClassRecord() { return ClassRecord(); }
 
 bool TChangeChecker::Acceptable(const TSLRefCarry* candidate) {
-  if (candidate->reference == nullptr) return true;
-  auto* changable = dynamic_cast<TChangable*>(candidate->reference);
-  if (changable == nullptr) return false;
-  // All checkers of one changable share one carrier, whose count is what
-  // keeps the changable alive; a second carrier would delete it under the
-  // first one's checkers.
-  TSLRefCarry** shared = changable->GetCarrierPlace();
-  return shared == nullptr || *shared == candidate;
+    if (candidate->reference == nullptr) return true;
+    auto* changable = dynamic_cast<TChangable*>(candidate->reference);
+    if (changable == nullptr) return false;
+    // All checkers of one changable share one carrier, whose count is what
+    // keeps the changable alive; a second carrier would delete it under the
+    // first one's checkers.
+    TSLRefCarry** shared = changable->GetCarrierPlace();
+    return shared == nullptr || *shared == candidate;
 }
 
 void TChangeChecker::Hold(TSLRefCarry* candidate) {
-  carrier = candidate;
-  ++carrier->count;
-  if (auto* changable = dynamic_cast<TChangable*>(carrier->reference)) LinkTo(changable);
+    carrier = candidate;
+    ++carrier->count;
+    if (auto* changable = dynamic_cast<TChangable*>(carrier->reference)) LinkTo(changable);
 }
 
 void TChangeChecker::LinkTo(TChangable* changable) {
-  if (node != nullptr) return;
-  list = &changable->checkers;
-  node = list->TakeNode(this);
-  TChangable::TCheckerList::InsertBefore(list->Head(), node);
-  changedB = 1;
-  changedA = 1;
-  changedC = 1;
+    if (node != nullptr) return;
+    list = &changable->checkers;
+    node = list->TakeNode(this);
+    TChangable::TCheckerList::InsertBefore(list->Head(), node);
+    changedB = 1;
+    changedA = 1;
+    changedC = 1;
 }
 
 void TChangeChecker::Unlink() {
-  if (node != nullptr) list->ReturnNode(node);
-  node = nullptr;
-  list = nullptr;
+    if (node != nullptr) list->ReturnNode(node);
+    node = nullptr;
+    list = nullptr;
 }
 
 void TChangeChecker::Release() {
-  // Out of the list first: the changable may be deleted below.
-  Unlink();
-  pendingIdentity = 0;
-  if (carrier == nullptr) return;
-  TSLRefCarry* held = carrier;
-  carrier = nullptr;
-  if (--held->count > 0) return;
-  if (held->reference != nullptr) {
-    TKavSL* watched = held->reference;
-    held->reference = nullptr;
-    delete watched;
-  }
-  delete held;
+    // Out of the list first: the changable may be deleted below.
+    Unlink();
+    pendingIdentity = 0;
+    if (carrier == nullptr) return;
+    TSLRefCarry* held = carrier;
+    carrier = nullptr;
+    if (--held->count > 0) return;
+    if (held->reference != nullptr) {
+        TKavSL* watched = held->reference;
+        held->reference = nullptr;
+        delete watched;
+    }
+    delete held;
 }
 
 void TChangeChecker::Save(TSLArchive& archive) {
-  TKavSL::Save(archive);
-  if (SkipFields(archive) != 0) return;
-  if (archive.ReferenceMode == TSLArchive::ReferenceInline)
-    SLSaveObject(archive, &carrier);
-  else
-    SLSaveObjectIdentity(archive, &carrier);
+    TKavSL::Save(archive);
+    if (SkipFields(archive) != 0) return;
+    if (archive.ReferenceMode == TSLArchive::ReferenceInline)
+        SLSaveObject(archive, &carrier);
+    else
+        SLSaveObjectIdentity(archive, &carrier);
 }
 
 void TChangeChecker::Load(TSLArchive& archive) {
-  TKavSL::Load(archive);
-  if (SkipFields(archive) != 0) return;
-  Release();
-  if (!archive.CanCode()) return;
+    TKavSL::Load(archive);
+    if (SkipFields(archive) != 0) return;
+    Release();
+    if (!archive.CanCode()) return;
 
-  if (archive.ReferenceMode != TSLArchive::ReferenceInline) {
-    std::uint32_t identity = 0;
-    if (SLLoadObjectIdentity(archive, &identity)) pendingIdentity = identity;
-    return;
-  }
+    if (archive.ReferenceMode != TSLArchive::ReferenceInline) {
+        std::uint32_t identity = 0;
+        if (SLLoadObjectIdentity(archive, &identity)) pendingIdentity = identity;
+        return;
+    }
 
-  TSLRefCarry* loaded = nullptr;
-  if (!SLLoadObject(archive, &loaded) || loaded == nullptr) return;
-  if (!Acceptable(loaded)) {
-    archive.Fail();
-    return;
-  }
-  // Counted now, linked by LoadPost.
-  carrier = loaded;
-  ++carrier->count;
+    TSLRefCarry* loaded = nullptr;
+    if (!SLLoadObject(archive, &loaded) || loaded == nullptr) return;
+    if (!Acceptable(loaded)) {
+        archive.Fail();
+        return;
+    }
+    // Counted now, linked by LoadPost.
+    carrier = loaded;
+    ++carrier->count;
 }
 
 void TChangeChecker::LoadPost(TSLArchive& archive) {
-  TKavSL::LoadPost(archive);
-  if (archive.Failed()) return;
-  if (archive.ReferenceMode == TSLArchive::ReferenceInline) {
-    if (carrier != nullptr)
-      if (auto* changable = dynamic_cast<TChangable*>(carrier->reference)) LinkTo(changable);
-    return;
-  }
-  // A carrier that comes later in the archive is left to Resolve.
-  if (pendingIdentity != 0 && archive.Objects.FindObject(pendingIdentity) != nullptr)
-    static_cast<void>(Resolve(archive));
+    TKavSL::LoadPost(archive);
+    if (archive.Failed()) return;
+    if (archive.ReferenceMode == TSLArchive::ReferenceInline) {
+        if (carrier != nullptr)
+            if (auto* changable = dynamic_cast<TChangable*>(carrier->reference)) LinkTo(changable);
+        return;
+    }
+    // A carrier that comes later in the archive is left to Resolve.
+    if (pendingIdentity != 0 && archive.Objects.FindObject(pendingIdentity) != nullptr)
+        static_cast<void>(Resolve(archive));
 }
 
 bool TChangeChecker::Resolve(TSLArchive& archive) {
-  if (pendingIdentity == 0) return true;
-  TKavSLRoot* found = archive.Objects.FindObject(pendingIdentity);
-  if (found == nullptr) return false;
-  pendingIdentity = 0;
-  auto* resolved = dynamic_cast<TSLRefCarry*>(found);
-  if (resolved == nullptr || !Acceptable(resolved)) {
-    archive.Fail();
-    return false;
-  }
-  Hold(resolved);
-  return true;
+    if (pendingIdentity == 0) return true;
+    TKavSLRoot* found = archive.Objects.FindObject(pendingIdentity);
+    if (found == nullptr) return false;
+    pendingIdentity = 0;
+    auto* resolved = dynamic_cast<TSLRefCarry*>(found);
+    if (resolved == nullptr || !Acceptable(resolved)) {
+        archive.Fail();
+        return false;
+    }
+    Hold(resolved);
+    return true;
 }
 
 bool TChangeChecker::Watch(TSLRefCarry* watched) {
-  if (watched == nullptr || carrier != nullptr || pendingIdentity != 0 || !Acceptable(watched)) return false;
-  Hold(watched);
-  return true;
+    if (watched == nullptr || carrier != nullptr || pendingIdentity != 0 || !Acceptable(watched))
+        return false;
+    Hold(watched);
+    return true;
 }
 
 void TChangeChecker::SLDiscardLinks() {
-  Unlink();
-  pendingIdentity = 0;
-  if (carrier == nullptr) return;
-  // The count goes back, so that a carrier from an earlier load of the same
-  // archive, which others still hold, keeps exactly the count it had; but
-  // nothing is deleted: a carrier at 0 belongs to whoever else holds it (the
-  // archive discarding it, or the owner of a top-level reference).
-  --carrier->count;
-  carrier = nullptr;
+    Unlink();
+    pendingIdentity = 0;
+    if (carrier == nullptr) return;
+    // The count goes back, so that a carrier from an earlier load of the same
+    // archive, which others still hold, keeps exactly the count it had; but
+    // nothing is deleted: a carrier at 0 belongs to whoever else holds it (the
+    // archive discarding it, or the owner of a top-level reference).
+    --carrier->count;
+    carrier = nullptr;
 }
 
 const TSLClassRecord* TChangeChecker::ClassRecord() {
-  static constinit std::atomic<const TSLClassRecord*> cache{nullptr};
-  return SLRegisterClass(cache, "TChangeChecker", &TKavSL::ClassRecord, &TChangeChecker::NewInstance);
+    static constinit std::atomic<const TSLClassRecord*> cache{nullptr};
+    return SLRegisterClass(cache, "TChangeChecker", &TKavSL::ClassRecord, &TChangeChecker::NewInstance);
 }
 
 TKavSLRoot* TChangeChecker::NewInstance() { return SLNewInstance<TChangeChecker>(); }

@@ -25,44 +25,44 @@ class TChangeChecker;
 // No lock: a changable and its checkers are used by one thread at a time.
 class TChangable : public TKavSL {
 public:
-  using TCheckerList = TPooledList<TChangeChecker*>;
+    using TCheckerList = TPooledList<TChangeChecker*>;
 
-  TChangable() = default;
-  // Frees the list. Checkers still linked, which the counting rules out, are
-  // told that they are unlinked instead of being left on freed nodes.
-  ~TChangable() override;
-  TChangable(const TChangable&) = delete;
-  TChangable& operator=(const TChangable&) = delete;
+    TChangable() = default;
+    // Frees the list. Checkers still linked, which the counting rules out, are
+    // told that they are unlinked instead of being left on freed nodes.
+    ~TChangable() override;
+    TChangable(const TChangable&) = delete;
+    TChangable& operator=(const TChangable&) = delete;
 
-  const TSLClassRecord* GetClassRecord() override;
-  void Save(TSLArchive& archive) override;
-  void Load(TSLArchive& archive) override;
-  // Forgets every checker: each is left unlinked, none is deleted.
-  void SLDiscardLinks() override;
+    const TSLClassRecord* GetClassRecord() override;
+    void Save(TSLArchive& archive) override;
+    void Load(TSLArchive& archive) override;
+    // Forgets every checker: each is left unlinked, none is deleted.
+    void SLDiscardLinks() override;
 
-  // changedB = 1 in every linked checker, first to last.
-  virtual void RaiseChangedB();
-  // changedA = 1 in every linked checker.
-  virtual void RaiseChangedA();
-  // The place where the first linked checker keeps the carrier that all
-  // checkers of this changable share; null when no checker is linked.
-  virtual TSLRefCarry** GetCarrierPlace();
-  // changedB = 0 in every linked checker.
-  virtual void ClearChangedB();
-  // changedA = 0 in every linked checker.
-  virtual void ClearChangedA();
+    // changedB = 1 in every linked checker, first to last.
+    virtual void RaiseChangedB();
+    // changedA = 1 in every linked checker.
+    virtual void RaiseChangedA();
+    // The place where the first linked checker keeps the carrier that all
+    // checkers of this changable share; null when no checker is linked.
+    virtual TSLRefCarry** GetCarrierPlace();
+    // changedB = 0 in every linked checker.
+    virtual void ClearChangedB();
+    // changedA = 0 in every linked checker.
+    virtual void ClearChangedA();
 
-  const TCheckerList& GetCheckers() const { return checkers; }
+    const TCheckerList& GetCheckers() const { return checkers; }
 
-  static const TSLClassRecord* ClassRecord();
-  static TKavSLRoot* NewInstance();
+    static const TSLClassRecord* ClassRecord();
+    static TKavSLRoot* NewInstance();
 
 private:
-  friend class TChangeChecker;
+    friend class TChangeChecker;
 
-  void ForgetCheckers();
+    void ForgetCheckers();
 
-  TCheckerList checkers;  // own spare nodes
+    TCheckerList checkers;  // own spare nodes
 };
 
 // A watcher of one TChangable, reached through a shared TSLRefCarry on which
@@ -95,73 +95,73 @@ private:
 // No lock: used on one thread at a time, together with its changable.
 class TChangeChecker : public TKavSL {
 public:
-  TChangeChecker() = default;
-  ~TChangeChecker() override;
-  TChangeChecker(const TChangeChecker&) = delete;
-  TChangeChecker& operator=(const TChangeChecker&) = delete;
+    TChangeChecker() = default;
+    ~TChangeChecker() override;
+    TChangeChecker(const TChangeChecker&) = delete;
+    TChangeChecker& operator=(const TChangeChecker&) = delete;
 
-  const TSLClassRecord* GetClassRecord() override;
-  void Save(TSLArchive& archive) override;
-  // Lets go of whatever the checker held (as its destructor does), then reads
-  // the carrier reference as described above.
-  void Load(TSLArchive& archive) override;
-  void LoadPost(TSLArchive& archive) override;
-  // Leaves the changable's list and drops the carrier, giving its count back
-  // but deleting nothing even when the count reaches 0; a pending identity is
-  // dropped too.
-  void SLDiscardLinks() override;
+    const TSLClassRecord* GetClassRecord() override;
+    void Save(TSLArchive& archive) override;
+    // Lets go of whatever the checker held (as its destructor does), then reads
+    // the carrier reference as described above.
+    void Load(TSLArchive& archive) override;
+    void LoadPost(TSLArchive& archive) override;
+    // Leaves the changable's list and drops the carrier, giving its count back
+    // but deleting nothing even when the count reaches 0; a pending identity is
+    // dropped too.
+    void SLDiscardLinks() override;
 
-  // Resolves a pending identity through archive.Objects: takes a count on the
-  // carrier found and links the checker to its changable. True when nothing
-  // is left pending. False while the identity is not in the table (the
-  // checker stays pending and may be resolved later), and when the object
-  // found is refused (see above; the archive fails and nothing stays
-  // pending).
-  bool Resolve(TSLArchive& archive);
+    // Resolves a pending identity through archive.Objects: takes a count on the
+    // carrier found and links the checker to its changable. True when nothing
+    // is left pending. False while the identity is not in the table (the
+    // checker stays pending and may be resolved later), and when the object
+    // found is refused (see above; the archive fails and nothing stays
+    // pending).
+    bool Resolve(TSLArchive& archive);
 
-  // Starts watching through carrier: takes a count on it and links to its
-  // changable, if it has one. Refused (false, nothing changes) for a null
-  // carrier, a checker that already holds or awaits one, and a carrier that
-  // the loading rules above refuse.
-  bool Watch(TSLRefCarry* watched);
+    // Starts watching through carrier: takes a count on it and links to its
+    // changable, if it has one. Refused (false, nothing changes) for a null
+    // carrier, a checker that already holds or awaits one, and a carrier that
+    // the loading rules above refuse.
+    bool Watch(TSLRefCarry* watched);
 
-  TSLRefCarry* GetCarrier() const { return carrier; }
-  bool IsLinked() const { return node != nullptr; }
-  // The identity awaiting Resolve; 0 when none.
-  std::uint32_t GetPendingIdentity() const { return pendingIdentity; }
+    TSLRefCarry* GetCarrier() const { return carrier; }
+    bool IsLinked() const { return node != nullptr; }
+    // The identity awaiting Resolve; 0 when none.
+    std::uint32_t GetPendingIdentity() const { return pendingIdentity; }
 
-  static const TSLClassRecord* ClassRecord();
-  static TKavSLRoot* NewInstance();
+    static const TSLClassRecord* ClassRecord();
+    static TKavSLRoot* NewInstance();
 
 private:
-  friend class TChangable;
-  using TNode = TChangable::TCheckerList::TNode;
+    friend class TChangable;
+    using TNode = TChangable::TCheckerList::TNode;
 
-  // Whether a carrier may be held: its reference is null, or a changable that
-  // is unwatched or watched through this very carrier.
-  static bool Acceptable(const TSLRefCarry* candidate);
-  // Counts and holds candidate, and links to its changable.
-  void Hold(TSLRefCarry* candidate);
-  void LinkTo(TChangable* changable);
-  void Unlink();
-  // Unlinks, then gives the count back (deleting the changable and the
-  // carrier with the last count).
-  void Release();
+    // Whether a carrier may be held: its reference is null, or a changable that
+    // is unwatched or watched through this very carrier.
+    static bool Acceptable(const TSLRefCarry* candidate);
+    // Counts and holds candidate, and links to its changable.
+    void Hold(TSLRefCarry* candidate);
+    void LinkTo(TChangable* changable);
+    void Unlink();
+    // Unlinks, then gives the count back (deleting the changable and the
+    // carrier with the last count).
+    void Release();
 
-  TChangable::TCheckerList* list = nullptr;  // the list holding `node`; null while unlinked
-  TNode* node = nullptr;                     // this checker's node in `list`
+    TChangable::TCheckerList* list = nullptr;  // the list holding `node`; null while unlinked
+    TNode* node = nullptr;                     // this checker's node in `list`
 
 public:
-  // Change flags, raised and cleared by the changable; 1 on creation and
-  // whenever the checker is linked. No operation of the changable touches
-  // changedC.
-  std::int32_t changedA = 1;
-  std::int32_t changedB = 1;
-  std::int32_t changedC = 1;
+    // Change flags, raised and cleared by the changable; 1 on creation and
+    // whenever the checker is linked. No operation of the changable touches
+    // changedC.
+    std::int32_t changedA = 1;
+    std::int32_t changedB = 1;
+    std::int32_t changedC = 1;
 
 private:
-  TSLRefCarry* carrier = nullptr;     // shared, one count held
-  std::uint32_t pendingIdentity = 0;  // identity read but not yet resolved
+    TSLRefCarry* carrier = nullptr;     // shared, one count held
+    std::uint32_t pendingIdentity = 0;  // identity read but not yet resolved
 };
 
 }  // namespace KavV3Base

@@ -21,38 +21,38 @@ namespace KavV3Base {
 // No lock: used by one thread at a time.
 class TFileSearch : public TKavSL {
 public:
-  using TPathList = TPooledList<TString>;
+    using TPathList = TPooledList<TString>;
 
-  TFileSearch() = default;
-  TFileSearch(const TFileSearch&) = delete;
-  TFileSearch& operator=(const TFileSearch&) = delete;
+    TFileSearch() = default;
+    TFileSearch(const TFileSearch&) = delete;
+    TFileSearch& operator=(const TFileSearch&) = delete;
 
-  const TSLClassRecord* GetClassRecord() override;
-  void Save(TSLArchive& archive) override;
-  // Empties the prefixes, then appends those read. Reading stops at the
-  // first value that is not there (the archive has failed), keeping the
-  // prefixes read before it.
-  void Load(TSLArchive& archive) override;
+    const TSLClassRecord* GetClassRecord() override;
+    void Save(TSLArchive& archive) override;
+    // Empties the prefixes, then appends those read. Reading stops at the
+    // first value that is not there (the archive has failed), keeping the
+    // prefixes read before it.
+    void Load(TSLArchive& archive) override;
 
-  // Inserts a copy of prefix ahead of all others.
-  virtual void AddPath(const TString& prefix);
-  // Removes every prefix whose text equals prefix's; the rest keep their
-  // order.
-  virtual void RemovePath(const TString& prefix);
-  // The prefix list itself, front first, for reading or changing.
-  virtual TPathList& GetPaths();
-  // Tries name, then each prefix followed by name, opening each candidate
-  // for reading (and closing it again at once). On the first that opens,
-  // stores the candidate in *found when found is not null and returns 1.
-  // Returns 0, leaving *found alone, when none opens, and at once, probing
-  // nothing, for an empty name.
-  virtual int Find(const TString& name, TString* found);
+    // Inserts a copy of prefix ahead of all others.
+    virtual void AddPath(const TString& prefix);
+    // Removes every prefix whose text equals prefix's; the rest keep their
+    // order.
+    virtual void RemovePath(const TString& prefix);
+    // The prefix list itself, front first, for reading or changing.
+    virtual TPathList& GetPaths();
+    // Tries name, then each prefix followed by name, opening each candidate
+    // for reading (and closing it again at once). On the first that opens,
+    // stores the candidate in *found when found is not null and returns 1.
+    // Returns 0, leaving *found alone, when none opens, and at once, probing
+    // nothing, for an empty name.
+    virtual int Find(const TString& name, TString* found);
 
-  static const TSLClassRecord* ClassRecord();
-  static TKavSLRoot* NewInstance();
+    static const TSLClassRecord* ClassRecord();
+    static TKavSLRoot* NewInstance();
 
 private:
-  TPathList paths;  // owned; front is searched first
+    TPathList paths;  // owned; front is searched first
 };
 
 }  // namespace KavV3Base

@@ -10,40 +10,40 @@ namespace KavV3Base {
 const TSLClassRecord* TGSID::GetClassRecord() { return ClassRecord(); }
 
 void TGSID::SavePost(TSLArchive& archive) {
-  if (!archive.CanCode()) return;
-  const TString* text = GetText();
-  if (text == nullptr) {
-    archive.Fail();
-    return;
-  }
-  SLWriteString(archive, text);
+    if (!archive.CanCode()) return;
+    const TString* text = GetText();
+    if (text == nullptr) {
+        archive.Fail();
+        return;
+    }
+    SLWriteString(archive, text);
 }
 
 void TGSID::LoadPost(TSLArchive& archive) {
-  if (!archive.CanCode()) return;
-  TString text;
-  SLReadString(archive, &text);
-  if (archive.Failed()) return;
-  TStringID* table = TStringID::Global();
-  if (table == nullptr) {
-    archive.Fail();  // only during process exit
-    return;
-  }
-  stringId = table->GetID(text);
+    if (!archive.CanCode()) return;
+    TString text;
+    SLReadString(archive, &text);
+    if (archive.Failed()) return;
+    TStringID* table = TStringID::Global();
+    if (table == nullptr) {
+        archive.Fail();  // only during process exit
+        return;
+    }
+    stringId = table->GetID(text);
 }
 
 void TGSID::SetText(const TString& text) {
-  if (TStringID* table = TStringID::Global()) stringId = table->GetID(text);
+    if (TStringID* table = TStringID::Global()) stringId = table->GetID(text);
 }
 
 const TString* TGSID::GetText() const {
-  const TStringID* table = TStringID::Global();
-  return table != nullptr ? table->GetText(stringId) : nullptr;
+    const TStringID* table = TStringID::Global();
+    return table != nullptr ? table->GetText(stringId) : nullptr;
 }
 
 const TSLClassRecord* TGSID::ClassRecord() {
-  static constinit std::atomic<const TSLClassRecord*> cache{nullptr};
-  return SLRegisterClass(cache, "TGSID", &TKavSL::ClassRecord, &TGSID::NewInstance);
+    static constinit std::atomic<const TSLClassRecord*> cache{nullptr};
+    return SLRegisterClass(cache, "TGSID", &TKavSL::ClassRecord, &TGSID::NewInstance);
 }
 
 TKavSLRoot* TGSID::NewInstance() { return SLNewInstance<TGSID>(); }

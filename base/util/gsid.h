@@ -23,25 +23,25 @@ namespace KavV3Base {
 // lock, so they run on one thread at a time (the table's own rule).
 class TGSID : public TKavSL {
 public:
-  TGSID() = default;
+    TGSID() = default;
 
-  const TSLClassRecord* GetClassRecord() override;
-  void SavePost(TSLArchive& archive) override;
-  void LoadPost(TSLArchive& archive) override;
+    const TSLClassRecord* GetClassRecord() override;
+    void SavePost(TSLArchive& archive) override;
+    void LoadPost(TSLArchive& archive) override;
 
-  std::uint32_t GetStringId() const { return stringId; }
-  void SetStringId(std::uint32_t id) { stringId = id; }
-  // Points the handle at text, adding it to the global table when new.
-  void SetText(const TString& text);
-  // The handle's text in the global table, or null when the table does not
-  // know the id.
-  const TString* GetText() const;
+    std::uint32_t GetStringId() const { return stringId; }
+    void SetStringId(std::uint32_t id) { stringId = id; }
+    // Points the handle at text, adding it to the global table when new.
+    void SetText(const TString& text);
+    // The handle's text in the global table, or null when the table does not
+    // know the id.
+    const TString* GetText() const;
 
-  static const TSLClassRecord* ClassRecord();
-  static TKavSLRoot* NewInstance();
+    static const TSLClassRecord* ClassRecord();
+    static TKavSLRoot* NewInstance();
 
 private:
-  std::uint32_t stringId = 0;  // 0: the empty text
+    std::uint32_t stringId = 0;  // 0: the empty text
 };
 
 }  // namespace KavV3Base

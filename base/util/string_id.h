@@ -31,65 +31,65 @@ namespace KavV3Base {
 // one included, is used by one thread at a time.
 class TStringID : public TKavSL {
 public:
-  static constexpr std::uint32_t BucketCount = 1027;
+    static constexpr std::uint32_t BucketCount = 1027;
 
-  struct StringEntry {
-    std::int32_t entryId = 0;  // equal to the entry's position
-    TString entryText;
-  };
+    struct StringEntry {
+        std::int32_t entryId = 0;  // equal to the entry's position
+        TString entryText;
+    };
 
-  TStringID();
-  ~TStringID() override;
-  TStringID(const TStringID&) = delete;
-  TStringID& operator=(const TStringID&) = delete;
+    TStringID();
+    ~TStringID() override;
+    TStringID(const TStringID&) = delete;
+    TStringID& operator=(const TStringID&) = delete;
 
-  const TSLClassRecord* GetClassRecord() override;
-  void Save(TSLArchive& archive) override;
-  // Replaces the table with the archive's. A malformed table (no entries,
-  // entry 0 not the empty text, an entry id that is not its position, an
-  // indexed id out of range) fails the archive and leaves this table as it
-  // was. Repeated ids in the index are kept once, and ids the index lacks
-  // are added at the end of their buckets, so the invariant holds.
-  void Load(TSLArchive& archive) override;
+    const TSLClassRecord* GetClassRecord() override;
+    void Save(TSLArchive& archive) override;
+    // Replaces the table with the archive's. A malformed table (no entries,
+    // entry 0 not the empty text, an entry id that is not its position, an
+    // indexed id out of range) fails the archive and leaves this table as it
+    // was. Repeated ids in the index are kept once, and ids the index lacks
+    // are added at the end of their buckets, so the invariant holds.
+    void Load(TSLArchive& archive) override;
 
-  // The id of text; a text not seen before is added and gets the next id.
-  std::uint32_t GetID(const TString& text);
-  // The text of id, or null for an id this table never gave out.
-  const TString* GetText(std::uint32_t id) const;
-  // Number of entries, which is also the next id to be handed out.
-  std::uint32_t GetCount() const { return static_cast<std::uint32_t>(entries.size()); }
-  // The ids of bucket b in bucket order (empty for b out of range).
-  std::vector<std::uint32_t> GetBucket(std::uint32_t b) const;
+    // The id of text; a text not seen before is added and gets the next id.
+    std::uint32_t GetID(const TString& text);
+    // The text of id, or null for an id this table never gave out.
+    const TString* GetText(std::uint32_t id) const;
+    // Number of entries, which is also the next id to be handed out.
+    std::uint32_t GetCount() const { return static_cast<std::uint32_t>(entries.size()); }
+    // The ids of bucket b in bucket order (empty for b out of range).
+    std::vector<std::uint32_t> GetBucket(std::uint32_t b) const;
 
-  // Sum of the text's bytes up to its NUL, in unsigned 32-bit arithmetic.
-  static std::uint32_t HashText(const TString& text);
-  static std::uint32_t BucketOf(const TString& text) { return HashText(text) % BucketCount; }
+    // Sum of the text's bytes up to its NUL, in unsigned 32-bit arithmetic.
+    static std::uint32_t HashText(const TString& text);
+    static std::uint32_t BucketOf(const TString& text) { return HashText(text) % BucketCount; }
 
-  // The process-wide table, created on first call under the process-wide
-  // lock and destroyed by an exit handler. Any thread may call it; the table
-  // itself is not thread-safe (see above). Null once the exit handler ran.
-  static TStringID* Global();
+    // The process-wide table, created on first call under the process-wide
+    // lock and destroyed by an exit handler. Any thread may call it; the table
+    // itself is not thread-safe (see above). Null once the exit handler ran.
+    static TStringID* Global();
 
-  static const TSLClassRecord* ClassRecord();
-  static TKavSLRoot* NewInstance();
+    static const TSLClassRecord* ClassRecord();
+    static TKavSLRoot* NewInstance();
 
 private:
-  using TIdList = TPooledList<std::uint32_t>;
-  // Bucket b is entry b; entries past the last bucket used are not there yet.
-  using TBuckets = std::vector<std::unique_ptr<TIdList>>;
+    using TIdList = TPooledList<std::uint32_t>;
+    // Bucket b is entry b; entries past the last bucket used are not there yet.
+    using TBuckets = std::vector<std::unique_ptr<TIdList>>;
 
-  void AddToIndex(std::uint32_t id);
-  static void AddToBucket(TPooledNodePool<std::uint32_t>& pool, TBuckets& buckets, std::uint32_t bucket,
-                          std::uint32_t id);
+    void AddToIndex(std::uint32_t id);
+    static void AddToBucket(TPooledNodePool<std::uint32_t>& pool, TBuckets& buckets, std::uint32_t bucket,
+                            std::uint32_t id);
 
-  std::vector<StringEntry> entries;
-  // Spare index nodes shared by all buckets; declared before the buckets so
-  // that it outlives them.
-  TPooledNodePool<std::uint32_t> indexPool;
-  // A bucket's list is made when its first id arrives, and the bucket table
-  // grows only as far as the highest bucket used, so a small table stays
-  // small (the empty text alone uses bucket 0).
-  TBuckets hashIndex;
+    std::vector<StringEntry> entries;
+    // Spare index nodes shared by all buckets; declared before the buckets so
+    // that it outlives them.
+    TPooledNodePool<std::uint32_t> indexPool;
+    // A bucket's list is made when its first id arrives, and the bucket table
+    // grows only as far as the highest bucket used, so a small table stays
+    // small (the empty text alone uses bucket 0).
+    TBuckets hashIndex;
 };
 
 }  // namespace KavV3Base

@@ -19,31 +19,31 @@ class TTree;
 // No lock: a tree and all nodes linked to it are used by one thread at a time.
 class TVTree : public TKavSL {
 public:
-  TVTree() = default;
-  TVTree(const TVTree&) = delete;
-  TVTree& operator=(const TVTree&) = delete;
+    TVTree() = default;
+    TVTree(const TVTree&) = delete;
+    TVTree& operator=(const TVTree&) = delete;
 
-  const TSLClassRecord* GetClassRecord() override;
+    const TSLClassRecord* GetClassRecord() override;
 
-  TVTree* GetNext() const { return next; }
-  TVTree* GetPrev() const { return prev; }
-  TVTree* GetChildren() const { return children; }
-  TTree* GetParent() const { return parent; }
+    TVTree* GetNext() const { return next; }
+    TVTree* GetPrev() const { return prev; }
+    TVTree* GetChildren() const { return children; }
+    TTree* GetParent() const { return parent; }
 
-  static const TSLClassRecord* ClassRecord();
-  static TKavSLRoot* NewInstance();
+    static const TSLClassRecord* ClassRecord();
+    static TKavSLRoot* NewInstance();
 
 protected:
-  friend class TTree;
+    friend class TTree;
 
-  // Takes the node out of its ring and closes the gap; the node is left
-  // linked to itself. Does nothing visible on a node in no ring.
-  void UnlinkFromRing();
+    // Takes the node out of its ring and closes the gap; the node is left
+    // linked to itself. Does nothing visible on a node in no ring.
+    void UnlinkFromRing();
 
-  TVTree* next = this;         // next node of the sibling ring
-  TVTree* children = nullptr;  // head of the own child ring; null for a plain TVTree
-  TTree* parent = nullptr;     // the tree whose ring holds this node; null when detached
-  TVTree* prev = this;         // previous node of the sibling ring
+    TVTree* next = this;         // next node of the sibling ring
+    TVTree* children = nullptr;  // head of the own child ring; null for a plain TVTree
+    TTree* parent = nullptr;     // the tree whose ring holds this node; null when detached
+    TVTree* prev = this;         // previous node of the sibling ring
 };
 
 // A tree that owns its children: they sit in a ring that runs from the head
@@ -65,45 +65,45 @@ protected:
 // No lock: a tree is used by one thread at a time.
 class TTree : public TVTree {
 public:
-  TTree();
-  // Unlinks the tree from its parent's ring, deletes every child, first to
-  // last, and with them their subtrees, then the head node. Each tree is
-  // deleted before its children; the deletion takes no stack in proportion
-  // to the depth.
-  ~TTree() override;
+    TTree();
+    // Unlinks the tree from its parent's ring, deletes every child, first to
+    // last, and with them their subtrees, then the head node. Each tree is
+    // deleted before its children; the deletion takes no stack in proportion
+    // to the depth.
+    ~TTree() override;
 
-  const TSLClassRecord* GetClassRecord() override;
-  void SavePre(TSLArchive& archive) override;
-  void LoadPre(TSLArchive& archive) override;
-  void Save(TSLArchive& archive) override;
-  void Load(TSLArchive& archive) override;
-  // Lets go of the children (each is left detached, none deleted) and of the
-  // parent (this tree leaves the parent's ring), so that the destructor
-  // reaches no other object.
-  void SLDiscardLinks() override;
+    const TSLClassRecord* GetClassRecord() override;
+    void SavePre(TSLArchive& archive) override;
+    void LoadPre(TSLArchive& archive) override;
+    void Save(TSLArchive& archive) override;
+    void Load(TSLArchive& archive) override;
+    // Lets go of the children (each is left detached, none deleted) and of the
+    // parent (this tree leaves the parent's ring), so that the destructor
+    // reaches no other object.
+    void SLDiscardLinks() override;
 
-  // Takes the tree out of its parent's ring, deleting nothing. Parent null.
-  virtual void Detach();
-  // Detaches child from wherever it is (this tree included) and appends it
-  // as the last child. Refused, changing nothing, for a null child, for this
-  // tree itself and for one of its ancestors. True when the child was added.
-  virtual bool AddChild(TTree* child);
+    // Takes the tree out of its parent's ring, deleting nothing. Parent null.
+    virtual void Detach();
+    // Detaches child from wherever it is (this tree included) and appends it
+    // as the last child. Refused, changing nothing, for a null child, for this
+    // tree itself and for one of its ancestors. True when the child was added.
+    virtual bool AddChild(TTree* child);
 
-  // The first child, or null.
-  TTree* GetFirstChild() const;
-  // The child after this tree in its parent's ring, or null for the last
-  // child and for a detached tree.
-  TTree* GetNextSibling() const;
-  // Number of children, by walking the ring.
-  std::size_t GetChildCount() const;
-  // Whether candidate is this tree or one of its ancestors.
-  bool IsSelfOrAncestor(const TTree* candidate) const;
+    // The first child, or null.
+    TTree* GetFirstChild() const;
+    // The child after this tree in its parent's ring, or null for the last
+    // child and for a detached tree.
+    TTree* GetNextSibling() const;
+    // Number of children, by walking the ring.
+    std::size_t GetChildCount() const;
+    // Whether candidate is this tree or one of its ancestors.
+    bool IsSelfOrAncestor(const TTree* candidate) const;
 
-  static const TSLClassRecord* ClassRecord();
-  static TKavSLRoot* NewInstance();
+    static const TSLClassRecord* ClassRecord();
+    static TKavSLRoot* NewInstance();
 
 private:
-  TVTree* childHead;  // owned
+    TVTree* childHead;  // owned
 };
 
 }  // namespace KavV3Base

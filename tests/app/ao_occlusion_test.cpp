@@ -29,320 +29,322 @@ const TSphere kSpheres[kSphereCount] = {
 
 // Forces a path for the lifetime of the object.
 class TForcedPath {
- public:
-  explicit TForcedPath(TAoPath path) : selected(SelectAoPath(path)) {}
-  ~TForcedPath() { UseWidestAoPath(); }
-  TForcedPath(const TForcedPath&) = delete;
-  TForcedPath& operator=(const TForcedPath&) = delete;
-  const bool selected;
+public:
+    explicit TForcedPath(TAoPath path) : selected(SelectAoPath(path)) {}
+    ~TForcedPath() { UseWidestAoPath(); }
+    TForcedPath(const TForcedPath&) = delete;
+    TForcedPath& operator=(const TForcedPath&) = delete;
+    const bool selected;
 };
 
 TOcclusionQuery QueryFrom(TVec3 origin, TVec3 normal, std::uint32_t rays) {
-  TMatrix4 frame = TMatrix4::Identity();
-  LookAt(frame, -normal, {0.0f, 1.0f, 0.0f});
-  return MakeOcclusionQuery(kPlane, kSpheres, origin, frame.Row(0), frame.Row(1), frame.Row(2), rays);
+    TMatrix4 frame = TMatrix4::Identity();
+    LookAt(frame, -normal, {0.0f, 1.0f, 0.0f});
+    return MakeOcclusionQuery(kPlane, kSpheres, origin, frame.Row(0), frame.Row(1), frame.Row(2), rays);
 }
 
 // A shading situation like the render's, or a stranger one: points on the
 // ground, on or inside the spheres, or anywhere, with matching or random
 // normals.
 struct TCase {
-  TVec3 origin;
-  TVec3 normal;
+    TVec3 origin;
+    TVec3 normal;
 };
 
 TCase RandomCase(std::mt19937_64& random) {
-  std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
-  const auto randomNormal = [&] { return Normalized({unit(random), unit(random), unit(random)}); };
-  switch (random() % 4) {
-    case 0:  // on the ground, around the spheres
-      return {{3.0f * unit(random), -0.5f + 1e-4f, -3.0f + 2.0f * unit(random)}, {0.0f, 1.0f, 0.0f}};
-    case 1: {  // on a sphere, just off its surface
-      const TSphere& sphere = kSpheres[random() % kSphereCount];
-      const TVec3 n = randomNormal();
-      return {sphere.center + n * (sphere.radius * (1.0f + 1e-4f)), n};
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    const auto randomNormal = [&] { return Normalized({unit(random), unit(random), unit(random)}); };
+    switch (random() % 4) {
+        case 0:  // on the ground, around the spheres
+            return {{3.0f * unit(random), -0.5f + 1e-4f, -3.0f + 2.0f * unit(random)}, {0.0f, 1.0f, 0.0f}};
+        case 1: {  // on a sphere, just off its surface
+            const TSphere& sphere = kSpheres[random() % kSphereCount];
+            const TVec3 n = randomNormal();
+            return {sphere.center + n * (sphere.radius * (1.0f + 1e-4f)), n};
+        }
+        case 2: {  // inside a sphere
+            const TSphere& sphere = kSpheres[random() % kSphereCount];
+            return {sphere.center + randomNormal() * (sphere.radius * 0.5f * (1.0f + unit(random))),
+                    randomNormal()};
+        }
+        default:  // anywhere near the scene, facing anywhere
+            return {{4.0f * unit(random), 2.0f * unit(random), -3.0f + 3.0f * unit(random)}, randomNormal()};
     }
-    case 2: {  // inside a sphere
-      const TSphere& sphere = kSpheres[random() % kSphereCount];
-      return {sphere.center + randomNormal() * (sphere.radius * 0.5f * (1.0f + unit(random))),
-              randomNormal()};
-    }
-    default:  // anywhere near the scene, facing anywhere
-      return {{4.0f * unit(random), 2.0f * unit(random), -3.0f + 3.0f * unit(random)}, randomNormal()};
-  }
 }
 
 std::vector<TAoPath> VectorPaths() { return {TAoPath::Avx2, TAoPath::Avx512, TAoPath::Neon}; }
 
 class AoOcclusionPaths : public ::testing::TestWithParam<TAoPath> {
- protected:
-  void SetUp() override {
-    if (!AoPathSupported(GetParam())) GTEST_SKIP() << AoPathName(GetParam()) << " is not supported here";
-  }
+protected:
+    void SetUp() override {
+        if (!AoPathSupported(GetParam())) GTEST_SKIP() << AoPathName(GetParam()) << " is not supported here";
+    }
 };
 
 std::string PathName(const ::testing::TestParamInfo<TAoPath>& info) { return AoPathName(info.param); }
 
 TEST_P(AoOcclusionPaths, CountAndFinalStateMatchScalarOnRandomQueries) {
-  std::mt19937_64 random(20240611);
-  // Ray counts around the lane widths exercise partial batches.
-  const std::uint32_t counts[] = {1, 2, 7, 8, 9, 15, 16, 17, 31, 33, 63, 64, 65, 100};
-  for (int i = 0; i < 4000; ++i) {
-    const TCase c = RandomCase(random);
-    const std::uint32_t rays = i % 2 == 0 ? 64 : counts[i / 2 % std::size(counts)];
-    const TOcclusionQuery query = QueryFrom(c.origin, c.normal, rays);
-    const std::uint64_t start = random();
-    std::uint64_t scalarState = start;
-    std::uint64_t vectorState = start;
-    const std::uint32_t expected = CountOccludedRays(TAoPath::Scalar, query, scalarState);
-    ASSERT_EQ(CountOccludedRays(GetParam(), query, vectorState), expected)
-        << "case " << i << ", " << rays << " rays";
-    ASSERT_EQ(vectorState, scalarState) << "case " << i;
-    ASSERT_EQ(scalarState, ApplyRandomJump(RandomJump(2 * std::uint64_t{rays}), start));
-  }
+    std::mt19937_64 random(20240611);
+    // Ray counts around the lane widths exercise partial batches.
+    const std::uint32_t counts[] = {1, 2, 7, 8, 9, 15, 16, 17, 31, 33, 63, 64, 65, 100};
+    for (int i = 0; i < 4000; ++i) {
+        const TCase c = RandomCase(random);
+        const std::uint32_t rays = i % 2 == 0 ? 64 : counts[i / 2 % std::size(counts)];
+        const TOcclusionQuery query = QueryFrom(c.origin, c.normal, rays);
+        const std::uint64_t start = random();
+        std::uint64_t scalarState = start;
+        std::uint64_t vectorState = start;
+        const std::uint32_t expected = CountOccludedRays(TAoPath::Scalar, query, scalarState);
+        ASSERT_EQ(CountOccludedRays(GetParam(), query, vectorState), expected)
+            << "case " << i << ", " << rays << " rays";
+        ASSERT_EQ(vectorState, scalarState) << "case " << i;
+        ASSERT_EQ(scalarState, ApplyRandomJump(RandomJump(2 * std::uint64_t{rays}), start));
+    }
 }
 
 TEST_P(AoOcclusionPaths, RayDirectionsMatchScalarBitForBit) {
-  std::mt19937_64 random(31);
-  std::vector<float> expected[3], actual[3];
-  for (int i = 0; i < 2000; ++i) {
-    const TCase c = RandomCase(random);
-    const auto rays = static_cast<std::uint32_t>(i % 3 == 0 ? 1 + random() % 100 : 64);
-    const TOcclusionQuery query = QueryFrom(c.origin, c.normal, rays);
-    for (int axis = 0; axis < 3; ++axis) {
-      expected[axis].assign(rays, 0.0f);
-      actual[axis].assign(rays, 0.0f);
+    std::mt19937_64 random(31);
+    std::vector<float> expected[3], actual[3];
+    for (int i = 0; i < 2000; ++i) {
+        const TCase c = RandomCase(random);
+        const auto rays = static_cast<std::uint32_t>(i % 3 == 0 ? 1 + random() % 100 : 64);
+        const TOcclusionQuery query = QueryFrom(c.origin, c.normal, rays);
+        for (int axis = 0; axis < 3; ++axis) {
+            expected[axis].assign(rays, 0.0f);
+            actual[axis].assign(rays, 0.0f);
+        }
+        const std::uint64_t state = random();
+        RayDirections(TAoPath::Scalar, query, state, expected[0].data(), expected[1].data(),
+                      expected[2].data());
+        RayDirections(GetParam(), query, state, actual[0].data(), actual[1].data(), actual[2].data());
+        for (std::uint32_t ray = 0; ray < rays; ++ray) {
+            for (int axis = 0; axis < 3; ++axis) {
+                ASSERT_EQ(std::bit_cast<std::uint32_t>(actual[axis][ray]),
+                          std::bit_cast<std::uint32_t>(expected[axis][ray]))
+                    << "case " << i << ", ray " << ray << ", axis " << axis;
+            }
+        }
     }
-    const std::uint64_t state = random();
-    RayDirections(TAoPath::Scalar, query, state, expected[0].data(), expected[1].data(), expected[2].data());
-    RayDirections(GetParam(), query, state, actual[0].data(), actual[1].data(), actual[2].data());
-    for (std::uint32_t ray = 0; ray < rays; ++ray) {
-      for (int axis = 0; axis < 3; ++axis) {
-        ASSERT_EQ(std::bit_cast<std::uint32_t>(actual[axis][ray]),
-                  std::bit_cast<std::uint32_t>(expected[axis][ray]))
-            << "case " << i << ", ray " << ray << ", axis " << axis;
-      }
-    }
-  }
 }
 
 TEST_P(AoOcclusionPaths, OriginsOnAndJustInsideSpheresMatchScalar) {
-  std::mt19937_64 random(7);
-  struct TEdge {
-    TCase c;
-    bool rootsNeeded;
-  };
-  const TEdge edges[] = {
-      // Exactly on a sphere's surface (C == 0): the roots are computed.
-      {{{-0.5f, 0.5f, -3.0f}, {0.0f, 1.0f, 0.0f}}, true},
-      {{{-0.5f, 0.0f, -2.5f}, {0.0f, 0.0f, 1.0f}}, true},
-      // One float inside the surface, where rays leave the sphere at tiny
-      // positive B: decided by signs alone.
-      {{{-0.5f, 0.0f, -2.5000002f}, Normalized({0.3f, 0.1f, 1.0f})}, false},
-      {{{-0.5f, 0.0f, -2.5000002f}, {0.0f, 0.0f, -1.0f}}, false},
-      // Beyond the size limits of the sign-only test.
-      {{{3e12f, -0.4999f, -3.0f}, {0.0f, 1.0f, 0.0f}}, true},
-      {{{0.0f, 4e13f, 0.0f}, {0.0f, -1.0f, 0.0f}}, true},
-  };
-  for (const TEdge& edge : edges) {
-    const TOcclusionQuery query = QueryFrom(edge.c.origin, edge.c.normal, 64);
-    EXPECT_EQ(query.sphereRootsNeeded, edge.rootsNeeded);
-    for (int i = 0; i < 50; ++i) {
-      const std::uint64_t start = random();
-      std::uint64_t scalarState = start;
-      std::uint64_t vectorState = start;
-      const std::uint32_t expected = CountOccludedRays(TAoPath::Scalar, query, scalarState);
-      ASSERT_EQ(CountOccludedRays(GetParam(), query, vectorState), expected);
-      ASSERT_EQ(vectorState, scalarState);
+    std::mt19937_64 random(7);
+    struct TEdge {
+        TCase c;
+        bool rootsNeeded;
+    };
+    const TEdge edges[] = {
+        // Exactly on a sphere's surface (C == 0): the roots are computed.
+        {{{-0.5f, 0.5f, -3.0f}, {0.0f, 1.0f, 0.0f}}, true},
+        {{{-0.5f, 0.0f, -2.5f}, {0.0f, 0.0f, 1.0f}}, true},
+        // One float inside the surface, where rays leave the sphere at tiny
+        // positive B: decided by signs alone.
+        {{{-0.5f, 0.0f, -2.5000002f}, Normalized({0.3f, 0.1f, 1.0f})}, false},
+        {{{-0.5f, 0.0f, -2.5000002f}, {0.0f, 0.0f, -1.0f}}, false},
+        // Beyond the size limits of the sign-only test.
+        {{{3e12f, -0.4999f, -3.0f}, {0.0f, 1.0f, 0.0f}}, true},
+        {{{0.0f, 4e13f, 0.0f}, {0.0f, -1.0f, 0.0f}}, true},
+    };
+    for (const TEdge& edge : edges) {
+        const TOcclusionQuery query = QueryFrom(edge.c.origin, edge.c.normal, 64);
+        EXPECT_EQ(query.sphereRootsNeeded, edge.rootsNeeded);
+        for (int i = 0; i < 50; ++i) {
+            const std::uint64_t start = random();
+            std::uint64_t scalarState = start;
+            std::uint64_t vectorState = start;
+            const std::uint32_t expected = CountOccludedRays(TAoPath::Scalar, query, scalarState);
+            ASSERT_EQ(CountOccludedRays(GetParam(), query, vectorState), expected);
+            ASSERT_EQ(vectorState, scalarState);
+        }
     }
-  }
 }
 
 TEST_P(AoOcclusionPaths, NoRaysDrawNothing) {
-  const TOcclusionQuery query = QueryFrom({0.0f, -0.4999f, -2.0f}, {0.0f, 1.0f, 0.0f}, 0);
-  std::uint64_t state = 0x2B24688;
-  EXPECT_EQ(CountOccludedRays(GetParam(), query, state), 0u);
-  EXPECT_EQ(state, 0x2B24688u);
+    const TOcclusionQuery query = QueryFrom({0.0f, -0.4999f, -2.0f}, {0.0f, 1.0f, 0.0f}, 0);
+    std::uint64_t state = 0x2B24688;
+    EXPECT_EQ(CountOccludedRays(GetParam(), query, state), 0u);
+    EXPECT_EQ(state, 0x2B24688u);
 }
 
 TEST_P(AoOcclusionPaths, AmbientOcclusionMatchesScalarPerCall) {
-  TTest3DLoop_AmbOccTest_AO test;
-  test.Setup();
-  std::mt19937_64 random(99);
-  for (int i = 0; i < 3000; ++i) {
-    const TCase c = RandomCase(random);
-    const int slot = static_cast<int>(random() % TTest3DLoop_AmbOccTest_AO::kRandomStateCount);
-    const std::uint64_t start = random();
-    test.aoSamples = i % 5 == 0 ? static_cast<int>(1 + random() % 12) : 8;
+    TTest3DLoop_AmbOccTest_AO test;
+    test.Setup();
+    std::mt19937_64 random(99);
+    for (int i = 0; i < 3000; ++i) {
+        const TCase c = RandomCase(random);
+        const int slot = static_cast<int>(random() % TTest3DLoop_AmbOccTest_AO::kRandomStateCount);
+        const std::uint64_t start = random();
+        test.aoSamples = i % 5 == 0 ? static_cast<int>(1 + random() % 12) : 8;
 
-    TVec3 expected{};
-    std::uint64_t expectedState = 0;
-    {
-      TForcedPath scalar(TAoPath::Scalar);
-      ASSERT_TRUE(scalar.selected);
-      test.rngStates[slot] = start;
-      ASSERT_EQ(test.AmbientOcclusion(c.origin, c.normal, expected, slot), &expected);
-      expectedState = test.rngStates[slot];
+        TVec3 expected{};
+        std::uint64_t expectedState = 0;
+        {
+            TForcedPath scalar(TAoPath::Scalar);
+            ASSERT_TRUE(scalar.selected);
+            test.rngStates[slot] = start;
+            ASSERT_EQ(test.AmbientOcclusion(c.origin, c.normal, expected, slot), &expected);
+            expectedState = test.rngStates[slot];
+        }
+        TForcedPath vector(GetParam());
+        ASSERT_TRUE(vector.selected);
+        test.rngStates[slot] = start;
+        TVec3 colour{};
+        test.AmbientOcclusion(c.origin, c.normal, colour, slot);
+        ASSERT_EQ(std::bit_cast<std::uint32_t>(colour.x), std::bit_cast<std::uint32_t>(expected.x))
+            << "case " << i;
+        ASSERT_EQ(colour.y, colour.x);
+        ASSERT_EQ(colour.z, colour.x);
+        ASSERT_EQ(test.rngStates[slot], expectedState) << "case " << i;
     }
-    TForcedPath vector(GetParam());
-    ASSERT_TRUE(vector.selected);
-    test.rngStates[slot] = start;
-    TVec3 colour{};
-    test.AmbientOcclusion(c.origin, c.normal, colour, slot);
-    ASSERT_EQ(std::bit_cast<std::uint32_t>(colour.x), std::bit_cast<std::uint32_t>(expected.x))
-        << "case " << i;
-    ASSERT_EQ(colour.y, colour.x);
-    ASSERT_EQ(colour.z, colour.x);
-    ASSERT_EQ(test.rngStates[slot], expectedState) << "case " << i;
-  }
 }
 
 // The single-threaded 256 x 256 picture and the random states after it.
 struct TRender {
-  std::vector<std::uint32_t> pixels;
-  std::vector<std::uint64_t> states;
+    std::vector<std::uint32_t> pixels;
+    std::vector<std::uint64_t> states;
 };
 
 TRender RenderOn(TAoPath path) {
-  TForcedPath forced(path);
-  EXPECT_TRUE(forced.selected);
-  TTest3DLoop_AmbOccTest_AO test;
-  test.Setup();
-  KavV33D::TBitmap bitmap;
-  bitmap.Create(256, 256, 32);
-  test.RenderSingleThread(&bitmap);
-  const auto* words = reinterpret_cast<const std::uint32_t*>(bitmap.GetBits());
-  return {{words, words + 256 * 256}, {std::begin(test.rngStates), std::end(test.rngStates)}};
+    TForcedPath forced(path);
+    EXPECT_TRUE(forced.selected);
+    TTest3DLoop_AmbOccTest_AO test;
+    test.Setup();
+    KavV33D::TBitmap bitmap;
+    bitmap.Create(256, 256, 32);
+    test.RenderSingleThread(&bitmap);
+    const auto* words = reinterpret_cast<const std::uint32_t*>(bitmap.GetBits());
+    return {{words, words + 256 * 256}, {std::begin(test.rngStates), std::end(test.rngStates)}};
 }
 
 const TRender& ScalarRender() {
-  static const TRender render = RenderOn(TAoPath::Scalar);
-  return render;
+    static const TRender render = RenderOn(TAoPath::Scalar);
+    return render;
 }
 
 TEST_P(AoOcclusionPaths, SingleThreadRenderIsBitIdenticalToScalar) {
-  const TRender& expected = ScalarRender();
-  const TRender render = RenderOn(GetParam());
-  ASSERT_EQ(render.pixels.size(), expected.pixels.size());
-  int different = 0;
-  for (std::size_t i = 0; i < render.pixels.size(); ++i) different += render.pixels[i] != expected.pixels[i];
-  EXPECT_EQ(different, 0);
-  EXPECT_EQ(render.states, expected.states);
+    const TRender& expected = ScalarRender();
+    const TRender render = RenderOn(GetParam());
+    ASSERT_EQ(render.pixels.size(), expected.pixels.size());
+    int different = 0;
+    for (std::size_t i = 0; i < render.pixels.size(); ++i)
+        different += render.pixels[i] != expected.pixels[i];
+    EXPECT_EQ(different, 0);
+    EXPECT_EQ(render.states, expected.states);
 }
 
 INSTANTIATE_TEST_SUITE_P(Vector, AoOcclusionPaths, ::testing::ValuesIn(VectorPaths()), PathName);
 
 // Overrides AmbientOcclusion and hands every call on to the base class.
 class TDelegatingAo : public TTest3DLoop_AmbOccTest_AO {
- public:
-  TVec3* AmbientOcclusion(const TVec3& point, const TVec3& normal, TVec3& colour, int slot) override {
-    ++calls;
-    return TTest3DLoop_AmbOccTest_AO::AmbientOcclusion(point, normal, colour, slot);
-  }
-  std::uint64_t calls = 0;
+public:
+    TVec3* AmbientOcclusion(const TVec3& point, const TVec3& normal, TVec3& colour, int slot) override {
+        ++calls;
+        return TTest3DLoop_AmbOccTest_AO::AmbientOcclusion(point, normal, colour, slot);
+    }
+    std::uint64_t calls = 0;
 };
 
 // Draws one number of its own before each estimate.
 class TDrawingAo : public TDelegatingAo {
- public:
-  TVec3* AmbientOcclusion(const TVec3& point, const TVec3& normal, TVec3& colour, int slot) override {
-    NextRandom(slot);
-    return TDelegatingAo::AmbientOcclusion(point, normal, colour, slot);
-  }
+public:
+    TVec3* AmbientOcclusion(const TVec3& point, const TVec3& normal, TVec3& colour, int slot) override {
+        NextRandom(slot);
+        return TDelegatingAo::AmbientOcclusion(point, normal, colour, slot);
+    }
 };
 
 TEST(AoShadingRoutes, AnOverrideRendersTheSamePictureAsTheBaseClass) {
-  TTest3DLoop_AmbOccTest_AO base;
-  TDelegatingAo delegating;
-  base.Setup();
-  delegating.Setup();
-  KavV33D::TBitmap first;
-  KavV33D::TBitmap second;
-  first.Create(64, 48, 32);
-  second.Create(64, 48, 32);
-  base.RenderSingleThread(&first);
-  delegating.RenderSingleThread(&second);
-  EXPECT_GT(delegating.calls, 0u);
-  EXPECT_EQ(std::memcmp(first.GetBits(), second.GetBits(), 64 * 48 * 4), 0);
-  for (int slot = 0; slot < TTest3DLoop_AmbOccTest_AO::kRandomStateCount; ++slot) {
-    EXPECT_EQ(base.rngStates[slot], delegating.rngStates[slot]) << slot;
-  }
+    TTest3DLoop_AmbOccTest_AO base;
+    TDelegatingAo delegating;
+    base.Setup();
+    delegating.Setup();
+    KavV33D::TBitmap first;
+    KavV33D::TBitmap second;
+    first.Create(64, 48, 32);
+    second.Create(64, 48, 32);
+    base.RenderSingleThread(&first);
+    delegating.RenderSingleThread(&second);
+    EXPECT_GT(delegating.calls, 0u);
+    EXPECT_EQ(std::memcmp(first.GetBits(), second.GetBits(), 64 * 48 * 4), 0);
+    for (int slot = 0; slot < TTest3DLoop_AmbOccTest_AO::kRandomStateCount; ++slot) {
+        EXPECT_EQ(base.rngStates[slot], delegating.rngStates[slot]) << slot;
+    }
 }
 
 // Every shaded sub-sample reaches the override, and its own draws and the
 // estimates' draws come from one sequence: the row's hold on the slot's
 // state, which is in the field again once the row is done.
 TEST(AoShadingRoutes, AnOverrideSeesEveryCallAndDrawsFromTheRowsSequence) {
-  TDrawingAo test;
-  test.Setup();
-  const std::uint64_t start = test.rngStates[0];
-  KavV33D::TBitmap bitmap;
-  bitmap.Create(64, 48, 32);
-  test.RenderSingleThread(&bitmap);
-  ASSERT_GT(test.calls, 0u);
-  std::uint64_t expected = start;
-  for (std::uint64_t i = 0; i < test.calls * (2 * 8 * 8 + 1); ++i) StepRandom(expected);
-  EXPECT_EQ(test.rngStates[0], expected);
+    TDrawingAo test;
+    test.Setup();
+    const std::uint64_t start = test.rngStates[0];
+    KavV33D::TBitmap bitmap;
+    bitmap.Create(64, 48, 32);
+    test.RenderSingleThread(&bitmap);
+    ASSERT_GT(test.calls, 0u);
+    std::uint64_t expected = start;
+    for (std::uint64_t i = 0; i < test.calls * (2 * 8 * 8 + 1); ++i) StepRandom(expected);
+    EXPECT_EQ(test.rngStates[0], expected);
 
-  // Outside a row an estimate draws straight from the field.
-  TVec3 colour;
-  test.AmbientOcclusion({0.0f, -0.5f, -1.0f}, {0.0f, 1.0f, 0.0f}, colour, 0);
-  for (int i = 0; i < 2 * 8 * 8 + 1; ++i) StepRandom(expected);
-  EXPECT_EQ(test.rngStates[0], expected);
+    // Outside a row an estimate draws straight from the field.
+    TVec3 colour;
+    test.AmbientOcclusion({0.0f, -0.5f, -1.0f}, {0.0f, 1.0f, 0.0f}, colour, 0);
+    for (int i = 0; i < 2 * 8 * 8 + 1; ++i) StepRandom(expected);
+    EXPECT_EQ(test.rngStates[0], expected);
 }
 
 // Each worker's slot must end on its own sequence, and the slots together
 // must have moved on by exactly the picture's draws, also when every row
 // holds its slot's state apart from the field.
 TEST(AoShadingRoutes, RowsOnThePoolKeepEverySlotsSequence) {
-  TTest3DLoop_AmbOccTest_AO test;
-  test.Setup();
-  std::uint64_t before[TTest3DLoop_AmbOccTest_AO::kRandomStateCount];
-  std::copy(std::begin(test.rngStates), std::end(test.rngStates), before);
-  KavV33D::TBitmap bitmap;
-  bitmap.Create(256, 256, 32);
-  test.RenderMultiThread(&bitmap);
+    TTest3DLoop_AmbOccTest_AO test;
+    test.Setup();
+    std::uint64_t before[TTest3DLoop_AmbOccTest_AO::kRandomStateCount];
+    std::copy(std::begin(test.rngStates), std::end(test.rngStates), before);
+    KavV33D::TBitmap bitmap;
+    bitmap.Create(256, 256, 32);
+    test.RenderMultiThread(&bitmap);
 
-  constexpr std::uint64_t kDraws = 142874ull * 128;  // shaded sub-samples x draws each
-  std::uint64_t total = 0;
-  for (int slot = 1; slot <= 4; ++slot) {
-    std::uint64_t state = before[slot];
-    std::uint64_t steps = 0;
-    while (state != test.rngStates[slot] && steps <= kDraws) {
-      StepRandom(state);
-      ++steps;
+    constexpr std::uint64_t kDraws = 142874ull * 128;  // shaded sub-samples x draws each
+    std::uint64_t total = 0;
+    for (int slot = 1; slot <= 4; ++slot) {
+        std::uint64_t state = before[slot];
+        std::uint64_t steps = 0;
+        while (state != test.rngStates[slot] && steps <= kDraws) {
+            StepRandom(state);
+            ++steps;
+        }
+        ASSERT_LE(steps, kDraws) << "slot " << slot << " left its sequence";
+        EXPECT_EQ(steps % 128, 0u) << slot;
+        total += steps;
     }
-    ASSERT_LE(steps, kDraws) << "slot " << slot << " left its sequence";
-    EXPECT_EQ(steps % 128, 0u) << slot;
-    total += steps;
-  }
-  EXPECT_EQ(total, kDraws);
-  EXPECT_EQ(test.rngStates[0], before[0]);
+    EXPECT_EQ(total, kDraws);
+    EXPECT_EQ(test.rngStates[0], before[0]);
 }
 
 TEST(AoOcclusionQuery, PerPointTermsFollowTheScalarTests) {
-  const TVec3 origin{0.25f, -0.4999f, -2.75f};
-  const TOcclusionQuery query = QueryFrom(origin, {0.0f, 1.0f, 0.0f}, 64);
-  EXPECT_EQ(query.planeDistance, Dot(origin, kPlane.normal) + kPlane.offset);
-  for (int i = 0; i < kSphereCount; ++i) {
-    const TVec3 rs = origin - kSpheres[i].center;
-    EXPECT_EQ(query.sphereOffset[i].x, rs.x);
-    EXPECT_EQ(query.sphereOffset[i].z, rs.z);
-    EXPECT_EQ(query.sphereC[i], Dot(rs, rs) - 0.25f);
-  }
-  EXPECT_EQ(query.rayCount, 64u);
-  EXPECT_FALSE(query.sphereRootsNeeded);
+    const TVec3 origin{0.25f, -0.4999f, -2.75f};
+    const TOcclusionQuery query = QueryFrom(origin, {0.0f, 1.0f, 0.0f}, 64);
+    EXPECT_EQ(query.planeDistance, Dot(origin, kPlane.normal) + kPlane.offset);
+    for (int i = 0; i < kSphereCount; ++i) {
+        const TVec3 rs = origin - kSpheres[i].center;
+        EXPECT_EQ(query.sphereOffset[i].x, rs.x);
+        EXPECT_EQ(query.sphereOffset[i].z, rs.z);
+        EXPECT_EQ(query.sphereC[i], Dot(rs, rs) - 0.25f);
+    }
+    EXPECT_EQ(query.rayCount, 64u);
+    EXPECT_FALSE(query.sphereRootsNeeded);
 }
 
 TEST(AoOcclusionQuery, SignOnlySphereTestIsRefusedOutsideItsLimits) {
-  EXPECT_FALSE(QueryFrom({-0.5f, 0.2f, -3.0f}, {0.0f, 1.0f, 0.0f}, 64).sphereRootsNeeded);  // inside
-  EXPECT_TRUE(QueryFrom({-0.5f, 0.5f, -3.0f}, {0.0f, 1.0f, 0.0f}, 64).sphereRootsNeeded);   // on the surface
-  EXPECT_TRUE(QueryFrom({2e12f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, 64).sphereRootsNeeded);    // far away
-  TOcclusionQuery query = QueryFrom({0.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, 64);
-  query.axisY.z = NAN;
-  EXPECT_TRUE(SphereTestNeedsRoots(query));
-  query.axisY.z = 5.0f;  // the axes' components now add up to more than 6
-  EXPECT_TRUE(SphereTestNeedsRoots(query));
+    EXPECT_FALSE(QueryFrom({-0.5f, 0.2f, -3.0f}, {0.0f, 1.0f, 0.0f}, 64).sphereRootsNeeded);  // inside
+    EXPECT_TRUE(QueryFrom({-0.5f, 0.5f, -3.0f}, {0.0f, 1.0f, 0.0f}, 64).sphereRootsNeeded);  // on the surface
+    EXPECT_TRUE(QueryFrom({2e12f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, 64).sphereRootsNeeded);   // far away
+    TOcclusionQuery query = QueryFrom({0.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, 64);
+    query.axisY.z = NAN;
+    EXPECT_TRUE(SphereTestNeedsRoots(query));
+    query.axisY.z = 5.0f;  // the axes' components now add up to more than 6
+    EXPECT_TRUE(SphereTestNeedsRoots(query));
 }
 
 // The sign-only sphere test relies on sqrt(x * x) == x, each operation
@@ -350,12 +352,12 @@ TEST(AoOcclusionQuery, SignOnlySphereTestIsRefusedOutsideItsLimits) {
 // overflow. Scaling x by 2 scales x * x by 4 exactly, so the binade [1, 2)
 // covers every exponent.
 TEST(AoOcclusionQuery, RoundedRootOfRoundedSquareIsExact) {
-  std::uint32_t failures = 0;
-  for (std::uint32_t bits = 0x3F800000u; bits < 0x40000000u; ++bits) {
-    const float x = std::bit_cast<float>(bits);
-    failures += std::sqrt(x * x) != x;
-  }
-  EXPECT_EQ(failures, 0u);
+    std::uint32_t failures = 0;
+    for (std::uint32_t bits = 0x3F800000u; bits < 0x40000000u; ++bits) {
+        const float x = std::bit_cast<float>(bits);
+        failures += std::sqrt(x * x) != x;
+    }
+    EXPECT_EQ(failures, 0u);
 }
 
 }  // namespace
@@ -365,87 +367,87 @@ namespace {
 // The generator state whose next step gives `next`: the multiplier is odd,
 // so it has an inverse modulo 2^64 (found by Newton's iteration).
 std::uint64_t StateBefore(std::uint64_t next) {
-  std::uint64_t inverse = kRandomMultiplier;  // right in the low 3 bits
-  for (int i = 0; i < 6; ++i) inverse *= 2 - kRandomMultiplier * inverse;
-  return (next - kRandomIncrement) * inverse;
+    std::uint64_t inverse = kRandomMultiplier;  // right in the low 3 bits
+    for (int i = 0; i < 6; ++i) inverse *= 2 - kRandomMultiplier * inverse;
+    return (next - kRandomIncrement) * inverse;
 }
 
 }  // namespace
 
 TEST(AoOcclusionQuery, GroundFrameIsRecognisedOnlyWhereExact) {
-  const TVec3 up{0.0f, 1.0f, 0.0f};
-  const TOcclusionQuery ground = QueryFrom({0.25f, -0.5f + kRayEpsilon, -2.75f}, up, 64);
-  EXPECT_TRUE(ground.groundFrame);
-  // The frame's own bits, on which the direction identity rests.
-  EXPECT_EQ(std::bit_cast<std::uint32_t>(ground.axisZ.x), 0u);
-  EXPECT_EQ(std::bit_cast<std::uint32_t>(ground.axisZ.z), 0u);
+    const TVec3 up{0.0f, 1.0f, 0.0f};
+    const TOcclusionQuery ground = QueryFrom({0.25f, -0.5f + kRayEpsilon, -2.75f}, up, 64);
+    EXPECT_TRUE(ground.groundFrame);
+    // The frame's own bits, on which the direction identity rests.
+    EXPECT_EQ(std::bit_cast<std::uint32_t>(ground.axisZ.x), 0u);
+    EXPECT_EQ(std::bit_cast<std::uint32_t>(ground.axisZ.z), 0u);
 
-  EXPECT_FALSE(QueryFrom({0.25f, -0.6f, -2.75f}, up, 64).groundFrame);  // below the plane
-  EXPECT_FALSE(QueryFrom({0.25f, -0.5f, -2.75f}, up, 64).groundFrame);  // on it
-  EXPECT_FALSE(QueryFrom({0.25f, 0.2f, -2.75f}, Normalized({0.0f, 1.0f, 1e-3f}), 64).groundFrame);
-  TOcclusionQuery query = ground;
-  query.axisZ.x = -0.0f;  // -0 * lz would leave a -0 in the sum
-  EXPECT_FALSE(GroundFrameQuery(query));
-  query = ground;
-  query.plane.normal.y = 2.0f;
-  EXPECT_FALSE(GroundFrameQuery(query));
-  query = ground;
-  query.axisX.y = -0.0f;  // zeros of X and Y may have either sign
-  query.axisY.x = -0.0f;
-  EXPECT_TRUE(GroundFrameQuery(query));
+    EXPECT_FALSE(QueryFrom({0.25f, -0.6f, -2.75f}, up, 64).groundFrame);  // below the plane
+    EXPECT_FALSE(QueryFrom({0.25f, -0.5f, -2.75f}, up, 64).groundFrame);  // on it
+    EXPECT_FALSE(QueryFrom({0.25f, 0.2f, -2.75f}, Normalized({0.0f, 1.0f, 1e-3f}), 64).groundFrame);
+    TOcclusionQuery query = ground;
+    query.axisZ.x = -0.0f;  // -0 * lz would leave a -0 in the sum
+    EXPECT_FALSE(GroundFrameQuery(query));
+    query = ground;
+    query.plane.normal.y = 2.0f;
+    EXPECT_FALSE(GroundFrameQuery(query));
+    query = ground;
+    query.axisX.y = -0.0f;  // zeros of X and Y may have either sign
+    query.axisY.x = -0.0f;
+    EXPECT_TRUE(GroundFrameQuery(query));
 }
 
 // The ground frame's shortcut, (0 - lx, lz, ly + 0), against the scalar
 // kernel's products and sums, for the values where the sign of a zero could
 // differ: zero weights of both signs, and the smallest and largest ones.
 TEST(AoOcclusionQuery, GroundFrameDirectionsAreTheScalarOnesBitForBit) {
-  const TOcclusionQuery ground = QueryFrom({0.25f, -0.5f + kRayEpsilon, -2.75f}, {0.0f, 1.0f, 0.0f}, 64);
-  ASSERT_TRUE(ground.groundFrame);
-  const float weights[] = {0.0f, -0.0f, 0x1p-149f, -0x1p-149f, 0x1p-16f, 0.5f, -0.75f, 1.0f, -1.0f};
-  const auto bits = [](float v) { return std::bit_cast<std::uint32_t>(v); };
-  for (float lx : weights) {
-    for (float ly : weights) {
-      for (float lz : weights) {
-        if (std::signbit(lz)) continue;  // lz = sqrt(r1) is +0 or positive
-        const TVec3 d = (ground.axisZ * lz + ground.axisY * ly) + ground.axisX * lx;
-        ASSERT_EQ(bits(d.x), bits(0.0f - lx)) << lx << " " << ly << " " << lz;
-        ASSERT_EQ(bits(d.y), bits(lz)) << lx << " " << ly << " " << lz;
-        ASSERT_EQ(bits(d.z), bits(ly + 0.0f)) << lx << " " << ly << " " << lz;
-      }
+    const TOcclusionQuery ground = QueryFrom({0.25f, -0.5f + kRayEpsilon, -2.75f}, {0.0f, 1.0f, 0.0f}, 64);
+    ASSERT_TRUE(ground.groundFrame);
+    const float weights[] = {0.0f, -0.0f, 0x1p-149f, -0x1p-149f, 0x1p-16f, 0.5f, -0.75f, 1.0f, -1.0f};
+    const auto bits = [](float v) { return std::bit_cast<std::uint32_t>(v); };
+    for (float lx : weights) {
+        for (float ly : weights) {
+            for (float lz : weights) {
+                if (std::signbit(lz)) continue;  // lz = sqrt(r1) is +0 or positive
+                const TVec3 d = (ground.axisZ * lz + ground.axisY * ly) + ground.axisX * lx;
+                ASSERT_EQ(bits(d.x), bits(0.0f - lx)) << lx << " " << ly << " " << lz;
+                ASSERT_EQ(bits(d.y), bits(lz)) << lx << " " << ly << " " << lz;
+                ASSERT_EQ(bits(d.z), bits(ly + 0.0f)) << lx << " " << ly << " " << lz;
+            }
+        }
     }
-  }
 }
 
 // Draws that make a weight zero: r1 = 1 (s = 0, so lx and ly are zeros) and
 // phi = 0 (ly = +0), and r1 = 0 (lz = +0: a ray along the ground, which the
 // plane must not block).
 TEST_P(AoOcclusionPaths, GroundFrameRaysWithZeroWeightsMatchScalar) {
-  const TOcclusionQuery ground = QueryFrom({-1.25f, -0.5f + kRayEpsilon, -3.3f}, {0.0f, 1.0f, 0.0f}, 64);
-  ASSERT_TRUE(ground.groundFrame);
-  const std::uint64_t high = 0xABCD000000000000ull;
-  const std::uint64_t firstDraws[] = {high | (0xFFFFFFFFull << 16) | 0x1234, high | 0x5678,
-                                      high | (0x80000000ull << 16)};
-  for (std::uint64_t draw : firstDraws) {
-    for (int phiZero = 0; phiZero < 2; ++phiZero) {
-      // Ray 0 draws r1 from the state after the first step and phi from the
-      // one after the second.
-      std::uint64_t start = StateBefore(draw);
-      if (phiZero != 0) start = StateBefore(StateBefore(high | 0x9ABC));  // ray 0's phi = 0
-      float expected[3][64], actual[3][64];
-      RayDirections(TAoPath::Scalar, ground, start, expected[0], expected[1], expected[2]);
-      RayDirections(GetParam(), ground, start, actual[0], actual[1], actual[2]);
-      for (int ray = 0; ray < 64; ++ray) {
-        for (int axis = 0; axis < 3; ++axis) {
-          ASSERT_EQ(std::bit_cast<std::uint32_t>(actual[axis][ray]),
-                    std::bit_cast<std::uint32_t>(expected[axis][ray]))
-              << "draw " << std::hex << draw << std::dec << ", ray " << ray << ", axis " << axis;
+    const TOcclusionQuery ground = QueryFrom({-1.25f, -0.5f + kRayEpsilon, -3.3f}, {0.0f, 1.0f, 0.0f}, 64);
+    ASSERT_TRUE(ground.groundFrame);
+    const std::uint64_t high = 0xABCD000000000000ull;
+    const std::uint64_t firstDraws[] = {high | (0xFFFFFFFFull << 16) | 0x1234, high | 0x5678,
+                                        high | (0x80000000ull << 16)};
+    for (std::uint64_t draw : firstDraws) {
+        for (int phiZero = 0; phiZero < 2; ++phiZero) {
+            // Ray 0 draws r1 from the state after the first step and phi from the
+            // one after the second.
+            std::uint64_t start = StateBefore(draw);
+            if (phiZero != 0) start = StateBefore(StateBefore(high | 0x9ABC));  // ray 0's phi = 0
+            float expected[3][64], actual[3][64];
+            RayDirections(TAoPath::Scalar, ground, start, expected[0], expected[1], expected[2]);
+            RayDirections(GetParam(), ground, start, actual[0], actual[1], actual[2]);
+            for (int ray = 0; ray < 64; ++ray) {
+                for (int axis = 0; axis < 3; ++axis) {
+                    ASSERT_EQ(std::bit_cast<std::uint32_t>(actual[axis][ray]),
+                              std::bit_cast<std::uint32_t>(expected[axis][ray]))
+                        << "draw " << std::hex << draw << std::dec << ", ray " << ray << ", axis " << axis;
+                }
+            }
+            std::uint64_t scalarState = start;
+            std::uint64_t vectorState = start;
+            const std::uint32_t expectedCount = CountOccludedRays(TAoPath::Scalar, ground, scalarState);
+            ASSERT_EQ(CountOccludedRays(GetParam(), ground, vectorState), expectedCount);
+            ASSERT_EQ(vectorState, scalarState);
         }
-      }
-      std::uint64_t scalarState = start;
-      std::uint64_t vectorState = start;
-      const std::uint32_t expectedCount = CountOccludedRays(TAoPath::Scalar, ground, scalarState);
-      ASSERT_EQ(CountOccludedRays(GetParam(), ground, vectorState), expectedCount);
-      ASSERT_EQ(vectorState, scalarState);
     }
-  }
 }

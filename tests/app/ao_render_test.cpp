@@ -21,112 +21,111 @@ constexpr std::uint64_t kPictureDigest = 0xBC3D63416A72275Full;
 constexpr std::uint64_t kFinalSlotZeroState = 0x651A093344594B88ull;
 
 std::vector<std::uint32_t> Pixels(KavV33D::TBitmap& bitmap) {
-  const auto* words = reinterpret_cast<const std::uint32_t*>(bitmap.GetBits());
-  return {words, words + static_cast<std::size_t>(bitmap.GetWidth()) * bitmap.GetHeight()};
+    const auto* words = reinterpret_cast<const std::uint32_t*>(bitmap.GetBits());
+    return {words, words + static_cast<std::size_t>(bitmap.GetWidth()) * bitmap.GetHeight()};
 }
 
 // Counts the shaded sub-samples while shading as usual.
 class TCountingAo : public TTest3DLoop_AmbOccTest_AO {
- public:
-  TVec3* AmbientOcclusion(const TVec3& point, const TVec3& normal, TVec3& colour, int slot) override {
-    calls.fetch_add(1, std::memory_order_relaxed);
-    return TTest3DLoop_AmbOccTest_AO::AmbientOcclusion(point, normal, colour, slot);
-  }
-  std::atomic<std::uint64_t> calls{0};
+public:
+    TVec3* AmbientOcclusion(const TVec3& point, const TVec3& normal, TVec3& colour, int slot) override {
+        calls.fetch_add(1, std::memory_order_relaxed);
+        return TTest3DLoop_AmbOccTest_AO::AmbientOcclusion(point, normal, colour, slot);
+    }
+    std::atomic<std::uint64_t> calls{0};
 };
 
 std::uint64_t StepsFrom(std::uint64_t from, std::uint64_t to, std::uint64_t limit) {
-  for (std::uint64_t n = 0; n <= limit; ++n) {
-    if (from == to) return n;
-    StepRandom(from);
-  }
-  return limit + 1;
+    for (std::uint64_t n = 0; n <= limit; ++n) {
+        if (from == to) return n;
+        StepRandom(from);
+    }
+    return limit + 1;
 }
 
 class AoRenderTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    bitmap.Create(kSize, kSize, 32);
-    test.Setup();
-  }
-  KavV33D::TBitmap bitmap;
-  TCountingAo test;
+protected:
+    void SetUp() override {
+        bitmap.Create(kSize, kSize, 32);
+        test.Setup();
+    }
+    KavV33D::TBitmap bitmap;
+    TCountingAo test;
 };
 
 TEST_F(AoRenderTest, SingleThreadIsDeterministicAndAdvancesSlotZeroOnly) {
-  const std::uint64_t start = test.rngStates[0];
-  test.RenderSingleThread(&bitmap);
-  const std::vector<std::uint32_t> first = Pixels(bitmap);
-  EXPECT_EQ(test.calls.load(), kShadedSubSamples);
+    const std::uint64_t start = test.rngStates[0];
+    test.RenderSingleThread(&bitmap);
+    const std::vector<std::uint32_t> first = Pixels(bitmap);
+    EXPECT_EQ(test.calls.load(), kShadedSubSamples);
 
-  std::uint64_t expected = start;
-  for (std::uint64_t i = 0; i < kShadedSubSamples * kStepsPerSubSample; ++i) StepRandom(expected);
-  EXPECT_EQ(test.rngStates[0], expected);
-  for (int slot = 1; slot < 8; ++slot) {
-    TTest3DLoop_AmbOccTest_AO fresh;
-    fresh.Setup();
-    EXPECT_EQ(test.rngStates[slot], fresh.rngStates[slot]) << slot;
-  }
+    std::uint64_t expected = start;
+    for (std::uint64_t i = 0; i < kShadedSubSamples * kStepsPerSubSample; ++i) StepRandom(expected);
+    EXPECT_EQ(test.rngStates[0], expected);
+    for (int slot = 1; slot < 8; ++slot) {
+        TTest3DLoop_AmbOccTest_AO fresh;
+        fresh.Setup();
+        EXPECT_EQ(test.rngStates[slot], fresh.rngStates[slot]) << slot;
+    }
 
 #if !defined(KAV_TEST_UNDER_EMULATOR) || defined(_WIN32)
-  // Not under a user-mode emulator, where a render takes a minute and a half:
-  // the digest below fixes the picture there as well.
-  TTest3DLoop_AmbOccTest_AO again;
-  again.Setup();
-  KavV33D::TBitmap second;
-  second.Create(kSize, kSize, 32);
-  again.RenderSingleThread(&second);
-  EXPECT_EQ(Pixels(second), first);
-  EXPECT_EQ(again.rngStates[0], test.rngStates[0]);
+    // Not under a user-mode emulator, where a render takes a minute and a half:
+    // the digest below fixes the picture there as well.
+    TTest3DLoop_AmbOccTest_AO again;
+    again.Setup();
+    KavV33D::TBitmap second;
+    second.Create(kSize, kSize, 32);
+    again.RenderSingleThread(&second);
+    EXPECT_EQ(Pixels(second), first);
+    EXPECT_EQ(again.rngStates[0], test.rngStates[0]);
 #endif
 
-  for (std::uint32_t pixel : first) EXPECT_EQ(pixel >> 24, 0xFFu);
+    for (std::uint32_t pixel : first) EXPECT_EQ(pixel >> 24, 0xFFu);
 
-  // The single-threaded picture is part of the benchmark's contract: any
-  // change to the kernel's arithmetic or draw order changes this digest.
-  std::uint64_t digest = 0xCBF29CE484222325ull;  // FNV-1a over the pixel bytes
-  for (std::uint32_t pixel : first) {
-    for (int byte = 0; byte < 4; ++byte) {
-      digest ^= (pixel >> (8 * byte)) & 0xFFu;
-      digest *= 0x100000001B3ull;
+    // The single-threaded picture is part of the benchmark's contract: any
+    // change to the kernel's arithmetic or draw order changes this digest.
+    std::uint64_t digest = 0xCBF29CE484222325ull;  // FNV-1a over the pixel bytes
+    for (std::uint32_t pixel : first) {
+        for (int byte = 0; byte < 4; ++byte) {
+            digest ^= (pixel >> (8 * byte)) & 0xFFu;
+            digest *= 0x100000001B3ull;
+        }
     }
-  }
-  EXPECT_EQ(digest, kPictureDigest);
-  EXPECT_EQ(test.rngStates[0], kFinalSlotZeroState);
+    EXPECT_EQ(digest, kPictureDigest);
+    EXPECT_EQ(test.rngStates[0], kFinalSlotZeroState);
 }
 
 TEST_F(AoRenderTest, MultiThreadQueuesOneJobPerRowAndUsesWorkerSlots) {
-  std::uint64_t before[8];
-  for (int slot = 0; slot < 8; ++slot) before[slot] = test.rngStates[slot];
+    std::uint64_t before[8];
+    for (int slot = 0; slot < 8; ++slot) before[slot] = test.rngStates[slot];
 
-  test.RenderMultiThread(&bitmap);
+    test.RenderMultiThread(&bitmap);
 
-  ASSERT_EQ(test.jobs.size(), static_cast<std::size_t>(kSize));
-  for (int row = 0; row < kSize; ++row) {
-    const TTest3DLoop_AmbOccTest_Job& job = test.jobs[row];
-    EXPECT_EQ(job.row, row);
-    EXPECT_EQ(job.owner, &test);
-    EXPECT_EQ(job.bitmap, &bitmap);
-    EXPECT_EQ(reinterpret_cast<unsigned char*>(job.rowBits), bitmap.GetBits() + row * bitmap.GetPitch());
-    EXPECT_GE(job.threadSlot, 1);
-    EXPECT_LE(job.threadSlot, 4);
-  }
-  EXPECT_EQ(test.calls.load(), kShadedSubSamples);
+    ASSERT_EQ(test.jobs.size(), static_cast<std::size_t>(kSize));
+    for (int row = 0; row < kSize; ++row) {
+        const TTest3DLoop_AmbOccTest_Job& job = test.jobs[row];
+        EXPECT_EQ(job.row, row);
+        EXPECT_EQ(job.owner, &test);
+        EXPECT_EQ(job.bitmap, &bitmap);
+        EXPECT_EQ(reinterpret_cast<unsigned char*>(job.rowBits), bitmap.GetBits() + row * bitmap.GetPitch());
+        EXPECT_GE(job.threadSlot, 1);
+        EXPECT_LE(job.threadSlot, 4);
+    }
+    EXPECT_EQ(test.calls.load(), kShadedSubSamples);
 
-  // Slot 0 and the unused slots are untouched; the workers' slots together
-  // advanced by exactly the steps the picture needs.
-  EXPECT_EQ(test.rngStates[0], before[0]);
-  for (int slot = 5; slot < 8; ++slot) EXPECT_EQ(test.rngStates[slot], before[slot]);
-  const std::uint64_t total = kShadedSubSamples * kStepsPerSubSample;
-  std::uint64_t sum = 0;
-  for (int slot = 1; slot <= 4; ++slot) {
-    const std::uint64_t steps = StepsFrom(before[slot], test.rngStates[slot], total);
-    ASSERT_LE(steps, total) << "slot " << slot << " state is not on its own sequence";
-    EXPECT_EQ(steps % kStepsPerSubSample, 0u);
-    sum += steps;
-  }
-  EXPECT_EQ(sum, total);
-
+    // Slot 0 and the unused slots are untouched; the workers' slots together
+    // advanced by exactly the steps the picture needs.
+    EXPECT_EQ(test.rngStates[0], before[0]);
+    for (int slot = 5; slot < 8; ++slot) EXPECT_EQ(test.rngStates[slot], before[slot]);
+    const std::uint64_t total = kShadedSubSamples * kStepsPerSubSample;
+    std::uint64_t sum = 0;
+    for (int slot = 1; slot <= 4; ++slot) {
+        const std::uint64_t steps = StepsFrom(before[slot], test.rngStates[slot], total);
+        ASSERT_LE(steps, total) << "slot " << slot << " state is not on its own sequence";
+        EXPECT_EQ(steps % kStepsPerSubSample, 0u);
+        sum += steps;
+    }
+    EXPECT_EQ(sum, total);
 }
 
 // Occlusion noise depends on which worker's slot shades a row, so two
@@ -134,54 +133,56 @@ TEST_F(AoRenderTest, MultiThreadQueuesOneJobPerRowAndUsesWorkerSlots) {
 // fully black). With shading that draws nothing, every row must land exactly
 // where the single-threaded render puts it.
 TEST(AoRenderRows, MultiThreadRowsLandWhereSingleThreadPutsThem) {
-  class TFlatAo : public TTest3DLoop_AmbOccTest_AO {
-   public:
-    TVec3* AmbientOcclusion(const TVec3& point, const TVec3&, TVec3& colour, int) override {
-      // Height of the shaded point, so that rows and pixels differ.
-      const float shade = point.y + 0.5f;
-      colour = {shade, shade, shade};
-      return &colour;
-    }
-  };
-  TFlatAo multi;
-  multi.Setup();
-  KavV33D::TBitmap multiPicture;
-  multiPicture.Create(kSize, kSize, 32);
-  multi.RenderMultiThread(&multiPicture);
+    class TFlatAo : public TTest3DLoop_AmbOccTest_AO {
+    public:
+        TVec3* AmbientOcclusion(const TVec3& point, const TVec3&, TVec3& colour, int) override {
+            // Height of the shaded point, so that rows and pixels differ.
+            const float shade = point.y + 0.5f;
+            colour = {shade, shade, shade};
+            return &colour;
+        }
+    };
+    TFlatAo multi;
+    multi.Setup();
+    KavV33D::TBitmap multiPicture;
+    multiPicture.Create(kSize, kSize, 32);
+    multi.RenderMultiThread(&multiPicture);
 
-  TFlatAo single;
-  single.Setup();
-  KavV33D::TBitmap singlePicture;
-  singlePicture.Create(kSize, kSize, 32);
-  single.RenderSingleThread(&singlePicture);
+    TFlatAo single;
+    single.Setup();
+    KavV33D::TBitmap singlePicture;
+    singlePicture.Create(kSize, kSize, 32);
+    single.RenderSingleThread(&singlePicture);
 
-  const std::vector<std::uint32_t> multiPixels = Pixels(multiPicture);
-  const std::vector<std::uint32_t> singlePixels = Pixels(singlePicture);
-  std::size_t distinct = 0;
-  for (std::size_t i = 0; i + 1 < singlePixels.size(); ++i) distinct += singlePixels[i] != singlePixels[i + 1];
-  EXPECT_GT(distinct, 1000u);
-  EXPECT_EQ(multiPixels, singlePixels);
-  for (int slot = 0; slot < 8; ++slot) EXPECT_EQ(multi.rngStates[slot], single.rngStates[slot]) << slot;
+    const std::vector<std::uint32_t> multiPixels = Pixels(multiPicture);
+    const std::vector<std::uint32_t> singlePixels = Pixels(singlePicture);
+    std::size_t distinct = 0;
+    for (std::size_t i = 0; i + 1 < singlePixels.size(); ++i)
+        distinct += singlePixels[i] != singlePixels[i + 1];
+    EXPECT_GT(distinct, 1000u);
+    EXPECT_EQ(multiPixels, singlePixels);
+    for (int slot = 0; slot < 8; ++slot) EXPECT_EQ(multi.rngStates[slot], single.rngStates[slot]) << slot;
 }
 
 TEST_F(AoRenderTest, SecondRenderShrinksTheJobArray) {
-  test.RenderMultiThread(&bitmap);
-  KavV33D::TBitmap small;
-  small.Create(16, 8, 32);
-  test.RenderMultiThread(&small);
-  ASSERT_EQ(test.jobs.size(), 8u);
-  for (int row = 0; row < 8; ++row) {
-    EXPECT_EQ(test.jobs[row].bitmap, &small);
-    EXPECT_EQ(reinterpret_cast<unsigned char*>(test.jobs[row].rowBits), small.GetBits() + row * small.GetPitch());
-  }
+    test.RenderMultiThread(&bitmap);
+    KavV33D::TBitmap small;
+    small.Create(16, 8, 32);
+    test.RenderMultiThread(&small);
+    ASSERT_EQ(test.jobs.size(), 8u);
+    for (int row = 0; row < 8; ++row) {
+        EXPECT_EQ(test.jobs[row].bitmap, &small);
+        EXPECT_EQ(reinterpret_cast<unsigned char*>(test.jobs[row].rowBits),
+                  small.GetBits() + row * small.GetPitch());
+    }
 }
 
 TEST_F(AoRenderTest, EmptyBitmapQueuesNothing) {
-  KavV33D::TBitmap empty;
-  empty.Create(4, 0, 32);
-  test.RenderMultiThread(&empty);
-  EXPECT_TRUE(test.jobs.empty());
-  EXPECT_EQ(test.calls.load(), 0u);
+    KavV33D::TBitmap empty;
+    empty.Create(4, 0, 32);
+    test.RenderMultiThread(&empty);
+    EXPECT_TRUE(test.jobs.empty());
+    EXPECT_EQ(test.calls.load(), 0u);
 }
 
 }  // namespace

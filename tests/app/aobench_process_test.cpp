@@ -25,128 +25,128 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 std::uint32_t Le32(const std::string& bytes, std::size_t at) {
-  return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at])) |
-         static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 1])) << 8 |
-         static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 2])) << 16 |
-         static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 3])) << 24;
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at])) |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 1])) << 8 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 2])) << 16 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 3])) << 24;
 }
 
 struct TRun {
-  int status = -1;
-  std::string out;
-  std::string err;
+    int status = -1;
+    std::string out;
+    std::string err;
 };
 
 class AobenchProcessTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    // A fresh folder of its own, so that suites of several builds can run
-    // side by side.
-    std::random_device random;
-    do {
-      dir = fs::temp_directory_path() /
-            (std::string("aobench_process_") + info->name() + "_" + std::to_string(random()));
-    } while (!fs::create_directory(dir));
-  }
-  void TearDown() override { fs::remove_all(dir); }
+protected:
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        // A fresh folder of its own, so that suites of several builds can run
+        // side by side.
+        std::random_device random;
+        do {
+            dir = fs::temp_directory_path() /
+                  (std::string("aobench_process_") + info->name() + "_" + std::to_string(random()));
+        } while (!fs::create_directory(dir));
+    }
+    void TearDown() override { fs::remove_all(dir); }
 
-  TRun Run() {
-    const KavTest::TProgramRun child = KavTest::RunProgram(AOBENCH_PATH, {}, dir);
-    EXPECT_TRUE(child.started);
-    EXPECT_FALSE(child.timedOut);
-    TRun run;
-    run.status = child.exitCode;
-    run.out = KavTest::WithUnixLineEnds(child.out);
-    run.err = KavTest::WithUnixLineEnds(child.err);
-    return run;
-  }
+    TRun Run() {
+        const KavTest::TProgramRun child = KavTest::RunProgram(AOBENCH_PATH, {}, dir);
+        EXPECT_TRUE(child.started);
+        EXPECT_FALSE(child.timedOut);
+        TRun run;
+        run.status = child.exitCode;
+        run.out = KavTest::WithUnixLineEnds(child.out);
+        run.err = KavTest::WithUnixLineEnds(child.err);
+        return run;
+    }
 
-  fs::path dir;
+    fs::path dir;
 };
 
 // "AO Multi Thread Time = " + decimal milliseconds without leading zeros +
 // "ms" and one line feed, nothing else.
 bool IsTimingLine(const std::string& text) {
-  const std::string label = "AO Multi Thread Time = ";
-  const std::string tail = "ms\n";
-  if (text.size() < label.size() + 1 + tail.size()) return false;
-  if (text.compare(0, label.size(), label) != 0) return false;
-  if (text.compare(text.size() - tail.size(), tail.size(), tail) != 0) return false;
-  const std::string digits = text.substr(label.size(), text.size() - label.size() - tail.size());
-  if (digits.find_first_not_of("0123456789") != std::string::npos) return false;
-  return digits == "0" || digits[0] != '0';
+    const std::string label = "AO Multi Thread Time = ";
+    const std::string tail = "ms\n";
+    if (text.size() < label.size() + 1 + tail.size()) return false;
+    if (text.compare(0, label.size(), label) != 0) return false;
+    if (text.compare(text.size() - tail.size(), tail.size(), tail) != 0) return false;
+    const std::string digits = text.substr(label.size(), text.size() - label.size() - tail.size());
+    if (digits.find_first_not_of("0123456789") != std::string::npos) return false;
+    return digits == "0" || digits[0] != '0';
 }
 
 void ExpectTimingLine(const std::string& text) { EXPECT_TRUE(IsTimingLine(text)) << text; }
 
 TEST(AobenchTimingLine, AcceptsOnlyTheExactForm) {
-  EXPECT_TRUE(IsTimingLine("AO Multi Thread Time = 0ms\n"));
-  EXPECT_TRUE(IsTimingLine("AO Multi Thread Time = 1234ms\n"));
-  EXPECT_FALSE(IsTimingLine("AO Multi Thread Time = 01ms\n"));
-  EXPECT_FALSE(IsTimingLine("AO Multi Thread Time = -1ms\n"));
-  EXPECT_FALSE(IsTimingLine("AO Multi Thread Time = ms\n"));
-  EXPECT_FALSE(IsTimingLine("AO Multi Thread Time = 12ms\r\n"));
-  EXPECT_FALSE(IsTimingLine("AO Multi Thread Time = 12ms"));
+    EXPECT_TRUE(IsTimingLine("AO Multi Thread Time = 0ms\n"));
+    EXPECT_TRUE(IsTimingLine("AO Multi Thread Time = 1234ms\n"));
+    EXPECT_FALSE(IsTimingLine("AO Multi Thread Time = 01ms\n"));
+    EXPECT_FALSE(IsTimingLine("AO Multi Thread Time = -1ms\n"));
+    EXPECT_FALSE(IsTimingLine("AO Multi Thread Time = ms\n"));
+    EXPECT_FALSE(IsTimingLine("AO Multi Thread Time = 12ms\r\n"));
+    EXPECT_FALSE(IsTimingLine("AO Multi Thread Time = 12ms"));
 }
 
 void ExpectPicture(const std::string& bmp) {
-  ASSERT_EQ(bmp.size(), 196662u);
-  EXPECT_EQ(bmp.substr(0, 2), "BM");
-  EXPECT_EQ(Le32(bmp, 2), 196662u);
-  EXPECT_EQ(Le32(bmp, 10), 54u);
-  EXPECT_EQ(Le32(bmp, 18), 256u);
-  EXPECT_EQ(Le32(bmp, 22), 256u);
-  EXPECT_EQ(static_cast<unsigned char>(bmp[28]), 24);
-  // The bottom row of the file is picture row 0, which sees the ground, and
-  // the top row sees only sky: black.
-  EXPECT_NE(bmp.substr(54, 768), std::string(768, '\0'));
-  EXPECT_EQ(bmp.substr(54 + 255 * 768, 768), std::string(768, '\0'));
+    ASSERT_EQ(bmp.size(), 196662u);
+    EXPECT_EQ(bmp.substr(0, 2), "BM");
+    EXPECT_EQ(Le32(bmp, 2), 196662u);
+    EXPECT_EQ(Le32(bmp, 10), 54u);
+    EXPECT_EQ(Le32(bmp, 18), 256u);
+    EXPECT_EQ(Le32(bmp, 22), 256u);
+    EXPECT_EQ(static_cast<unsigned char>(bmp[28]), 24);
+    // The bottom row of the file is picture row 0, which sees the ground, and
+    // the top row sees only sky: black.
+    EXPECT_NE(bmp.substr(54, 768), std::string(768, '\0'));
+    EXPECT_EQ(bmp.substr(54 + 255 * 768, 768), std::string(768, '\0'));
 }
 
 TEST_F(AobenchProcessTest, PrintsOnlyTheBannerAndWritesBothFiles) {
-  const TRun run = Run();
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, "Kav3DTest6_AOBench\n");
-  EXPECT_EQ(run.err, "");
-  ExpectTimingLine(ReadFile(dir / "AOBench.txt"));
-  ExpectPicture(ReadFile(dir / "aomt.bmp"));
+    const TRun run = Run();
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "Kav3DTest6_AOBench\n");
+    EXPECT_EQ(run.err, "");
+    ExpectTimingLine(ReadFile(dir / "AOBench.txt"));
+    ExpectPicture(ReadFile(dir / "aomt.bmp"));
 }
 
 TEST_F(AobenchProcessTest, OverwritesEarlierResults) {
-  { std::ofstream(dir / "AOBench.txt") << std::string(100, 'x'); }
-  { std::ofstream(dir / "aomt.bmp") << std::string(300000, 'y'); }
-  const TRun run = Run();
-  EXPECT_EQ(run.status, 0);
-  ExpectTimingLine(ReadFile(dir / "AOBench.txt"));
-  ExpectPicture(ReadFile(dir / "aomt.bmp"));
+    { std::ofstream(dir / "AOBench.txt") << std::string(100, 'x'); }
+    { std::ofstream(dir / "aomt.bmp") << std::string(300000, 'y'); }
+    const TRun run = Run();
+    EXPECT_EQ(run.status, 0);
+    ExpectTimingLine(ReadFile(dir / "AOBench.txt"));
+    ExpectPicture(ReadFile(dir / "aomt.bmp"));
 }
 
 // A folder standing where a result file belongs makes that file unwritable,
 // whatever the user's privileges.
 TEST_F(AobenchProcessTest, UnwritablePictureIsReportedAndFailsTheRun) {
-  fs::create_directory(dir / "aomt.bmp");
-  const TRun run = Run();
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, "Kav3DTest6_AOBench\n");
-  EXPECT_NE(run.err.find("\"aomt.bmp\""), std::string::npos) << run.err;
-  EXPECT_EQ(run.err.find("AOBench.txt"), std::string::npos) << run.err;
-  EXPECT_EQ(run.err.back(), '\n');
-  ExpectTimingLine(ReadFile(dir / "AOBench.txt"));
+    fs::create_directory(dir / "aomt.bmp");
+    const TRun run = Run();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "Kav3DTest6_AOBench\n");
+    EXPECT_NE(run.err.find("\"aomt.bmp\""), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("AOBench.txt"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.back(), '\n');
+    ExpectTimingLine(ReadFile(dir / "AOBench.txt"));
 }
 
 TEST_F(AobenchProcessTest, UnwritableTimingFileIsReportedAndFailsTheRun) {
-  fs::create_directory(dir / "AOBench.txt");
-  const TRun run = Run();
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, "Kav3DTest6_AOBench\n");
-  EXPECT_NE(run.err.find("\"AOBench.txt\""), std::string::npos) << run.err;
-  ExpectPicture(ReadFile(dir / "aomt.bmp"));
+    fs::create_directory(dir / "AOBench.txt");
+    const TRun run = Run();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "Kav3DTest6_AOBench\n");
+    EXPECT_NE(run.err.find("\"AOBench.txt\""), std::string::npos) << run.err;
+    ExpectPicture(ReadFile(dir / "aomt.bmp"));
 }
 
 // A result file that is a link to a device refusing every write (POSIX
@@ -154,17 +154,17 @@ TEST_F(AobenchProcessTest, UnwritableTimingFileIsReportedAndFailsTheRun) {
 // failure is reported.
 TEST_F(AobenchProcessTest, PictureOnAFullDeviceIsReportedAndFailsTheRun) {
 #if defined(_WIN32)
-  GTEST_SKIP() << "no full device, and links need a privilege";
+    GTEST_SKIP() << "no full device, and links need a privilege";
 #else
-  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no device that refuses writes";
-  fs::create_symlink("/dev/full", dir / "aomt.bmp");
-  const TRun run = Run();
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, "Kav3DTest6_AOBench\n");
-  EXPECT_NE(run.err.find("\"aomt.bmp\""), std::string::npos) << run.err;
-  EXPECT_TRUE(fs::is_symlink(dir / "aomt.bmp"));
-  EXPECT_TRUE(fs::is_character_file("/dev/full"));
-  ExpectTimingLine(ReadFile(dir / "AOBench.txt"));
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no device that refuses writes";
+    fs::create_symlink("/dev/full", dir / "aomt.bmp");
+    const TRun run = Run();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "Kav3DTest6_AOBench\n");
+    EXPECT_NE(run.err.find("\"aomt.bmp\""), std::string::npos) << run.err;
+    EXPECT_TRUE(fs::is_symlink(dir / "aomt.bmp"));
+    EXPECT_TRUE(fs::is_character_file("/dev/full"));
+    ExpectTimingLine(ReadFile(dir / "AOBench.txt"));
 #endif
 }
 
@@ -174,23 +174,23 @@ TEST_F(AobenchProcessTest, PictureOnAFullDeviceIsReportedAndFailsTheRun) {
 // a real folder. The signal that such a write raises is ignored, so that the
 // write fails instead (a child inherits both).
 class TFileSizeLimit {
- public:
-  explicit TFileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit limited = saved;
-    limited.rlim_cur = bytes;
-    applied = setrlimit(RLIMIT_FSIZE, &limited) == 0;
-    savedHandler = std::signal(SIGXFSZ, SIG_IGN);
-  }
-  ~TFileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, savedHandler);
-  }
-  bool applied = false;
+public:
+    explicit TFileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit limited = saved;
+        limited.rlim_cur = bytes;
+        applied = setrlimit(RLIMIT_FSIZE, &limited) == 0;
+        savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+    }
+    ~TFileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, savedHandler);
+    }
+    bool applied = false;
 
- private:
-  rlimit saved{};
-  void (*savedHandler)(int) = SIG_DFL;
+private:
+    rlimit saved{};
+    void (*savedHandler)(int) = SIG_DFL;
 };
 #endif
 
@@ -198,25 +198,25 @@ class TFileSizeLimit {
 // exactly as it was, no partial file is left, and the run fails.
 TEST_F(AobenchProcessTest, DiskFullPartWayLeavesTheEarlierPicture) {
 #if defined(_WIN32)
-  GTEST_SKIP() << "no file size limit; the BMP writer's tests cover a full disk with a write limit";
+    GTEST_SKIP() << "no file size limit; the BMP writer's tests cover a full disk with a write limit";
 #else
-  const std::string earlier(300000, 'y');
-  { std::ofstream(dir / "aomt.bmp", std::ios::binary) << earlier; }
-  TRun run;
-  {
-    const TFileSizeLimit limit(100000);  // the picture needs 196,662 bytes
-    ASSERT_TRUE(limit.applied);
-    run = Run();
-  }
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, "Kav3DTest6_AOBench\n");
-  EXPECT_NE(run.err.find("\"aomt.bmp\""), std::string::npos) << run.err;
-  EXPECT_EQ(ReadFile(dir / "aomt.bmp"), earlier);
-  ExpectTimingLine(ReadFile(dir / "AOBench.txt"));
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"AOBench.txt", "aomt.bmp"}));
+    const std::string earlier(300000, 'y');
+    { std::ofstream(dir / "aomt.bmp", std::ios::binary) << earlier; }
+    TRun run;
+    {
+        const TFileSizeLimit limit(100000);  // the picture needs 196,662 bytes
+        ASSERT_TRUE(limit.applied);
+        run = Run();
+    }
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "Kav3DTest6_AOBench\n");
+    EXPECT_NE(run.err.find("\"aomt.bmp\""), std::string::npos) << run.err;
+    EXPECT_EQ(ReadFile(dir / "aomt.bmp"), earlier);
+    ExpectTimingLine(ReadFile(dir / "AOBench.txt"));
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"AOBench.txt", "aomt.bmp"}));
 #endif
 }
 

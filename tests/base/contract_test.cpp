@@ -18,7 +18,9 @@ TEST(KavContract, AKeptRuleLetsTheOperationRun) { EXPECT_EQ(CheckedDivide(7, 2),
 
 TEST(KavContractDeathTest, ABrokenRuleStopsWithTheRuleAndItsPlace) {
     KavTest::UseThreadSafeDeathTests();
-    EXPECT_DEATH(CheckedDivide(7, 0), "^contract violated: CheckedDivide\\(7, 0\\) needs a divisor \\(.*contract_test\\.cpp:.+\\)");
+    EXPECT_DEATH(
+        CheckedDivide(7, 0),
+        "^contract violated: CheckedDivide\\(7, 0\\) needs a divisor \\(.*contract_test\\.cpp:.+\\)");
 }
 
 TEST(KavContractDeathTest, TheConditionIsEvaluatedOnce) {

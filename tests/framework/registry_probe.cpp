@@ -9,15 +9,15 @@
 #include "base/sl/class_registry.h"
 
 int main() {
-  const KavV3Base::TKavSLRegister* registry = KavV3Base::TKavSLRegister::Instance();
-  for (std::int32_t id = 1; id < registry->GetNextId(); ++id) {
-    const KavV3Base::TSLClassRecord* record = registry->FindById(id);
-    if (record == nullptr) {
-      std::printf("%d missing\n", static_cast<int>(id));
-      continue;
+    const KavV3Base::TKavSLRegister* registry = KavV3Base::TKavSLRegister::Instance();
+    for (std::int32_t id = 1; id < registry->GetNextId(); ++id) {
+        const KavV3Base::TSLClassRecord* record = registry->FindById(id);
+        if (record == nullptr) {
+            std::printf("%d missing\n", static_cast<int>(id));
+            continue;
+        }
+        std::printf("%d %s %s\n", static_cast<int>(id), record->Name.CStr(),
+                    record->Base != nullptr ? record->Base->Name.CStr() : "-");
     }
-    std::printf("%d %s %s\n", static_cast<int>(id), record->Name.CStr(),
-                record->Base != nullptr ? record->Base->Name.CStr() : "-");
-  }
-  return 0;
+    return 0;
 }

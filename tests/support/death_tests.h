@@ -12,8 +12,7 @@ namespace KavTest {
 // the death test forks without starting anew ("fast"), which is sound as long
 // as no other thread runs when the death test begins; the suites call this
 // only where that holds.
-inline void UseThreadSafeDeathTests()
-{
+inline void UseThreadSafeDeathTests() {
 #if defined(KAV_TEST_UNDER_EMULATOR) && !defined(_WIN32)
     GTEST_FLAG_SET(death_test_style, "fast");
 #else
@@ -21,4 +20,4 @@ inline void UseThreadSafeDeathTests()
 #endif
 }
 
-} // namespace KavTest
+}  // namespace KavTest

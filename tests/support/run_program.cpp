@@ -31,8 +31,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadWhole(const fs::path& path)
-{
+std::string ReadWhole(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
@@ -41,10 +40,8 @@ std::string ReadWhole(const fs::path& path)
 
 // One argument quoted the way the C runtime's command-line parser reads it
 // back: backslashes are literal except before a quote.
-std::wstring QuoteArgument(const std::wstring& argument)
-{
-    if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos)
-        return argument;
+std::wstring QuoteArgument(const std::wstring& argument) {
+    if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) return argument;
     std::wstring quoted = L"\"";
     std::size_t backslashes = 0;
     for (wchar_t c : argument) {
@@ -64,8 +61,7 @@ std::wstring QuoteArgument(const std::wstring& argument)
     return quoted;
 }
 
-HANDLE OpenForChild(const fs::path& path, bool forWriting)
-{
+HANDLE OpenForChild(const fs::path& path, bool forWriting) {
     SECURITY_ATTRIBUTES inherit{};
     inherit.nLength = sizeof inherit;
     inherit.bInheritHandle = TRUE;
@@ -75,12 +71,10 @@ HANDLE OpenForChild(const fs::path& path, bool forWriting)
 }
 
 void Spawn(const std::vector<std::string>& argv, const fs::path& workDir, const fs::path& outPath,
-           const fs::path& errPath, int timeoutSeconds, TProgramRun& run)
-{
+           const fs::path& errPath, int timeoutSeconds, TProgramRun& run) {
     std::wstring commandLine;
     for (const std::string& argument : argv) {
-        if (!commandLine.empty())
-            commandLine += L' ';
+        if (!commandLine.empty()) commandLine += L' ';
         commandLine += QuoteArgument(fs::path(argument).wstring());
     }
     HANDLE in = OpenForChild(L"NUL", false);
@@ -106,15 +100,13 @@ void Spawn(const std::vector<std::string>& argv, const fs::path& workDir, const 
             WaitForSingleObject(process.hProcess, INFINITE);
         } else {
             DWORD code = 0;
-            if (GetExitCodeProcess(process.hProcess, &code))
-                run.exitCode = static_cast<int>(code);
+            if (GetExitCodeProcess(process.hProcess, &code)) run.exitCode = static_cast<int>(code);
         }
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
     }
     for (HANDLE handle : {in, out, err}) {
-        if (handle != INVALID_HANDLE_VALUE)
-            CloseHandle(handle);
+        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
     }
 }
 
@@ -122,41 +114,34 @@ void Spawn(const std::vector<std::string>& argv, const fs::path& workDir, const 
 
 // The full name of a program found through PATH, as execvp would find it;
 // looked up before fork, so that the child only calls what is safe there.
-std::string FindInPath(const std::string& name)
-{
-    if (name.find('/') != std::string::npos)
-        return name;
+std::string FindInPath(const std::string& name) {
+    if (name.find('/') != std::string::npos) return name;
     const char* path = std::getenv("PATH");
     std::string folders = path != nullptr ? path : "/usr/bin:/bin";
     std::size_t begin = 0;
     while (begin <= folders.size()) {
         std::size_t end = folders.find(':', begin);
-        if (end == std::string::npos)
-            end = folders.size();
+        if (end == std::string::npos) end = folders.size();
         const std::string folder = end > begin ? folders.substr(begin, end - begin) : ".";
         const std::string candidate = folder + "/" + name;
-        if (access(candidate.c_str(), X_OK) == 0)
-            return candidate;
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
         begin = end + 1;
     }
     return name;
 }
 
 void Spawn(const std::vector<std::string>& argv, const fs::path& workDir, const fs::path& outPath,
-           const fs::path& errPath, int timeoutSeconds, TProgramRun& run)
-{
+           const fs::path& errPath, int timeoutSeconds, TProgramRun& run) {
     const std::string program = FindInPath(argv.front());
     std::vector<char*> args;
-    for (const std::string& argument : argv)
-        args.push_back(const_cast<char*>(argument.c_str()));
+    for (const std::string& argument : argv) args.push_back(const_cast<char*>(argument.c_str()));
     args.push_back(nullptr);
     const std::string folder = workDir.string();
     const std::string outName = outPath.string();
     const std::string errName = errPath.string();
 
     const pid_t child = fork();
-    if (child < 0)
-        return;
+    if (child < 0) return;
     if (child == 0) {
         // Only async-signal-safe calls from here to exec.
         const int in = open("/dev/null", O_RDONLY);
@@ -173,29 +158,24 @@ void Spawn(const std::vector<std::string>& argv, const fs::path& workDir, const 
     int status = 0;
     for (;;) {
         const pid_t done = waitpid(child, &status, WNOHANG);
-        if (done == child)
-            break;
-        if (done < 0 && errno != EINTR)
-            return;
+        if (done == child) break;
+        if (done < 0 && errno != EINTR) return;
         if (std::chrono::steady_clock::now() >= deadline) {
             run.timedOut = true;
             kill(child, SIGKILL);
-            while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-            }
+            while (waitpid(child, &status, 0) < 0 && errno == EINTR) {}
             return;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    if (WIFEXITED(status))
-        run.exitCode = WEXITSTATUS(status);
+    if (WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
 }
 
 #endif
 
-} // namespace
+}  // namespace
 
-std::vector<std::string> TestEmulator()
-{
+std::vector<std::string> TestEmulator() {
     std::vector<std::string> emulator;
 #if defined(KAV_TEST_EMULATOR) && !defined(_WIN32)
     // A cross build's tests run under the emulator, and so must the programs
@@ -205,10 +185,8 @@ std::vector<std::string> TestEmulator()
     std::size_t begin = 0;
     while (begin < list.size()) {
         std::size_t end = list.find('|', begin);
-        if (end == std::string::npos)
-            end = list.size();
-        if (end > begin)
-            emulator.push_back(list.substr(begin, end - begin));
+        if (end == std::string::npos) end = list.size();
+        if (end > begin) emulator.push_back(list.substr(begin, end - begin));
         begin = end + 1;
     }
 #endif
@@ -216,8 +194,7 @@ std::vector<std::string> TestEmulator()
 }
 
 TProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
-                       const fs::path& workDir, int timeoutSeconds)
-{
+                       const fs::path& workDir, int timeoutSeconds) {
     std::vector<std::string> argv = TestEmulator();
     argv.push_back(fs::absolute(program).string());
     argv.insert(argv.end(), args.begin(), args.end());
@@ -240,16 +217,14 @@ TProgramRun RunProgram(const std::string& program, const std::vector<std::string
     return run;
 }
 
-std::string WithUnixLineEnds(const std::string& text)
-{
+std::string WithUnixLineEnds(const std::string& text) {
     std::string result;
     result.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-            continue;
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
         result += text[i];
     }
     return result;
 }
 
-} // namespace KavTest
+}  // namespace KavTest

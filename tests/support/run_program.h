@@ -31,4 +31,4 @@ std::string WithUnixLineEnds(const std::string& text);
 // The emulator the tests of this build run under, empty for native builds.
 std::vector<std::string> TestEmulator();
 
-} // namespace KavTest
+}  // namespace KavTest

@@ -1,4 +1,5 @@
-// Tests of the bitmaps' place in the object model: class records, and TBitmap's saving and loading in both codings.
+// Tests of the bitmaps' place in the object model: class records, and TBitmap's saving and loading in both
+// codings.
 
 #include <cstdint>
 #include <cstring>
@@ -18,10 +19,11 @@ using namespace KavV3Base;
 using KavV33D::TBitmap;
 using KavV33D::TVBitmap;
 
-std::string Text(const TMemoryStream& stream) { return std::string(stream.Bytes().begin(), stream.Bytes().end()); }
+std::string Text(const TMemoryStream& stream) {
+    return std::string(stream.Bytes().begin(), stream.Bytes().end());
+}
 
-TEST(TBitmap, ClassRecordsChainUpToTheSerializableRoot)
-{
+TEST(TBitmap, ClassRecordsChainUpToTheSerializableRoot) {
     TBitmap bitmap;
     TVBitmap plain;
     const TSLClassRecord* record = bitmap.GetClassRecord();
@@ -41,8 +43,7 @@ TEST(TBitmap, ClassRecordsChainUpToTheSerializableRoot)
     EXPECT_EQ(madePlain->GetClassRecord(), TVBitmap::ClassRecord());
 }
 
-TEST(TBitmap, TextSaveIsOneLinePerValue)
-{
+TEST(TBitmap, TextSaveIsOneLinePerValue) {
     TBitmap bitmap;
     bitmap.Create(2, 1, 32);
     const unsigned char pixels[8] = {0, 1, 2, 127, 128, 200, 254, 255};
@@ -50,9 +51,10 @@ TEST(TBitmap, TextSaveIsOneLinePerValue)
     TMemoryStream stream;
     TSLArchive archive(&stream, TSLArchive::CodingText);
     bitmap.Save(archive);
-    EXPECT_EQ(Text(stream), "8\n0\n1\n2\n127\n128\n200\n254\n255\n"
-                            "2\n1\n32\n8\n0\n"
-                            "16711680\n65280\n255\n4278190080\n");
+    EXPECT_EQ(Text(stream),
+              "8\n0\n1\n2\n127\n128\n200\n254\n255\n"
+              "2\n1\n32\n8\n0\n"
+              "16711680\n65280\n255\n4278190080\n");
 
     TVBitmap plain;
     TMemoryStream empty;
@@ -61,8 +63,7 @@ TEST(TBitmap, TextSaveIsOneLinePerValue)
     EXPECT_EQ(empty.Size(), 0u);
 }
 
-TEST(TBitmap, SavedGraphLoadsBackInBothCodings)
-{
+TEST(TBitmap, SavedGraphLoadsBackInBothCodings) {
     for (const std::int32_t coding : {TSLArchive::CodingText, TSLArchive::CodingBinary}) {
         TBitmap source;
         source.CreateWithMasks(3, 2, 16, 0x0F00, 0x00F0, 0x000F, 0xF000);
@@ -96,8 +97,7 @@ TEST(TBitmap, SavedGraphLoadsBackInBothCodings)
     }
 }
 
-TEST(TBitmap, LoadReplacesStorageAndTakesPitchAsSaved)
-{
+TEST(TBitmap, LoadReplacesStorageAndTakesPitchAsSaved) {
     TMemoryStream stream;
     const std::string archive = "3\n9\n8\n7\n1\n3\n8\n99\n-4\n1\n2\n3\n4\n";
     stream.Write(archive.data(), static_cast<std::uint32_t>(archive.size()));
@@ -115,10 +115,12 @@ TEST(TBitmap, LoadReplacesStorageAndTakesPitchAsSaved)
     EXPECT_EQ(bitmap.GetAlphaMask(), 4u);
 }
 
-TEST(TBitmap, HostileByteCountFailsWithoutTouchingTheStorage)
-{
+TEST(TBitmap, HostileByteCountFailsWithoutTouchingTheStorage) {
     // A count of four billion followed by a few bytes.
-    const std::string bytes("\x00\x28\x6b\xee" "\x01\x02\x03", 7);
+    const std::string bytes(
+        "\x00\x28\x6b\xee"
+        "\x01\x02\x03",
+        7);
     TMemoryStream stream(bytes.data(), bytes.size());
     TSLArchive loading(&stream, TSLArchive::CodingBinary);
     TBitmap bitmap;
@@ -131,4 +133,4 @@ TEST(TBitmap, HostileByteCountFailsWithoutTouchingTheStorage)
     EXPECT_EQ(bitmap.GetWidth(), 2);
 }
 
-} // namespace
+}  // namespace

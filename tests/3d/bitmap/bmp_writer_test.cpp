@@ -22,21 +22,18 @@ using Bytes = std::vector<unsigned char>;
 
 namespace {
 
-std::uint32_t U32At(const Bytes& b, std::size_t at)
-{
+std::uint32_t U32At(const Bytes& b, std::size_t at) {
     return static_cast<std::uint32_t>(b.at(at)) | static_cast<std::uint32_t>(b.at(at + 1)) << 8 |
            static_cast<std::uint32_t>(b.at(at + 2)) << 16 | static_cast<std::uint32_t>(b.at(at + 3)) << 24;
 }
 
-std::uint32_t U16At(const Bytes& b, std::size_t at)
-{
+std::uint32_t U16At(const Bytes& b, std::size_t at) {
     return static_cast<std::uint32_t>(b.at(at)) | static_cast<std::uint32_t>(b.at(at + 1)) << 8;
 }
 
 // Every pixel's memory bytes are (x, y, 0x80 + x, 0xC0 + y), so each one is
 // recognisable in the file.
-void FillPattern(TBitmap& b)
-{
+void FillPattern(TBitmap& b) {
     for (int y = 0; y < b.GetHeight(); ++y) {
         unsigned char* row = b.GetBits() + y * b.GetPitch();
         for (int x = 0; x < b.GetWidth(); ++x) {
@@ -48,10 +45,9 @@ void FillPattern(TBitmap& b)
     }
 }
 
-} // namespace
+}  // namespace
 
-TEST(TBitmap, SaveBmpWritesTheHeaders)
-{
+TEST(TBitmap, SaveBmpWritesTheHeaders) {
     const TTempDir dir;
     const std::string name = dir.File("aomt.bmp");
     TBitmap b;
@@ -68,15 +64,14 @@ TEST(TBitmap, SaveBmpWritesTheHeaders)
     EXPECT_EQ(file[3], 0x00);
     EXPECT_EQ(file[4], 0x03);
     EXPECT_EQ(file[5], 0x00);
-    EXPECT_EQ(U32At(file, 6), 0u);   // both reserved fields
-    EXPECT_EQ(U32At(file, 10), 54u); // pixel data offset
-    EXPECT_EQ(U32At(file, 14), 40u); // information header size
+    EXPECT_EQ(U32At(file, 6), 0u);    // both reserved fields
+    EXPECT_EQ(U32At(file, 10), 54u);  // pixel data offset
+    EXPECT_EQ(U32At(file, 14), 40u);  // information header size
     EXPECT_EQ(U32At(file, 18), 256u);
     EXPECT_EQ(U32At(file, 22), 256u);
     EXPECT_EQ(U16At(file, 26), 1u);
     EXPECT_EQ(U16At(file, 28), 24u);
-    for (std::size_t at = 30; at < 54; ++at)
-        ASSERT_EQ(file[at], 0) << "header byte " << at;
+    for (std::size_t at = 30; at < 54; ++at) ASSERT_EQ(file[at], 0) << "header byte " << at;
 
     // Last pixel of the last row: row 255 is the final file row, pixel 255.
     const std::size_t last = 54 + 255 * 768 + 255 * 3;
@@ -85,8 +80,7 @@ TEST(TBitmap, SaveBmpWritesTheHeaders)
     EXPECT_EQ(file[last + 2], 255);
 }
 
-TEST(TBitmap, WriteBmpReordersBytesAndPadsRowsWithZeros)
-{
+TEST(TBitmap, WriteBmpReordersBytesAndPadsRowsWithZeros) {
     TBitmap one;
     one.Create(1, 1, 32);
     const unsigned char pixel[4] = {0x11, 0x22, 0x33, 0x44};
@@ -107,17 +101,18 @@ TEST(TBitmap, WriteBmpReordersBytesAndPadsRowsWithZeros)
     EXPECT_EQ(U32At(t.bytes, 2), 78u);
     for (std::size_t row = 0; row < 2; ++row) {
         const std::size_t start = 54 + row * 12;
-        EXPECT_EQ(Bytes(t.bytes.begin() + static_cast<long>(start), t.bytes.begin() + static_cast<long>(start) + 9),
-                  Bytes(9, 0xEE));
-        EXPECT_EQ(Bytes(t.bytes.begin() + static_cast<long>(start) + 9, t.bytes.begin() + static_cast<long>(start) + 12),
+        EXPECT_EQ(
+            Bytes(t.bytes.begin() + static_cast<long>(start), t.bytes.begin() + static_cast<long>(start) + 9),
+            Bytes(9, 0xEE));
+        EXPECT_EQ(Bytes(t.bytes.begin() + static_cast<long>(start) + 9,
+                        t.bytes.begin() + static_cast<long>(start) + 12),
                   Bytes(3, 0x00));
     }
 }
 
-TEST(TBitmap, WriteBmpStoresRowZeroFirst)
-{
+TEST(TBitmap, WriteBmpStoresRowZeroFirst) {
     TBitmap b;
-    b.Create(5, 3, 32); // stride 16: 15 pixel bytes and one padding byte
+    b.Create(5, 3, 32);  // stride 16: 15 pixel bytes and one padding byte
     FillPattern(b);
     TMemoryStream s;
     ASSERT_EQ(b.WriteBmp(s), 1);
@@ -131,11 +126,10 @@ TEST(TBitmap, WriteBmpStoresRowZeroFirst)
         }
         ASSERT_EQ(s.bytes[54 + static_cast<std::size_t>(y) * 16 + 15], 0);
     }
-    EXPECT_EQ(U32At(s.bytes, 22), 3u); // positive height: bottom-up
+    EXPECT_EQ(U32At(s.bytes, 22), 3u);  // positive height: bottom-up
 }
 
-TEST(TBitmap, WriteBmpStartsAtTheStreamPosition)
-{
+TEST(TBitmap, WriteBmpStartsAtTheStreamPosition) {
     const TTempDir dir;
     const std::string name = dir.File("offset.bin");
     TBitmap b;
@@ -147,7 +141,7 @@ TEST(TBitmap, WriteBmpStartsAtTheStreamPosition)
         const Bytes prefix(100, 0x5A);
         ASSERT_EQ(s.Write(prefix.data(), 100), 1);
         ASSERT_EQ(b.WriteBmp(s), 1);
-        EXPECT_EQ(s.Tell(), 100 + 54 + 2 * 12); // left after the picture
+        EXPECT_EQ(s.Tell(), 100 + 54 + 2 * 12);  // left after the picture
         ASSERT_EQ(s.WriteUChar(static_cast<unsigned char>(0x77)), 1);
     }
     const Bytes file = ReadFileBytes(name);
@@ -155,14 +149,13 @@ TEST(TBitmap, WriteBmpStartsAtTheStreamPosition)
     EXPECT_EQ(Bytes(file.begin(), file.begin() + 100), Bytes(100, 0x5A));
     EXPECT_EQ(file[100], 'B');
     EXPECT_EQ(file[101], 'M');
-    EXPECT_EQ(U32At(file, 102), 78u); // only the picture's own bytes
+    EXPECT_EQ(U32At(file, 102), 78u);  // only the picture's own bytes
     EXPECT_EQ(U32At(file, 110), 54u);
-    EXPECT_EQ(file[100 + 54], 0x80); // first pixel of row 0
+    EXPECT_EQ(file[100 + 54], 0x80);  // first pixel of row 0
     EXPECT_EQ(file.back(), 0x77);
 }
 
-TEST(TBitmap, WriteBmpRefusesWhatItCannotConvert)
-{
+TEST(TBitmap, WriteBmpRefusesWhatItCannotConvert) {
     TBitmap sixteen;
     sixteen.Create(4, 4, 16);
     TMemoryStream s;
@@ -174,13 +167,13 @@ TEST(TBitmap, WriteBmpRefusesWhatItCannotConvert)
     EXPECT_EQ(twentyFour.WriteBmp(s), 0);
     EXPECT_TRUE(s.bytes.empty());
 
-    TBitmap freed; // geometry without storage
+    TBitmap freed;  // geometry without storage
     freed.Create(4, 4, 32);
     freed.Free();
     EXPECT_EQ(freed.WriteBmp(s), 0);
     EXPECT_TRUE(s.bytes.empty());
 
-    TBitmap never; // never created: 0 bits per pixel
+    TBitmap never;  // never created: 0 bits per pixel
     EXPECT_EQ(never.WriteBmp(s), 0);
     EXPECT_TRUE(s.bytes.empty());
 
@@ -190,8 +183,7 @@ TEST(TBitmap, WriteBmpRefusesWhatItCannotConvert)
     EXPECT_FALSE(std::filesystem::exists(name));
 }
 
-TEST(TBitmap, WriteBmpOfNoRowsWritesHeadersOnly)
-{
+TEST(TBitmap, WriteBmpOfNoRowsWritesHeadersOnly) {
     TBitmap b;
     b.CreateWithMasks(4, 0, 32, 0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000);
     TMemoryStream s;
@@ -203,14 +195,13 @@ TEST(TBitmap, WriteBmpOfNoRowsWritesHeadersOnly)
     EXPECT_EQ(s.Tell(), 54);
 }
 
-TEST(TBitmap, WriteBmpReportsStreamFailures)
-{
+TEST(TBitmap, WriteBmpReportsStreamFailures) {
     TBitmap b;
     b.Create(2, 2, 32);
     FillPattern(b);
     for (int okWrites = 0; okWrites < 12; ++okWrites) {
         TMemoryStream s;
-        s.writesBeforeFailure = okWrites; // a header write, the pixels or the patch fails
+        s.writesBeforeFailure = okWrites;  // a header write, the pixels or the patch fails
         EXPECT_EQ(b.WriteBmp(s), 0) << okWrites;
     }
     TMemoryStream seekless;
@@ -218,12 +209,11 @@ TEST(TBitmap, WriteBmpReportsStreamFailures)
     EXPECT_EQ(b.WriteBmp(seekless), 0);
 
     TMemoryStream fine;
-    fine.writesBeforeFailure = 12; // exactly the writes a BMP needs
+    fine.writesBeforeFailure = 12;  // exactly the writes a BMP needs
     EXPECT_EQ(b.WriteBmp(fine), 1);
 }
 
-TEST(TBitmap, SaveBmpFailsWhenTheFileCannotBeWritten)
-{
+TEST(TBitmap, SaveBmpFailsWhenTheFileCannotBeWritten) {
     const TTempDir dir;
     TBitmap b;
     b.Create(2, 2, 32);
@@ -238,15 +228,15 @@ TEST(TBitmap, SaveBmpFailsWhenTheFileCannotBeWritten)
 
     const std::string device = KavTest::FullDevice();
     if (device.empty())
-        GTEST_SKIP() << "no device that refuses writes; SaveBmpThatFailsPartWayLeavesTheEarlierFile covers it";
+        GTEST_SKIP()
+            << "no device that refuses writes; SaveBmpThatFailsPartWayLeavesTheEarlierFile covers it";
     EXPECT_EQ(b.SaveBmp(device.c_str()), 0);
     EXPECT_TRUE(std::filesystem::is_character_file(device)) << "a device is written, never replaced";
 }
 
 // A disk that fills up part-way, in the headers, in the pixels or at the
 // last byte: the earlier picture stays as it was and nothing lies beside it.
-TEST(TBitmap, SaveBmpThatFailsPartWayLeavesTheEarlierFile)
-{
+TEST(TBitmap, SaveBmpThatFailsPartWayLeavesTheEarlierFile) {
     const TTempDir dir;
     const std::string name = dir.File("aomt.bmp");
     TBitmap b;
@@ -274,8 +264,7 @@ TEST(TBitmap, SaveBmpThatFailsPartWayLeavesTheEarlierFile)
 // On a stream that cannot grow past some length, as a full disk, the size
 // field is not patched to the truncated length: a cut-off picture never
 // looks whole.
-TEST(TBitmap, WriteBmpCutShortLeavesTheSizeFieldUnpatched)
-{
+TEST(TBitmap, WriteBmpCutShortLeavesTheSizeFieldUnpatched) {
     TBitmap b;
     b.Create(4, 4, 32);
     FillPattern(b);
@@ -294,8 +283,7 @@ public:
     int GetHeight() const override { return -2; }
 };
 
-TEST(TBitmap, WriteBmpRefusesANegativeHeight)
-{
+TEST(TBitmap, WriteBmpRefusesANegativeHeight) {
     TNegativeHeightBitmap b;
     b.Create(4, 2, 32);
     TMemoryStream s;

@@ -5,41 +5,41 @@ namespace KavTest {
 using namespace KavV3Base;
 
 TSLTestOwner::~TSLTestOwner() {
-  for (TKavSL* child : children) delete child;
-  --live;
+    for (TKavSL* child : children) delete child;
+    --live;
 }
 
 void TSLTestOwner::Save(TSLArchive& archive) {
-  TKavSL::Save(archive);
-  if (SkipFields(archive) != 0) return;
-  const auto count = static_cast<std::uint32_t>(children.size());
-  SLWriteSize(archive, &count);
-  for (TKavSL* child : children) SLSaveObject(archive, &child);
+    TKavSL::Save(archive);
+    if (SkipFields(archive) != 0) return;
+    const auto count = static_cast<std::uint32_t>(children.size());
+    SLWriteSize(archive, &count);
+    for (TKavSL* child : children) SLSaveObject(archive, &child);
 }
 
 void TSLTestOwner::Load(TSLArchive& archive) {
-  TKavSL::Load(archive);
-  if (SkipFields(archive) != 0) return;
-  std::uint32_t count = 0;
-  SLReadSize(archive, &count);
-  // A hostile count only costs reads until the archive fails.
-  for (std::uint32_t i = 0; i < count && !archive.Failed(); ++i) {
-    TKavSL* child = nullptr;
-    if (SLLoadObject(archive, &child)) children.push_back(child);
-  }
+    TKavSL::Load(archive);
+    if (SkipFields(archive) != 0) return;
+    std::uint32_t count = 0;
+    SLReadSize(archive, &count);
+    // A hostile count only costs reads until the archive fails.
+    for (std::uint32_t i = 0; i < count && !archive.Failed(); ++i) {
+        TKavSL* child = nullptr;
+        if (SLLoadObject(archive, &child)) children.push_back(child);
+    }
 }
 
 const TSLClassRecord* TSLTestOwner::ClassRecord() {
-  static constinit std::atomic<const TSLClassRecord*> cache{nullptr};
-  return SLRegisterClass(cache, "TSLTestOwner", &TKavSL::ClassRecord, &SLNewInstance<TSLTestOwner>);
+    static constinit std::atomic<const TSLClassRecord*> cache{nullptr};
+    return SLRegisterClass(cache, "TSLTestOwner", &TKavSL::ClassRecord, &SLNewInstance<TSLTestOwner>);
 }
 
 std::vector<unsigned char> SaveGraph(TKavSLRoot* root, std::int32_t coding, bool* saved) {
-  TMemoryStream stream;
-  TSLArchive archive(&stream, coding);
-  const bool ok = SLSaveObject(archive, &root);
-  if (saved != nullptr) *saved = ok;
-  return stream.Bytes();
+    TMemoryStream stream;
+    TSLArchive archive(&stream, coding);
+    const bool ok = SLSaveObject(archive, &root);
+    if (saved != nullptr) *saved = ok;
+    return stream.Bytes();
 }
 
 }  // namespace KavTest

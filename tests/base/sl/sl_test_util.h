@@ -18,24 +18,26 @@ namespace KavTest {
 // Counts its live instances.
 class TSLTestOwner : public KavV3Base::TKavSL {
 public:
-  TSLTestOwner() { ++live; }
-  ~TSLTestOwner() override;
+    TSLTestOwner() { ++live; }
+    ~TSLTestOwner() override;
 
-  const KavV3Base::TSLClassRecord* GetClassRecord() override { return ClassRecord(); }
-  void Save(KavV3Base::TSLArchive& archive) override;
-  void Load(KavV3Base::TSLArchive& archive) override;
-  void SLDiscardLinks() override { children.clear(); }
+    const KavV3Base::TSLClassRecord* GetClassRecord() override { return ClassRecord(); }
+    void Save(KavV3Base::TSLArchive& archive) override;
+    void Load(KavV3Base::TSLArchive& archive) override;
+    void SLDiscardLinks() override { children.clear(); }
 
-  static const KavV3Base::TSLClassRecord* ClassRecord();
+    static const KavV3Base::TSLClassRecord* ClassRecord();
 
-  std::vector<KavV3Base::TKavSL*> children;
-  static inline std::atomic<int> live{0};
+    std::vector<KavV3Base::TKavSL*> children;
+    static inline std::atomic<int> live{0};
 };
 
 // The bytes of a memory stream as a string, for comparing text archives.
-inline std::string AsText(const std::vector<unsigned char>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+inline std::string AsText(const std::vector<unsigned char>& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
 inline std::vector<unsigned char> AsBytes(const std::string& text) {
-  return std::vector<unsigned char>(text.begin(), text.end());
+    return std::vector<unsigned char>(text.begin(), text.end());
 }
 
 // Saves one reference into a fresh archive; *saved tells whether it worked.

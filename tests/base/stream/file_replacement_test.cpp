@@ -21,16 +21,14 @@ using Names = std::vector<std::string>;
 
 namespace {
 
-std::string Content(const std::string& name)
-{
+std::string Content(const std::string& name) {
     const std::vector<unsigned char> bytes = ReadFileBytes(name);
     return std::string(bytes.begin(), bytes.end());
 }
 
-} // namespace
+}  // namespace
 
-TEST(TFileReplacement, CommitPutsTheWholeFileInPlace)
-{
+TEST(TFileReplacement, CommitPutsTheWholeFileInPlace) {
     const TTempDir dir;
     const std::string name = dir.File("result.txt");
     {
@@ -54,14 +52,13 @@ TEST(TFileReplacement, CommitPutsTheWholeFileInPlace)
     EXPECT_EQ(FolderContent(dir.path), Names{"result.txt"});
 }
 
-TEST(TFileReplacement, FailureLeavesTheEarlierFileAndNoTemporary)
-{
+TEST(TFileReplacement, FailureLeavesTheEarlierFileAndNoTemporary) {
     const TTempDir dir;
     const std::string name = dir.File("result.txt");
     WriteFileBytes(name, "earlier");
 
     {
-        const TFileWriteLimit limit(2); // the disk fills up part-way
+        const TFileWriteLimit limit(2);  // the disk fills up part-way
         TFileReplacement file;
         ASSERT_TRUE(file.Begin(name.c_str()));
         EXPECT_EQ(file.Stream().Write("replacement", 11), 0);
@@ -90,14 +87,12 @@ TEST(TFileReplacement, FailureLeavesTheEarlierFileAndNoTemporary)
         ASSERT_TRUE(file.Begin(name.c_str()));
         EXPECT_EQ(file.Stream().Write("replacement", 11), 1);
         throw std::runtime_error("given up");
-    } catch (const std::runtime_error&) {
-    }
+    } catch (const std::runtime_error&) {}
     EXPECT_EQ(Content(name), "earlier");
     EXPECT_EQ(FolderContent(dir.path), Names{"result.txt"});
 }
 
-TEST(TFileReplacement, BeginRefusesWhatCannotBeReplaced)
-{
+TEST(TFileReplacement, BeginRefusesWhatCannotBeReplaced) {
     const TTempDir dir;
     TFileReplacement file;
     EXPECT_FALSE(file.Begin(nullptr));
@@ -114,8 +109,7 @@ TEST(TFileReplacement, BeginRefusesWhatCannotBeReplaced)
 // Links: POSIX systems only, since making one on Windows needs a privilege
 // that test machines rarely grant.
 #if !defined(_WIN32)
-TEST(TFileReplacement, LinkToAFileIsFollowedAndKept)
-{
+TEST(TFileReplacement, LinkToAFileIsFollowedAndKept) {
     const TTempDir dir;
     std::filesystem::create_directory(dir.path / "real");
     const std::string real = dir.File("real/result.txt");
@@ -132,11 +126,9 @@ TEST(TFileReplacement, LinkToAFileIsFollowedAndKept)
 }
 #endif
 
-TEST(TFileReplacement, DeviceIsWrittenDirectlyAndNeverReplaced)
-{
+TEST(TFileReplacement, DeviceIsWrittenDirectlyAndNeverReplaced) {
     const std::string device = KavTest::FullDevice();
-    if (device.empty())
-        GTEST_SKIP() << "no device that refuses writes";
+    if (device.empty()) GTEST_SKIP() << "no device that refuses writes";
     TFileReplacement file;
     ASSERT_TRUE(file.Begin(device.c_str()));
     file.Stream().Write("abc", 3);

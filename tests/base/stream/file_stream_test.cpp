@@ -19,8 +19,7 @@ using KavV3Base::TFileStream;
 using KavV3Base::TString;
 using Bytes = std::vector<unsigned char>;
 
-TEST(TFileStream, WriteModeTruncatesAndAppendModeAppends)
-{
+TEST(TFileStream, WriteModeTruncatesAndAppendModeAppends) {
     const TTempDir dir;
     const std::string name = dir.File("modes.bin");
     WriteFileBytes(name, "old content");
@@ -49,8 +48,7 @@ TEST(TFileStream, WriteModeTruncatesAndAppendModeAppends)
     EXPECT_TRUE(std::filesystem::exists(dir.File("created.bin")));
 }
 
-TEST(TFileStream, RejectedOpenLeavesTheStreamClosed)
-{
+TEST(TFileStream, RejectedOpenLeavesTheStreamClosed) {
     const TTempDir dir;
     const std::string name = dir.File("data.bin");
     WriteFileBytes(name, "0123456789");
@@ -76,11 +74,10 @@ TEST(TFileStream, RejectedOpenLeavesTheStreamClosed)
     EXPECT_EQ(s.Read(&c, 1), 0);
     EXPECT_EQ(s.Write(&c, 1), 0);
     EXPECT_FALSE(s.Flush());
-    s.Close(); // closing twice is harmless
+    s.Close();  // closing twice is harmless
 }
 
-TEST(TFileStream, SizeKeepsThePosition)
-{
+TEST(TFileStream, SizeKeepsThePosition) {
     const TTempDir dir;
     TFileStream s;
     ASSERT_TRUE(s.Open(dir.File("size.bin").c_str(), TFileStream::ModeWrite));
@@ -98,8 +95,7 @@ TEST(TFileStream, SizeKeepsThePosition)
     EXPECT_EQ(std::string(content.begin(), content.end()), "0123xy6789");
 }
 
-TEST(TFileStream, StringsAndNumbersSurviveAFile)
-{
+TEST(TFileStream, StringsAndNumbersSurviveAFile) {
     const TTempDir dir;
     const std::string name = dir.File("values.bin");
     {
@@ -108,7 +104,7 @@ TEST(TFileStream, StringsAndNumbersSurviveAFile)
         out.WriteString(TString("TBitmap"));
         out.WriteInt(-5);
         out.WriteLine(TString("line"));
-        out.WriteString(TString("tail")); // the destructor closes and flushes
+        out.WriteString(TString("tail"));  // the destructor closes and flushes
     }
     EXPECT_EQ(ReadFileBytes(name).size(), 8u + 4 + 5 + 5);
 
@@ -124,11 +120,10 @@ TEST(TFileStream, StringsAndNumbersSurviveAFile)
     EXPECT_TRUE(text == "line");
     EXPECT_EQ(in.ReadString(text), 5);
     EXPECT_TRUE(text == "tail");
-    EXPECT_EQ(in.ReadString(text), 0); // end of file
+    EXPECT_EQ(in.ReadString(text), 0);  // end of file
 }
 
-TEST(TFileStream, FlushAndCloseReportWritesThatFailed)
-{
+TEST(TFileStream, FlushAndCloseReportWritesThatFailed) {
     const TTempDir dir;
     TFileStream s;
     ASSERT_TRUE(s.Open(dir.File("ok.bin").c_str(), TFileStream::ModeWrite));
@@ -160,14 +155,14 @@ TEST(TFileStream, FlushAndCloseReportWritesThatFailed)
 // Where the system has a full device, the failure comes from the system
 // itself: buffered bytes that cannot be written show at the flush or at the
 // close.
-TEST(TFileStream, FullDeviceFailsTheFlushAndTheClose)
-{
+TEST(TFileStream, FullDeviceFailsTheFlushAndTheClose) {
     const std::string device = KavTest::FullDevice();
     if (device.empty())
-        GTEST_SKIP() << "no device that refuses writes; FlushAndCloseReportWritesThatFailed covers the stream";
+        GTEST_SKIP()
+            << "no device that refuses writes; FlushAndCloseReportWritesThatFailed covers the stream";
     TFileStream s;
     ASSERT_TRUE(s.Open(device.c_str(), TFileStream::ModeWrite));
-    s.Write("abc", 3); // buffered: the failure shows when the buffer is pushed
+    s.Write("abc", 3);  // buffered: the failure shows when the buffer is pushed
     EXPECT_FALSE(s.Flush());
     EXPECT_FALSE(s.Close());
 
@@ -176,8 +171,7 @@ TEST(TFileStream, FullDeviceFailsTheFlushAndTheClose)
     EXPECT_FALSE(s.Close()) << "the close pushes the buffer, and that fails";
 }
 
-TEST(TFileStream, OpenRefusesADirectoryInEveryMode)
-{
+TEST(TFileStream, OpenRefusesADirectoryInEveryMode) {
     const TTempDir dir;
     const std::string folder = dir.File("folder");
     std::filesystem::create_directory(folder);

@@ -10,15 +10,11 @@ using KavV3Base::TString;
 
 namespace {
 
-std::string Text(const TString& s)
-{
-    return s.CStr() == nullptr ? std::string() : std::string(s.CStr());
-}
+std::string Text(const TString& s) { return s.CStr() == nullptr ? std::string() : std::string(s.CStr()); }
 
-} // namespace
+}  // namespace
 
-TEST(TString, ConstructionFromTextHoldsTextAndOneNul)
-{
+TEST(TString, ConstructionFromTextHoldsTextAndOneNul) {
     const TString s("abc");
     EXPECT_EQ(Text(s), "abc");
     EXPECT_EQ(s.Length(), 3u);
@@ -27,11 +23,10 @@ TEST(TString, ConstructionFromTextHoldsTextAndOneNul)
 
     const TString copy(s);
     EXPECT_EQ(Text(copy), "abc");
-    EXPECT_NE(copy.CStr(), s.CStr()); // owns its own bytes
+    EXPECT_NE(copy.CStr(), s.CStr());  // owns its own bytes
 }
 
-TEST(TString, NullTextHasNoStorageUntilAppended)
-{
+TEST(TString, NullTextHasNoStorageUntilAppended) {
     TString s(nullptr);
     EXPECT_EQ(s.CStr(), nullptr);
     EXPECT_TRUE(s.IsEmpty());
@@ -49,8 +44,7 @@ TEST(TString, NullTextHasNoStorageUntilAppended)
     EXPECT_TRUE(s.IsTrimmed());
 }
 
-TEST(TString, ConstructionFromIntegerAndCharacter)
-{
+TEST(TString, ConstructionFromIntegerAndCharacter) {
     EXPECT_EQ(Text(TString(std::int32_t{-12})), "-12");
     EXPECT_EQ(TString(std::int32_t{-12}).ArraySize(), 4u);
     EXPECT_EQ(Text(TString(std::int32_t{0})), "0");
@@ -65,9 +59,9 @@ TEST(TString, ConstructionFromIntegerAndCharacter)
     EXPECT_EQ(nul.ArraySize(), 1u);
 }
 
-TEST(TString, ConcatenationBuildsTheTimingLine)
-{
-    const TString line = TString() + TString("AO Multi Thread Time = ") + TString(std::int32_t{1234}) + TString("ms\n");
+TEST(TString, ConcatenationBuildsTheTimingLine) {
+    const TString line =
+        TString() + TString("AO Multi Thread Time = ") + TString(std::int32_t{1234}) + TString("ms\n");
     EXPECT_EQ(Text(line), "AO Multi Thread Time = 1234ms\n");
     EXPECT_EQ(line.ArraySize(), 31u);
     EXPECT_EQ(line.Length(), 30u);
@@ -84,8 +78,7 @@ TEST(TString, ConcatenationBuildsTheTimingLine)
     EXPECT_EQ((TString() + TString()).ArraySize(), 1u);
 }
 
-TEST(TString, AppendKeepsExactlyOneNul)
-{
+TEST(TString, AppendKeepsExactlyOneNul) {
     TString s("ab");
     s.Append(TString(""));
     s.Append(TString());
@@ -96,20 +89,18 @@ TEST(TString, AppendKeepsExactlyOneNul)
     EXPECT_EQ(Text(s), "abcd");
     EXPECT_EQ(s.ArraySize(), 5u);
 
-    s += s; // the source is the target
+    s += s;  // the source is the target
     EXPECT_EQ(Text(s), "abcdabcd");
     EXPECT_EQ(s.ArraySize(), 9u);
 
     TString grown;
-    for (int i = 0; i < 1000; ++i)
-        grown += TString('x');
+    for (int i = 0; i < 1000; ++i) grown += TString('x');
     EXPECT_EQ(grown.Length(), 1000u);
     EXPECT_EQ(grown.ArraySize(), 1001u);
     EXPECT_EQ(std::string(grown.CStr()), std::string(1000, 'x'));
 }
 
-TEST(TString, AssigningEmptyClearsAndNextAppendRestoresNul)
-{
+TEST(TString, AssigningEmptyClearsAndNextAppendRestoresNul) {
     TString s("abc");
     s = TString();
     EXPECT_EQ(s.CStr(), nullptr);
@@ -135,8 +126,7 @@ TEST(TString, AssigningEmptyClearsAndNextAppendRestoresNul)
     EXPECT_EQ(Text(t), "new");
 }
 
-TEST(TString, BytesAfterANulAreNotText)
-{
+TEST(TString, BytesAfterANulAreNotText) {
     const TString raw = TString::FromBytes("ab\0cd", 5);
     EXPECT_EQ(raw.Length(), 2u);
     EXPECT_EQ(raw.ArraySize(), 6u);
@@ -157,8 +147,7 @@ TEST(TString, BytesAfterANulAreNotText)
 
 // A move gives what the copy gives (text, one NUL, trimmed; no storage
 // stays no storage) and leaves the source without storage.
-TEST(TString, MovesGiveTheCopysResult)
-{
+TEST(TString, MovesGiveTheCopysResult) {
     TString raw = TString::FromBytes("ab\0cd", 5);
     const TString moved(std::move(raw));
     EXPECT_EQ(Text(moved), "ab");
@@ -185,8 +174,7 @@ TEST(TString, MovesGiveTheCopysResult)
     EXPECT_EQ(Text(self), "same");
 }
 
-TEST(TString, EqualityComparesTexts)
-{
+TEST(TString, EqualityComparesTexts) {
     EXPECT_TRUE(TString() == TString(""));
     EXPECT_TRUE(TString("ab") == TString::FromBytes("ab\0zz", 5));
     EXPECT_FALSE(TString("ab") == TString("abc"));

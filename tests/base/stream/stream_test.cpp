@@ -14,15 +14,11 @@ using Bytes = std::vector<unsigned char>;
 
 namespace {
 
-Bytes BytesOf(const std::string& text)
-{
-    return Bytes(text.begin(), text.end());
-}
+Bytes BytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
-} // namespace
+}  // namespace
 
-TEST(TStream, TypedWritesPutTheValueBytesLowFirst)
-{
+TEST(TStream, TypedWritesPutTheValueBytesLowFirst) {
     TMemoryStream s;
     EXPECT_EQ(s.WriteInt(1), 1);
     EXPECT_EQ(s.WriteShort(std::int16_t{0x1234}), 1);
@@ -31,18 +27,17 @@ TEST(TStream, TypedWritesPutTheValueBytesLowFirst)
     EXPECT_EQ(s.WriteUChar(static_cast<unsigned char>(0xAB)), 1);
     EXPECT_EQ(s.WriteInt64(std::int64_t{0x0102030405060708}), 1);
     EXPECT_EQ(s.WriteSize(std::uint32_t{0xDEADBEEF}), 1);
-    const Bytes expected = {0x01, 0x00, 0x00, 0x00,                         // int 1
-                            0x34, 0x12,                                     // short 0x1234
-                            0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF0, 0x3F, // double 1.0
-                            0x00, 0x00, 0x80, 0x3F,                         // float 1.0
-                            0xAB,                                           // unsigned char
-                            0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01, // int64
-                            0xEF, 0xBE, 0xAD, 0xDE};                        // size
+    const Bytes expected = {0x01, 0x00, 0x00, 0x00,                          // int 1
+                            0x34, 0x12,                                      // short 0x1234
+                            0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF0, 0x3F,  // double 1.0
+                            0x00, 0x00, 0x80, 0x3F,                          // float 1.0
+                            0xAB,                                            // unsigned char
+                            0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01,  // int64
+                            0xEF, 0xBE, 0xAD, 0xDE};                         // size
     EXPECT_EQ(s.bytes, expected);
 }
 
-TEST(TStream, TypedReadsReturnWhatWasWrittenAndFailAtTheEnd)
-{
+TEST(TStream, TypedReadsReturnWhatWasWrittenAndFailAtTheEnd) {
     TMemoryStream s;
     s.WriteInt(-7);
     s.WriteShort(std::int16_t{-2});
@@ -90,11 +85,10 @@ TEST(TStream, TypedReadsReturnWhatWasWrittenAndFailAtTheEnd)
     EXPECT_EQ(l, -99);
     EXPECT_EQ(i64, -1234567890123);
 
-    EXPECT_EQ(s.ReadInt(i), 0); // nothing left
+    EXPECT_EQ(s.ReadInt(i), 0);  // nothing left
 }
 
-TEST(TStream, StringAndLineWrites)
-{
+TEST(TStream, StringAndLineWrites) {
     TMemoryStream s;
     EXPECT_EQ(s.WriteString(TString("abc")), 4);
     EXPECT_EQ(s.bytes, (Bytes{'a', 'b', 'c', 0}));
@@ -122,8 +116,7 @@ TEST(TStream, StringAndLineWrites)
     EXPECT_TRUE(refusing.bytes.empty());
 }
 
-TEST(TStream, ReadStringStopsAfterTheNul)
-{
+TEST(TStream, ReadStringStopsAfterTheNul) {
     TMemoryStream s(Bytes{'a', 'b', 0, 'c'});
     TString text("previous");
     EXPECT_EQ(s.ReadString(text), 3);
@@ -145,8 +138,7 @@ TEST(TStream, ReadStringStopsAfterTheNul)
     EXPECT_EQ(text.Length(), 0u);
 }
 
-TEST(TStream, ReadLineStopsAtLineFeedOrEnd)
-{
+TEST(TStream, ReadLineStopsAtLineFeedOrEnd) {
     TMemoryStream s(BytesOf("a\r\nsecond\n\nlast"));
     TString line;
     EXPECT_EQ(s.ReadLine(line), 2);
@@ -157,12 +149,12 @@ TEST(TStream, ReadLineStopsAtLineFeedOrEnd)
     EXPECT_EQ(s.ReadLine(line), 6);
     EXPECT_STREQ(line.CStr(), "second");
 
-    EXPECT_EQ(s.ReadLine(line), 0); // an empty line replaces the old text
+    EXPECT_EQ(s.ReadLine(line), 0);  // an empty line replaces the old text
     EXPECT_EQ(line.Length(), 0u);
 
     const int readsBefore = s.readCalls;
     EXPECT_EQ(s.ReadLine(line), 4);
     EXPECT_STREQ(line.CStr(), "last");
-    EXPECT_EQ(s.readCalls - readsBefore, 5); // one byte a call, and one that found the end
+    EXPECT_EQ(s.readCalls - readsBefore, 5);  // one byte a call, and one that found the end
     EXPECT_EQ(s.ReadLine(line), 0);
 }

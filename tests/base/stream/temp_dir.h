@@ -16,21 +16,18 @@ namespace KavTest {
 // parallel runs never share a file.
 class TTempDir {
 public:
-    TTempDir()
-    {
+    TTempDir() {
         std::random_device seed;
         std::mt19937_64 random(seed());
         const std::filesystem::path base = std::filesystem::temp_directory_path();
         for (;;) {
             path = base / ("kav_test_" + std::to_string(random()));
-            if (std::filesystem::create_directory(path))
-                break;
+            if (std::filesystem::create_directory(path)) break;
         }
     }
     TTempDir(const TTempDir&) = delete;
     TTempDir& operator=(const TTempDir&) = delete;
-    ~TTempDir()
-    {
+    ~TTempDir() {
         std::error_code ignored;
         std::filesystem::remove_all(path, ignored);
     }
@@ -42,16 +39,14 @@ public:
 };
 
 // The whole content of a file, or nothing when it cannot be read.
-inline std::vector<unsigned char> ReadFileBytes(const std::string& name)
-{
+inline std::vector<unsigned char> ReadFileBytes(const std::string& name) {
     std::ifstream in(name, std::ios::binary);
     return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline void WriteFileBytes(const std::string& name, const std::string& content)
-{
+inline void WriteFileBytes(const std::string& name, const std::string& content) {
     std::ofstream out(name, std::ios::binary | std::ios::trunc);
     out.write(content.data(), static_cast<std::streamsize>(content.size()));
 }
 
-} // namespace KavTest
+}  // namespace KavTest

@@ -21,8 +21,7 @@ using KavV3Base::PrintText;
 using KavV3Base::TString;
 using KavV3Base::WriteTextFile;
 
-TEST(PrintText, WritesTheTextUnchanged)
-{
+TEST(PrintText, WritesTheTextUnchanged) {
     testing::internal::CaptureStdout();
     PrintText("Kav3DTest6_AOBench\n");
     PrintText(nullptr);
@@ -30,8 +29,7 @@ TEST(PrintText, WritesTheTextUnchanged)
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Kav3DTest6_AOBench\nno line end");
 }
 
-TEST(FormatString, StoresTheFormattedText)
-{
+TEST(FormatString, StoresTheFormattedText) {
     char buffer[KavV3Base::FormatBufferSize];
     EXPECT_EQ(FormatString(buffer, "%d\n", -5), 3);
     EXPECT_STREQ(buffer, "-5\n");
@@ -41,8 +39,7 @@ TEST(FormatString, StoresTheFormattedText)
     EXPECT_STREQ(buffer, "");
 }
 
-TEST(FormatString, NeverWritesPastTheBuffer)
-{
+TEST(FormatString, NeverWritesPastTheBuffer) {
     // The buffer sits inside a larger one whose tail must stay untouched.
     std::vector<char> guarded(KavV3Base::FormatBufferSize + 64, '#');
     const std::string longText(300, 'a');
@@ -57,11 +54,11 @@ TEST(FormatString, NeverWritesPastTheBuffer)
     EXPECT_EQ(std::string(guarded.data()), exact);
 }
 
-TEST(WriteTextFile, WritesTheTextWithoutTerminator)
-{
+TEST(WriteTextFile, WritesTheTextWithoutTerminator) {
     const TTempDir dir;
     const std::string name = dir.File("AOBench.txt");
-    const TString line = TString() + TString("AO Multi Thread Time = ") + TString(std::int32_t{1234}) + TString("ms\n");
+    const TString line =
+        TString() + TString("AO Multi Thread Time = ") + TString(std::int32_t{1234}) + TString("ms\n");
     ASSERT_TRUE(WriteTextFile(TString(name.c_str()), line));
     const std::vector<unsigned char> content = ReadFileBytes(name);
     EXPECT_EQ(std::string(content.begin(), content.end()), "AO Multi Thread Time = 1234ms\n");
@@ -78,8 +75,7 @@ TEST(WriteTextFile, WritesTheTextWithoutTerminator)
     EXPECT_EQ(std::filesystem::file_size(name), 0u);
 }
 
-TEST(WriteTextFile, FailsWhenTheTextCannotBeStored)
-{
+TEST(WriteTextFile, FailsWhenTheTextCannotBeStored) {
     const TTempDir dir;
     const std::string missing = dir.File("no_dir/AOBench.txt");
     EXPECT_FALSE(WriteTextFile(TString(missing.c_str()), TString("text")));
@@ -93,8 +89,7 @@ TEST(WriteTextFile, FailsWhenTheTextCannotBeStored)
 
 // A disk that fills up part-way, at every byte of the text: the call fails
 // and the earlier file stays exactly as it was, with nothing beside it.
-TEST(WriteTextFile, FailedWriteLeavesTheEarlierFileAsItWas)
-{
+TEST(WriteTextFile, FailedWriteLeavesTheEarlierFileAsItWas) {
     const TTempDir dir;
     const std::string name = dir.File("AOBench.txt");
     const std::string text = "AO Multi Thread Time = 1234ms\n";
@@ -117,18 +112,18 @@ TEST(WriteTextFile, FailedWriteLeavesTheEarlierFileAsItWas)
     EXPECT_FALSE(std::filesystem::exists(fresh));
 
     {
-        const TFileWriteLimit limit(static_cast<std::int64_t>(text.size())); // just enough
+        const TFileWriteLimit limit(static_cast<std::int64_t>(text.size()));  // just enough
         EXPECT_TRUE(WriteTextFile(TString(name.c_str()), TString(text.c_str())));
     }
     const std::vector<unsigned char> content = ReadFileBytes(name);
     EXPECT_EQ(std::string(content.begin(), content.end()), text);
 }
 
-TEST(WriteTextFile, FullDeviceIsWrittenDirectlyAndFails)
-{
+TEST(WriteTextFile, FullDeviceIsWrittenDirectlyAndFails) {
     const std::string device = KavTest::FullDevice();
     if (device.empty())
-        GTEST_SKIP() << "no device that refuses writes; FailedWriteLeavesTheEarlierFileAsItWas covers the failure";
+        GTEST_SKIP()
+            << "no device that refuses writes; FailedWriteLeavesTheEarlierFileAsItWas covers the failure";
     EXPECT_FALSE(WriteTextFile(TString(device.c_str()), TString("text")));
     // A device is written, never replaced by a plain file.
     EXPECT_TRUE(std::filesystem::is_character_file(device));

@@ -25,15 +25,13 @@ public:
 
 // A device that accepts an open for writing and refuses every write
 // ("/dev/full" on Linux and some other systems), or empty where there is none.
-inline std::string FullDevice()
-{
+inline std::string FullDevice() {
     std::error_code ignored;
     return std::filesystem::exists("/dev/full", ignored) ? "/dev/full" : "";
 }
 
 // The names of the entries of a folder, sorted.
-inline std::vector<std::string> FolderContent(const std::filesystem::path& folder)
-{
+inline std::vector<std::string> FolderContent(const std::filesystem::path& folder) {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(folder))
         names.push_back(entry.path().filename().string());
@@ -41,4 +39,4 @@ inline std::vector<std::string> FolderContent(const std::filesystem::path& folde
     return names;
 }
 
-} // namespace KavTest
+}  // namespace KavTest

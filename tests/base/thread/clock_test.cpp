@@ -30,7 +30,8 @@ TEST(Clock, ElapsedSinceIsTheDifferenceModulo2To32) {
     for (int i = 0; i < 10000; ++i) {
         const std::uint32_t now = random();
         const std::uint32_t base = random();
-        const std::uint64_t expected = (std::uint64_t{now} + (std::uint64_t{1} << 32) - base) % (std::uint64_t{1} << 32);
+        const std::uint64_t expected =
+            (std::uint64_t{now} + (std::uint64_t{1} << 32) - base) % (std::uint64_t{1} << 32);
         const std::uint64_t got = ElapsedSince(now, base);
         ASSERT_EQ(got, expected) << "seed " << kSeed << ", now " << now << ", base " << base;
         ASSERT_EQ(got >> 32, 0u) << "seed " << kSeed;

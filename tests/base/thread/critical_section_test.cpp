@@ -55,8 +55,7 @@ TEST(TScopedLock, LeavesWhenAnExceptionLeavesTheScope) {
     try {
         TScopedLock lock(section);
         throw std::runtime_error("leave the scope");
-    } catch (const std::runtime_error&) {
-    }
+    } catch (const std::runtime_error&) {}
     // Would block for ever if the section were still held by this thread.
     bool taken = false;
     std::thread other([&] {

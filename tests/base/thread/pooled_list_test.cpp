@@ -197,9 +197,7 @@ struct TFreshElement {
 TEST(TPooledList, FirstConstructionRegistersTheNodeType) {
     using TList = TPooledList<TFreshElement>;
     EXPECT_EQ(TList::SharedPoolCount(), 0u);
-    {
-        const TList list;
-    }
+    { const TList list; }
     ASSERT_EQ(TList::SharedPoolCount(), 1u);
     ASSERT_NE(TList::SharedPool(0), nullptr);
     EXPECT_EQ(TList::SharedPool(0)->spare->next, TList::SharedPool(0)->spare) << "entry 0 starts empty";

@@ -390,7 +390,8 @@ void ExpectPoolOfSurvivors(std::int32_t threadsAllowed, std::int32_t eventsAllow
             pool.WaitIdle();
             const std::size_t wantRuns = expected > 0 ? 1 : 0;
             for (auto& job : jobs) {
-                ASSERT_EQ(job->runs.load(), static_cast<int>(wantRuns)) << "batch " << batch << " job " << job->index;
+                ASSERT_EQ(job->runs.load(), static_cast<int>(wantRuns))
+                    << "batch " << batch << " job " << job->index;
             }
             EXPECT_EQ(PendingCount(pool), expected > 0 ? 0u : jobs.size());
             pool.CollectFinished();

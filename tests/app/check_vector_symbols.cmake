@@ -29,6 +29,8 @@ foreach(object IN LISTS OBJECTS)
       set(name "${CMAKE_MATCH_2}")
       if(name STREQUAL table)
         set(found_table TRUE)
+      elseif(name STREQUAL "__odr_asan.${table}")
+        # AddressSanitizer's one-definition-rule marker of the table itself.
       elseif(name MATCHES "^DW\\.ref\\.")
         # The unwinder's pointer to the C++ personality routine, data that
         # every unit with a cleanup shares: no code of the unit's.

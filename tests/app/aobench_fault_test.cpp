@@ -17,26 +17,18 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/app/aobench_results.h"
 #include "tests/support/run_program.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using KavTest::IsTimingLine;
+using KavTest::Le32;
+using KavTest::ReadFile;
 
 constexpr const char* kBanner = "Kav3DTest6_AOBench\n";
 constexpr int kRunTimeLimitSeconds = 120;  // a hang, not a slow machine
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::uint32_t Le32(const std::string& bytes, std::size_t at) {
-    return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at])) |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 1])) << 8 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 2])) << 16 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 3])) << 24;
-}
 
 // The whole picture: its size, headers, a bottom row that sees the ground and
 // a top row that sees only sky.
@@ -45,14 +37,6 @@ bool IsWholePicture(const std::string& bmp) {
            Le32(bmp, 10) == 54u && Le32(bmp, 18) == 256u && Le32(bmp, 22) == 256u &&
            bmp.compare(54, 768, std::string(768, '\0')) != 0 &&
            bmp.compare(54 + 255 * 768, 768, std::string(768, '\0')) == 0;
-}
-
-bool IsTimingLine(const std::string& text) {
-    const std::string label = "AO Multi Thread Time = ";
-    if (text.size() < label.size() + 4 || text.compare(0, label.size(), label) != 0) return false;
-    if (text.compare(text.size() - 3, 3, "ms\n") != 0) return false;
-    const std::string digits = text.substr(label.size(), text.size() - label.size() - 3);
-    return !digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos;
 }
 
 // One line, the benchmark's own.

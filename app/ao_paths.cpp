@@ -8,9 +8,6 @@
 
 namespace {
 
-// -1 until the first use picks the widest supported path.
-std::atomic<int> activePath{-1};
-
 const TCpuFeatures& RunningCpu() {
     static const TCpuFeatures features = DetectCpuFeatures();
     return features;
@@ -102,7 +99,7 @@ TAoPath WidestAoPath(const TCpuFeatures& features) {
 
 bool AoPathSupported(TAoPath path) { return ValidPath(path) && AoPathRunsOn(path, RunningCpu()); }
 
-extern const TAoPathEntries kScalarPathEntries = {CountOccludedScalar, RayDirectionsScalar,
+extern const TAoPathEntries kScalarPathEntries = {TAoPath::Scalar, CountOccludedScalar, RayDirectionsScalar,
                                                   EvaluateCosSinScalar, TracePrimaryScalar};
 
 const TAoPathEntries& AoPathEntries(TAoPath path) {
@@ -124,45 +121,31 @@ const TAoPathEntries& AoPathEntries(TAoPath path) {
 
 namespace {
 
-// The table of the active path; null until the first use picks one. Always
-// stored together with activePath, after it.
+// The table of the active path; null until the first use picks the widest
+// supported one.
 std::atomic<const TAoPathEntries*> activeEntries{nullptr};
 
-void Activate(TAoPath path) {
-    activePath.store(static_cast<int>(path), std::memory_order_relaxed);
-    activeEntries.store(&AoPathEntries(path), std::memory_order_release);
-}
-
 }  // namespace
-
-TAoPath ActiveAoPath() {
-    int path = activePath.load(std::memory_order_relaxed);
-    if (path < 0) {
-        // Racing first users all compute the same answer.
-        path = static_cast<int>(WidestAoPath(RunningCpu()));
-        int expected = -1;
-        if (activePath.compare_exchange_strong(expected, path, std::memory_order_relaxed)) {
-            const TAoPathEntries* none = nullptr;
-            activeEntries.compare_exchange_strong(none, &AoPathEntries(static_cast<TAoPath>(path)),
-                                                  std::memory_order_release);
-        }
-        path = activePath.load(std::memory_order_relaxed);
-    }
-    return static_cast<TAoPath>(path);
-}
 
 const TAoPathEntries& ActiveAoPathEntries() {
     const TAoPathEntries* entries = activeEntries.load(std::memory_order_acquire);
     if (entries != nullptr) return *entries;
-    // Every table gives the same results, so a caller racing a first choice
-    // may use the one its own reading of the path names.
-    return AoPathEntries(ActiveAoPath());
+    // Racing first users all pick the same table; a path forced meanwhile
+    // stays.
+    const TAoPathEntries* none = nullptr;
+    activeEntries.compare_exchange_strong(none, &AoPathEntries(WidestAoPath(RunningCpu())),
+                                          std::memory_order_acq_rel);
+    return *activeEntries.load(std::memory_order_acquire);
 }
+
+TAoPath ActiveAoPath() { return ActiveAoPathEntries().path; }
 
 bool SelectAoPath(TAoPath path) {
     if (!AoPathSupported(path)) return false;
-    Activate(path);
+    activeEntries.store(&AoPathEntries(path), std::memory_order_release);
     return true;
 }
 
-void UseWidestAoPath() { Activate(WidestAoPath(RunningCpu())); }
+void UseWidestAoPath() {
+    activeEntries.store(&AoPathEntries(WidestAoPath(RunningCpu())), std::memory_order_release);
+}

@@ -148,5 +148,5 @@ std::size_t EvaluateCosSinAvx2(const float* angles, std::size_t count, float* co
 
 }  // namespace
 
-extern const TAoPathEntries kAvx2PathEntries = {CountOccludedAvx2, RayDirectionsAvx2, EvaluateCosSinAvx2,
-                                                TracePrimaryAvx2};
+extern const TAoPathEntries kAvx2PathEntries = {TAoPath::Avx2, CountOccludedAvx2, RayDirectionsAvx2,
+                                                EvaluateCosSinAvx2, TracePrimaryAvx2};

@@ -145,5 +145,5 @@ std::size_t EvaluateCosSinAvx512(const float* angles, std::size_t count, float* 
 
 }  // namespace
 
-extern const TAoPathEntries kAvx512PathEntries = {CountOccludedAvx512, RayDirectionsAvx512,
+extern const TAoPathEntries kAvx512PathEntries = {TAoPath::Avx512, CountOccludedAvx512, RayDirectionsAvx512,
                                                   EvaluateCosSinAvx512, TracePrimaryAvx512};

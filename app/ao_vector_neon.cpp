@@ -148,5 +148,5 @@ std::size_t EvaluateCosSinNeon(const float* angles, std::size_t count, float* co
 
 }  // namespace
 
-extern const TAoPathEntries kNeonPathEntries = {CountOccludedNeon, RayDirectionsNeon, EvaluateCosSinNeon,
-                                                TracePrimaryNeon};
+extern const TAoPathEntries kNeonPathEntries = {TAoPath::Neon, CountOccludedNeon, RayDirectionsNeon,
+                                                EvaluateCosSinNeon, TracePrimaryNeon};

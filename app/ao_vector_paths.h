@@ -18,6 +18,7 @@
 #include "app/ao_primary_rays.h"
 
 struct TAoPathEntries {
+    TAoPath path;  // the path whose entry points these are
     std::uint32_t (*countOccluded)(const TOcclusionQuery& query, std::uint64_t& state);
     void (*rayDirections)(const TOcclusionQuery& query, std::uint64_t state, float* dx, float* dy, float* dz);
     std::size_t (*evaluateCosSin)(const float* angles, std::size_t count, float* cosOut, float* sinOut,
@@ -30,8 +31,8 @@ struct TAoPathEntries {
 // hold or a value outside the enumeration.
 const TAoPathEntries& AoPathEntries(TAoPath path);
 
-// The table of the active path (ActiveAoPath): one load of an atomic
-// pointer, set when the path is chosen or forced.
+// The table of the active path (ActiveAoPath is its `path`): one load of an
+// atomic pointer, set when the path is chosen or forced.
 const TAoPathEntries& ActiveAoPathEntries();
 
 extern const TAoPathEntries kScalarPathEntries;

@@ -83,7 +83,8 @@ int main(int argc, char** argv) {
     }
     bitmap.ReleaseBits();
     std::printf("%s rows=%d shaded=%lld rays=%lld digest=%016llx\n", AoPathName(path), rows,
-                static_cast<long long>(test.shadedPoints), static_cast<long long>(test.shadedPoints * test.aoSamples * test.aoSamples),
+                static_cast<long long>(test.shadedPoints),
+                static_cast<long long>(test.shadedPoints * test.aoSamples * test.aoSamples),
                 static_cast<unsigned long long>(digest));
     return 0;
 }

@@ -9,8 +9,8 @@
 #include <benchmark/benchmark.h>
 
 #include "base/sl/archive.h"
-#include "base/sl/memory_stream.h"
 #include "base/sl/object_graph.h"
+#include "base/stream/memory_stream.h"
 #include "base/util/tree.h"
 
 namespace {

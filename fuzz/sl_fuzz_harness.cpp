@@ -9,9 +9,9 @@
 #include "base/sl/archive.h"
 #include "base/sl/class_registry.h"
 #include "base/sl/kav_sl.h"
-#include "base/sl/memory_stream.h"
 #include "base/sl/object_graph.h"
 #include "base/sl/ref_carry.h"
+#include "base/stream/memory_stream.h"
 #include "base/util/change_notification.h"
 #include "base/util/tree.h"
 

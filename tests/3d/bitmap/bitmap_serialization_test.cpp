@@ -10,8 +10,8 @@
 
 #include "3d/bitmap/bitmap.h"
 #include "base/sl/archive.h"
-#include "base/sl/memory_stream.h"
 #include "base/sl/object_graph.h"
+#include "base/stream/memory_stream.h"
 
 namespace {
 

@@ -10,12 +10,12 @@
 #include <gtest/gtest.h>
 
 #include "base/stream/file_stream.h"
-#include "tests/base/stream/memory_stream.h"
+#include "tests/base/stream/failing_stream.h"
 #include "tests/base/stream/temp_dir.h"
 #include "tests/base/stream/write_failures.h"
 
 using KavTest::ReadFileBytes;
-using KavTest::TMemoryStream;
+using KavTest::TFailingStream;
 using KavTest::TTempDir;
 using KavV33D::TBitmap;
 using Bytes = std::vector<unsigned char>;
@@ -85,7 +85,7 @@ TEST(TBitmap, WriteBmpReordersBytesAndPadsRowsWithZeros) {
     one.Create(1, 1, 32);
     const unsigned char pixel[4] = {0x11, 0x22, 0x33, 0x44};
     std::copy(pixel, pixel + 4, one.GetBits());
-    TMemoryStream s;
+    TFailingStream s;
     ASSERT_EQ(one.WriteBmp(s), 1);
     ASSERT_EQ(s.bytes.size(), 54u + 4);
     EXPECT_EQ(Bytes(s.bytes.begin() + 54, s.bytes.end()), (Bytes{0x33, 0x22, 0x11, 0x00}));
@@ -95,7 +95,7 @@ TEST(TBitmap, WriteBmpReordersBytesAndPadsRowsWithZeros) {
     TBitmap three;
     three.Create(3, 2, 32);
     std::fill(three.GetBits(), three.GetBits() + three.GetStorageSize(), 0xEE);
-    TMemoryStream t;
+    TFailingStream t;
     ASSERT_EQ(three.WriteBmp(t), 1);
     ASSERT_EQ(t.bytes.size(), 54u + 2 * 12);
     EXPECT_EQ(U32At(t.bytes, 2), 78u);
@@ -114,7 +114,7 @@ TEST(TBitmap, WriteBmpStoresRowZeroFirst) {
     TBitmap b;
     b.Create(5, 3, 32);  // stride 16: 15 pixel bytes and one padding byte
     FillPattern(b);
-    TMemoryStream s;
+    TFailingStream s;
     ASSERT_EQ(b.WriteBmp(s), 1);
     ASSERT_EQ(s.bytes.size(), 54u + 3 * 16);
     for (int y = 0; y < 3; ++y) {
@@ -158,7 +158,7 @@ TEST(TBitmap, WriteBmpStartsAtTheStreamPosition) {
 TEST(TBitmap, WriteBmpRefusesWhatItCannotConvert) {
     TBitmap sixteen;
     sixteen.Create(4, 4, 16);
-    TMemoryStream s;
+    TFailingStream s;
     EXPECT_EQ(sixteen.WriteBmp(s), 0);
     EXPECT_TRUE(s.bytes.empty());
 
@@ -186,7 +186,7 @@ TEST(TBitmap, WriteBmpRefusesWhatItCannotConvert) {
 TEST(TBitmap, WriteBmpOfNoRowsWritesHeadersOnly) {
     TBitmap b;
     b.CreateWithMasks(4, 0, 32, 0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000);
-    TMemoryStream s;
+    TFailingStream s;
     ASSERT_EQ(b.WriteBmp(s), 1);
     ASSERT_EQ(s.bytes.size(), 54u);
     EXPECT_EQ(U32At(s.bytes, 2), 54u);
@@ -200,15 +200,15 @@ TEST(TBitmap, WriteBmpReportsStreamFailures) {
     b.Create(2, 2, 32);
     FillPattern(b);
     for (int okWrites = 0; okWrites < 12; ++okWrites) {
-        TMemoryStream s;
+        TFailingStream s;
         s.writesBeforeFailure = okWrites;  // a header write, the pixels or the patch fails
         EXPECT_EQ(b.WriteBmp(s), 0) << okWrites;
     }
-    TMemoryStream seekless;
+    TFailingStream seekless;
     seekless.failSeek = true;
     EXPECT_EQ(b.WriteBmp(seekless), 0);
 
-    TMemoryStream fine;
+    TFailingStream fine;
     fine.writesBeforeFailure = 12;  // exactly the writes a BMP needs
     EXPECT_EQ(b.WriteBmp(fine), 1);
 }
@@ -269,7 +269,7 @@ TEST(TBitmap, WriteBmpCutShortLeavesTheSizeFieldUnpatched) {
     b.Create(4, 4, 32);
     FillPattern(b);
     for (std::int64_t limit : {6, 30, 54, 60, 101}) {
-        TMemoryStream s;
+        TFailingStream s;
         s.sizeLimit = limit;
         EXPECT_EQ(b.WriteBmp(s), 0) << limit;
         ASSERT_EQ(s.bytes.size(), static_cast<std::size_t>(limit)) << limit;
@@ -286,7 +286,7 @@ public:
 TEST(TBitmap, WriteBmpRefusesANegativeHeight) {
     TNegativeHeightBitmap b;
     b.Create(4, 2, 32);
-    TMemoryStream s;
+    TFailingStream s;
     EXPECT_EQ(b.WriteBmp(s), 0);
     EXPECT_TRUE(s.bytes.empty());
     const TTempDir dir;

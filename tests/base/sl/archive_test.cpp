@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "3d/bitmap/algn_vec.h"
-#include "base/sl/memory_stream.h"
+#include "base/stream/memory_stream.h"
 #include "tests/base/sl/sl_test_util.h"
 
 namespace {

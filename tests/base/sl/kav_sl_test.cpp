@@ -9,8 +9,8 @@
 #include <gtest/gtest.h>
 
 #include "base/sl/archive.h"
-#include "base/sl/memory_stream.h"
 #include "base/sl/ref_carry.h"
+#include "base/stream/memory_stream.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include "base/sl/memory_stream.h"
 #include "base/sl/ref_carry.h"
+#include "base/stream/memory_stream.h"
 #include "tests/base/sl/sl_test_util.h"
 
 namespace {

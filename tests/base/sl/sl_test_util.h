@@ -8,8 +8,8 @@
 
 #include "base/sl/archive.h"
 #include "base/sl/kav_sl.h"
-#include "base/sl/memory_stream.h"
 #include "base/sl/object_graph.h"
+#include "base/stream/memory_stream.h"
 
 namespace KavTest {
 

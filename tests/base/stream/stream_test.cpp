@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/base/stream/memory_stream.h"
+#include "tests/base/stream/failing_stream.h"
 
-using KavTest::TMemoryStream;
+using KavTest::TFailingStream;
 using KavV3Base::TString;
 using Bytes = std::vector<unsigned char>;
 
@@ -19,7 +19,7 @@ Bytes BytesOf(const std::string& text) { return Bytes(text.begin(), text.end());
 }  // namespace
 
 TEST(TStream, TypedWritesPutTheValueBytesLowFirst) {
-    TMemoryStream s;
+    TFailingStream s;
     EXPECT_EQ(s.WriteInt(1), 1);
     EXPECT_EQ(s.WriteShort(std::int16_t{0x1234}), 1);
     EXPECT_EQ(s.WriteDouble(1.0), 1);
@@ -38,7 +38,7 @@ TEST(TStream, TypedWritesPutTheValueBytesLowFirst) {
 }
 
 TEST(TStream, TypedReadsReturnWhatWasWrittenAndFailAtTheEnd) {
-    TMemoryStream s;
+    TFailingStream s;
     s.WriteInt(-7);
     s.WriteShort(std::int16_t{-2});
     s.WriteChar('q');
@@ -89,7 +89,7 @@ TEST(TStream, TypedReadsReturnWhatWasWrittenAndFailAtTheEnd) {
 }
 
 TEST(TStream, StringAndLineWrites) {
-    TMemoryStream s;
+    TFailingStream s;
     EXPECT_EQ(s.WriteString(TString("abc")), 4);
     EXPECT_EQ(s.bytes, (Bytes{'a', 'b', 'c', 0}));
 
@@ -108,7 +108,7 @@ TEST(TStream, StringAndLineWrites) {
     EXPECT_EQ(s.bytes, (Bytes{'a', 'b', 'c', '\n', '\n', '\n'}));
 
     // The count is what was meant for the stream, even when it refused.
-    TMemoryStream refusing;
+    TFailingStream refusing;
     refusing.writesBeforeFailure = 0;
     EXPECT_EQ(refusing.WriteLine(TString("abc")), 4);
     EXPECT_EQ(refusing.WriteString(TString("abc")), 4);
@@ -117,7 +117,7 @@ TEST(TStream, StringAndLineWrites) {
 }
 
 TEST(TStream, ReadStringStopsAfterTheNul) {
-    TMemoryStream s(Bytes{'a', 'b', 0, 'c'});
+    TFailingStream s(Bytes{'a', 'b', 0, 'c'});
     TString text("previous");
     EXPECT_EQ(s.ReadString(text), 3);
     EXPECT_STREQ(text.CStr(), "ab");
@@ -125,13 +125,13 @@ TEST(TStream, ReadStringStopsAfterTheNul) {
     ASSERT_EQ(s.ReadChar(next), 1);
     EXPECT_EQ(next, 'c');
 
-    TMemoryStream single(Bytes{0, 'z'});
+    TFailingStream single(Bytes{0, 'z'});
     EXPECT_EQ(single.ReadString(text), 1);
     EXPECT_EQ(text.Length(), 0u);
     EXPECT_EQ(single.Tell(), 1);
 
     // Without a NUL the read ends with the stream and keeps what it found.
-    TMemoryStream unterminated(Bytes{'x', 'y'});
+    TFailingStream unterminated(Bytes{'x', 'y'});
     EXPECT_EQ(unterminated.ReadString(text), 2);
     EXPECT_STREQ(text.CStr(), "xy");
     EXPECT_EQ(unterminated.ReadString(text), 0);
@@ -139,7 +139,7 @@ TEST(TStream, ReadStringStopsAfterTheNul) {
 }
 
 TEST(TStream, ReadLineStopsAtLineFeedOrEnd) {
-    TMemoryStream s(BytesOf("a\r\nsecond\n\nlast"));
+    TFailingStream s(BytesOf("a\r\nsecond\n\nlast"));
     TString line;
     EXPECT_EQ(s.ReadLine(line), 2);
     ASSERT_EQ(line.Length(), 2u);

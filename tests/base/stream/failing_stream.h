@@ -1,4 +1,5 @@
-// TMemoryStream, an in-memory stream for tests, with injectable failures.
+// TFailingStream, a stream for tests whose writes and seeks fail on demand,
+// to check that the code over a stream notices every failure.
 #pragma once
 
 #include <cstdint>
@@ -10,9 +11,12 @@
 
 namespace KavTest {
 
-// Holds its bytes in a vector. Writes past the end extend it. Failures can be
-// switched on to check that callers notice them.
-class TMemoryStream : public KavV3Base::TStream {
+// Holds its bytes in a vector; writes past the end extend it. It fails only
+// where a test asks it to: every Write after a count, every write beyond a
+// size limit, every Seek. It also counts its Read calls. (The framework's own
+// stream over memory, which never fails on purpose, is
+// KavV3Base::TMemoryStream.)
+class TFailingStream : public KavV3Base::TStream {
 public:
     std::vector<unsigned char> bytes;
     std::int32_t position = 0;
@@ -24,8 +28,8 @@ public:
     bool failSeek = false;
     int readCalls = 0;
 
-    TMemoryStream() = default;
-    explicit TMemoryStream(std::vector<unsigned char> initial) : bytes(std::move(initial)) {}
+    TFailingStream() = default;
+    explicit TFailingStream(std::vector<unsigned char> initial) : bytes(std::move(initial)) {}
 
     int Seek(std::int32_t to) override {
         if (failSeek || to < 0 || static_cast<std::size_t>(to) > bytes.size()) return -1;

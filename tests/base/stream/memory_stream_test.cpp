@@ -1,6 +1,6 @@
 // Tests of the in-memory stream.
 
-#include "base/sl/memory_stream.h"
+#include "base/stream/memory_stream.h"
 
 #include <cstdint>
 #include <string>

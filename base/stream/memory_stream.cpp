@@ -1,4 +1,4 @@
-#include "base/sl/memory_stream.h"
+#include "base/stream/memory_stream.h"
 
 #include <cstdint>
 #include <cstring>

@@ -9,7 +9,7 @@
 #include <new>
 
 #include "3d/bitmap/bitmap.h"
-#include "app/ao_test.h"
+#include "app/ao_render.h"
 #include "base/stream/framework_string.h"
 #include "base/stream/text_output.h"
 #include "base/thread/clock.h"

@@ -15,8 +15,8 @@
 
 #include "3d/bitmap/bitmap.h"
 #include "app/ao_paths.h"
+#include "app/ao_render.h"
 #include "app/ao_scene.h"
-#include "app/ao_test.h"
 
 namespace {
 

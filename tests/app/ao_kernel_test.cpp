@@ -9,8 +9,8 @@
 #include "tests/support/death_tests.h"
 
 #include "3d/bitmap/bitmap.h"
+#include "app/ao_render.h"
 #include "app/ao_scene.h"
-#include "app/ao_test.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 #include "app/ao_occlusion.h"
 #include "app/ao_paths.h"
 #include "app/ao_random_jump.h"
+#include "app/ao_render.h"
 #include "app/ao_scene.h"
-#include "app/ao_test.h"
 
 namespace {
 

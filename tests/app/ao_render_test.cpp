@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "3d/bitmap/bitmap.h"
-#include "app/ao_test.h"
+#include "app/ao_render.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
-// ao_test.h - the AO benchmark's test object: the scene, its per-row renderer
-// and ambient-occlusion estimator, and the row jobs that spread a picture over
-// the object's own pool of worker threads.
+// ao_render.h - TTest3DLoop_AmbOccTest_AO, the object that renders the AO
+// benchmark's picture (the benchmark's "test", named after it; no unit test):
+// the scene, its per-row renderer and ambient-occlusion estimator, and the row
+// jobs that spread a picture over the object's own pool of worker threads.
 
 #pragma once
 

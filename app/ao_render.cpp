@@ -1,7 +1,7 @@
-// ao_test.cpp - the AO test object: scene set-up, the shading kernel and the
-// single- and multi-threaded render drivers.
+// ao_render.cpp - the AO benchmark's render object: scene set-up, the shading
+// kernel and the single- and multi-threaded render drivers.
 
-#include "app/ao_test.h"
+#include "app/ao_render.h"
 
 #include <bit>
 

@@ -9,6 +9,8 @@
 
 #include "app/ao_vector_paths.h"
 
+namespace AoBench {
+
 TOcclusionQuery MakeOcclusionQuery(const TPlane& plane, const TSphere (&spheres)[kSphereCount], TVec3 origin,
                                    TVec3 axisX, TVec3 axisY, TVec3 axisZ, std::uint32_t rayCount) {
     TOcclusionQuery query{};
@@ -128,3 +130,5 @@ std::size_t EvaluateCosSin(TAoPath path, const float* angles, std::size_t count,
                            double* rawCos, double* rawSin) {
     return AoPathEntries(path).evaluateCosSin(angles, count, cosOut, sinOut, rawCos, rawSin);
 }
+
+}  // namespace AoBench

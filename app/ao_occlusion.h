@@ -18,6 +18,8 @@
 #include "app/ao_paths.h"
 #include "app/ao_scene.h"
 
+namespace AoBench {
+
 // Everything the occlusion rays of one shaded point need, fixed for that
 // point. The scalar path reads the scene as it is; the vector paths read the
 // per-point terms of the intersection tests, which MakeOcclusionQuery
@@ -103,3 +105,5 @@ std::uint32_t CountOccludedScalar(const TOcclusionQuery& query, std::uint64_t& s
 void RayDirectionsScalar(const TOcclusionQuery& query, std::uint64_t state, float* dx, float* dy, float* dz);
 std::size_t EvaluateCosSinScalar(const float* angles, std::size_t count, float* cosOut, float* sinOut,
                                  double* rawCos, double* rawSin);
+
+}  // namespace AoBench

@@ -29,7 +29,7 @@
 #include "app/ao_scene.h"
 #include "app/vector_trig.h"
 
-namespace AoVectorKernel {
+namespace AoBench::AoVectorKernel {
 
 // The generator jumps from a shaded point's state to each lane's two draws in
 // the first step of kBatches batches, and from one step to the next.
@@ -347,4 +347,4 @@ std::size_t EvaluateCosSin(const float* angles, std::size_t count, float* cosOut
     return taken;
 }
 
-}  // namespace AoVectorKernel
+}  // namespace AoBench::AoVectorKernel

@@ -6,6 +6,8 @@
 
 #include "app/ao_vector_paths.h"
 
+namespace AoBench {
+
 namespace {
 
 const TCpuFeatures& RunningCpu() {
@@ -149,3 +151,5 @@ bool SelectAoPath(TAoPath path) {
 void UseWidestAoPath() {
     activeEntries.store(&AoPathEntries(WidestAoPath(RunningCpu())), std::memory_order_release);
 }
+
+}  // namespace AoBench

@@ -8,6 +8,8 @@
 
 #pragma once
 
+namespace AoBench {
+
 enum class TAoPath : int {
     Scalar = 0,
     Avx2 = 1,    // 8 lanes; needs AVX2 and FMA
@@ -62,3 +64,5 @@ bool SelectAoPath(TAoPath path);
 
 // Drops a forced path: the widest supported one is used again.
 void UseWidestAoPath();
+
+}  // namespace AoBench

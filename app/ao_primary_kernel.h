@@ -19,7 +19,7 @@
 #include "app/ao_primary_rays.h"
 #include "app/ao_scene.h"
 
-namespace AoVectorKernel {
+namespace AoBench::AoVectorKernel {
 
 template <class V>
 void TracePrimaryLanes(const TPrimaryScene& scene, const float* pxIn, const float* pyIn, int first,
@@ -131,4 +131,4 @@ void TracePrimary(const TPrimaryScene& scene, const float* px, const float* py, 
     }
 }
 
-}  // namespace AoVectorKernel
+}  // namespace AoBench::AoVectorKernel

@@ -8,6 +8,8 @@
 
 #include "app/ao_vector_paths.h"
 
+namespace AoBench {
+
 namespace {
 
 constexpr TVec3 kEye{0.0f, 0.0f, 0.0f};
@@ -61,3 +63,5 @@ void TracePrimaryRays(const TPrimaryScene& scene, const float* px, const float* 
                       TPrimaryHits& hits) {
     ActiveAoPathEntries().tracePrimary(scene, px, py, count, hits);
 }
+
+}  // namespace AoBench

@@ -15,6 +15,8 @@
 #include "app/ao_paths.h"
 #include "app/ao_scene.h"
 
+namespace AoBench {
+
 // The most rays one call traces.
 inline constexpr int kPrimaryBatch = 64;
 
@@ -58,3 +60,5 @@ void TracePrimaryRays(TAoPath path, const TPrimaryScene& scene, const float* px,
 // others (the vector paths are declared in ao_vector_paths.h).
 void TracePrimaryScalar(const TPrimaryScene& scene, const float* px, const float* py, std::uint32_t count,
                         TPrimaryHits& hits);
+
+}  // namespace AoBench

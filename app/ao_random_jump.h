@@ -12,6 +12,8 @@
 
 #include "app/ao_scene.h"
 
+namespace AoBench {
+
 // state -> multiplier * state + increment (mod 2^64).
 struct TRandomJump {
     std::uint64_t multiplier = 1;
@@ -37,3 +39,5 @@ constexpr TRandomJump RandomJump(std::uint64_t steps) {
 constexpr std::uint64_t ApplyRandomJump(TRandomJump jump, std::uint64_t state) {
     return jump.multiplier * state + jump.increment;
 }
+
+}  // namespace AoBench

@@ -9,6 +9,19 @@
 #include "app/ao_primary_rays.h"
 #include "base/contract.h"
 
+// The kernel helpers that the test object's members call.
+using AoBench::CheckRandomSlot;
+using AoBench::CountOccludedRays;
+using AoBench::kPrimaryBatch;
+using AoBench::kRayEpsilon;
+using AoBench::MakeOcclusionQuery;
+using AoBench::MakePrimaryScene;
+using AoBench::StepRandom;
+using AoBench::TOcclusionQuery;
+using AoBench::TPrimaryHits;
+using AoBench::TPrimaryScene;
+using AoBench::TracePrimaryRays;
+
 namespace {
 
 constexpr std::uint64_t kDefaultRandomState = 0x1234ABCD330Eull;
@@ -21,7 +34,7 @@ constexpr TVec3 kUp{0.0f, 1.0f, 0.0f};
 
 }  // namespace
 
-void CheckRandomSlot(int slot) {
+void AoBench::CheckRandomSlot(int slot) {
     KAV_CONTRACT(slot >= 0 && slot < TTest3DLoop_AmbOccTest_AO::kRandomStateCount,
                  "thread slot %d has no random generator state (slots 0..%d)", slot,
                  TTest3DLoop_AmbOccTest_AO::kRandomStateCount - 1);

@@ -72,7 +72,7 @@ public:
     std::int32_t subSamples = 0;
     std::int32_t aoSamples = 0;
     TPlane plane{};
-    TSphere spheres[kSphereCount]{};
+    TSphere spheres[AoBench::kSphereCount]{};
     std::vector<TTest3DLoop_AmbOccTest_Job> jobs;
     // Declared after jobs so that it is destroyed first: the pool's destructor
     // ends its workers while the jobs they point at still exist.
@@ -85,6 +85,10 @@ private:
     float OpenFraction(const TVec3& point, const TVec3& normal, std::uint64_t& state) const;
 };
 
+namespace AoBench {
+
 // Stops the program with a message when slot has no generator state: indexing
 // past the states would corrupt the test object.
 void CheckRandomSlot(int slot);
+
+}  // namespace AoBench

@@ -2,6 +2,10 @@
 
 #include "app/ao_scene.h"
 
+using AoBench::Cross;
+using AoBench::Dot;
+using AoBench::Normalized;
+
 void LookAt(TMatrix4& m, TVec3 target, TVec3 up) {
     const TVec3 eye = m.Row(3);
     const TVec3 z = -Normalized(target - eye);

@@ -1,6 +1,13 @@
 // ao_scene.h - the AO test scene's geometry: vectors, plane, spheres, hit
 // records, the look-at frame, ray intersection and the random generator step.
 //
+// The scene's records (TVec3, TPlane, TSphere, THit, TMatrix4) and LookAt
+// are fixed names of the benchmark and sit with its test object in the global
+// namespace; TVec3's operators stay beside TVec3, where argument-dependent
+// lookup finds them from any namespace. The kernel's helpers (vector
+// arithmetic, the intersection tests, the generator step and the constants)
+// are in namespace AoBench.
+//
 // Every quantity here is single precision and every operation is rounded to
 // single precision on its own; the build never fuses a multiply and an add.
 // The render's pixels are part of the benchmark's contract, so the order of
@@ -23,20 +30,6 @@ inline TVec3 operator-(TVec3 a, TVec3 b) { return {a.x - b.x, a.y - b.y, a.z - b
 inline TVec3 operator-(TVec3 a) { return {-a.x, -a.y, -a.z}; }
 inline TVec3 operator*(TVec3 a, float s) { return {a.x * s, a.y * s, a.z * s}; }
 
-inline float Dot(TVec3 a, TVec3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-
-inline TVec3 Cross(TVec3 a, TVec3 b) {
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-
-// Scales v to unit length with a true division (never an approximate
-// reciprocal square root); a zero vector is left as it is.
-inline TVec3 Normalized(TVec3 v) {
-    const float length2 = Dot(v, v);
-    if (length2 > 0.0f) v = v * (1.0f / std::sqrt(length2));
-    return v;
-}
-
 struct TPlane {
     TVec3 normal;  // the plane is dot(normal, p) + offset = 0
     float offset;
@@ -47,11 +40,15 @@ struct TSphere {
     float radius;
 };
 
+namespace AoBench {
+
 // The largest finite float: the distance a hit record starts with.
 inline constexpr float kNoHitDistance = 3.4028235e38f;
 
+}  // namespace AoBench
+
 struct THit {
-    float t = kNoHitDistance;
+    float t = AoBench::kNoHitDistance;
     TVec3 normal{0.0f, 0.0f, 0.0f};
     bool hit = false;
 };
@@ -77,6 +74,22 @@ struct TMatrix4 {
 // at target: row 0 = X, row 1 = Y, row 2 = Z = the direction away from the
 // target. When up is parallel to Z, X falls back to -/+ (1, 0, 0).
 void LookAt(TMatrix4& m, TVec3 target, TVec3 up);
+
+namespace AoBench {
+
+inline float Dot(TVec3 a, TVec3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+
+inline TVec3 Cross(TVec3 a, TVec3 b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+
+// Scales v to unit length with a true division (never an approximate
+// reciprocal square root); a zero vector is left as it is.
+inline TVec3 Normalized(TVec3 v) {
+    const float length2 = Dot(v, v);
+    if (length2 > 0.0f) v = v * (1.0f / std::sqrt(length2));
+    return v;
+}
 
 // The scene holds one plane and this many spheres, tested in that order.
 inline constexpr int kSphereCount = 3;
@@ -157,3 +170,5 @@ inline std::uint32_t StepRandom(std::uint64_t& state) {
 inline constexpr float kPhiScale = std::bit_cast<float>(0x30C90FDBu);
 // The float nearest 1e-4: how far occlusion rays start above the surface.
 inline constexpr float kRayEpsilon = std::bit_cast<float>(0x38D1B717u);
+
+}  // namespace AoBench

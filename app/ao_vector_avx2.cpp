@@ -12,6 +12,8 @@
 #include "app/ao_occlusion_kernel.h"
 #include "app/ao_primary_kernel.h"
 
+namespace AoBench {
+
 namespace {
 
 // The operation set of the shared kernel: 8 floats, or 4 doubles or 64-bit
@@ -150,3 +152,5 @@ std::size_t EvaluateCosSinAvx2(const float* angles, std::size_t count, float* co
 
 extern const TAoPathEntries kAvx2PathEntries = {TAoPath::Avx2, CountOccludedAvx2, RayDirectionsAvx2,
                                                 EvaluateCosSinAvx2, TracePrimaryAvx2};
+
+}  // namespace AoBench

@@ -22,6 +22,8 @@
 #include "app/ao_occlusion_kernel.h"
 #include "app/ao_primary_kernel.h"
 
+namespace AoBench {
+
 namespace {
 
 // The operation set of the shared kernel: 16 floats, or 8 doubles or 64-bit
@@ -147,3 +149,5 @@ std::size_t EvaluateCosSinAvx512(const float* angles, std::size_t count, float* 
 
 extern const TAoPathEntries kAvx512PathEntries = {TAoPath::Avx512, CountOccludedAvx512, RayDirectionsAvx512,
                                                   EvaluateCosSinAvx512, TracePrimaryAvx512};
+
+}  // namespace AoBench

@@ -20,6 +20,8 @@
 #include "app/ao_occlusion_kernel.h"
 #include "app/ao_primary_kernel.h"
 
+namespace AoBench {
+
 namespace {
 
 // The operation set of the shared kernel: 4 floats, or 2 doubles or 64-bit
@@ -150,3 +152,5 @@ std::size_t EvaluateCosSinNeon(const float* angles, std::size_t count, float* co
 
 extern const TAoPathEntries kNeonPathEntries = {TAoPath::Neon, CountOccludedNeon, RayDirectionsNeon,
                                                 EvaluateCosSinNeon, TracePrimaryNeon};
+
+}  // namespace AoBench

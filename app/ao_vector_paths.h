@@ -17,6 +17,8 @@
 #include "app/ao_paths.h"
 #include "app/ao_primary_rays.h"
 
+namespace AoBench {
+
 struct TAoPathEntries {
     TAoPath path;  // the path whose entry points these are
     std::uint32_t (*countOccluded)(const TOcclusionQuery& query, std::uint64_t& state);
@@ -43,3 +45,5 @@ extern const TAoPathEntries kAvx512PathEntries;
 #if defined(KAV_AO_NEON_PATH)
 extern const TAoPathEntries kNeonPathEntries;
 #endif
+
+}  // namespace AoBench

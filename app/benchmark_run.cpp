@@ -16,12 +16,18 @@
 
 namespace {
 
+// The picture is saved only while this is set; it is cleared after the save.
+std::int32_t saveBitmapOnce = 1;
+
+}  // namespace
+
+namespace AoBench {
+
+namespace {
+
 constexpr const char* kBitmapFileName = "aomt.bmp";
 constexpr const char* kTimingFileName = "AOBench.txt";
 constexpr int kPictureSize = 256;
-
-// The picture is saved only while this is set; it is cleared after the save.
-std::int32_t saveBitmapOnce = 1;
 
 void ReportWriteFailure(const char* fileName, int error) {
     std::fprintf(stderr, "aobench: cannot write \"%s\": %s\n", fileName,
@@ -105,3 +111,5 @@ int RunBenchmark() {
         return 1;
     }
 }
+
+}  // namespace AoBench

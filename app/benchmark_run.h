@@ -3,6 +3,8 @@
 
 #pragma once
 
+namespace AoBench {
+
 // Prints the banner, times one multi-threaded render of the AO test scene and
 // leaves the picture in "aomt.bmp" and the timing line in "AOBench.txt", in
 // the current folder. Returns the program's exit status: 0 when everything
@@ -15,3 +17,5 @@
 // memory on the calling thread ends the run with status 1 and a message;
 // on a worker thread it ends the program (an uncaught bad_alloc).
 int RunBenchmark();
+
+}  // namespace AoBench

@@ -1,6 +1,6 @@
 // main.cpp - the AOBench program: prints the banner, times one multi-threaded
 // render of the AO test scene, and leaves the picture in "aomt.bmp" and the
-// timing line in "AOBench.txt" (see RunBenchmark).
+// timing line in "AOBench.txt" (see AoBench::RunBenchmark).
 //
 // Standard output carries the banner and nothing else. A failure (a result
 // file that cannot be written, worker threads that cannot be started, a
@@ -10,4 +10,4 @@
 
 #include "app/benchmark_run.h"
 
-int main() { return RunBenchmark(); }
+int main() { return AoBench::RunBenchmark(); }

@@ -30,7 +30,7 @@
 #include <cmath>
 #include <cstdint>
 
-namespace AoVectorTrig {
+namespace AoBench::AoVectorTrig {
 
 // Angles beyond this magnitude go to the library. Up to it (the kernel's
 // angles lie in [0, 2 pi (1 + 2^-24)]) k is at most 5, and no
@@ -199,4 +199,4 @@ template <class V>
     return taken;
 }
 
-}  // namespace AoVectorTrig
+}  // namespace AoBench::AoVectorTrig

@@ -20,6 +20,8 @@
 
 namespace {
 
+using namespace AoBench;
+
 constexpr int kSize = 256;
 constexpr std::int64_t kRaysPerShadedPoint = 64;
 

@@ -14,6 +14,8 @@
 
 namespace {
 
+using namespace AoBench;
+
 TEST(AoRandom, FirstOutputsAndFullStateOfSlotZero) {
     TTest3DLoop_AmbOccTest_AO test;
     test.rngStates[0] = 0x2B24688;  // slot 0's value after Setup

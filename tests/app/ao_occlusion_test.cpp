@@ -23,6 +23,8 @@
 
 namespace {
 
+using namespace AoBench;
+
 const TPlane kPlane{{0.0f, 1.0f, 0.0f}, 0.5f};
 const TSphere kSpheres[kSphereCount] = {
     {{-2.0f, 0.0f, -3.5f}, 0.5f}, {{-0.5f, 0.0f, -3.0f}, 0.5f}, {{1.0f, 0.0f, -2.2f}, 0.5f}};

@@ -8,6 +8,8 @@
 
 namespace {
 
+using namespace AoBench;
+
 constexpr TAoPath kAllPaths[] = {TAoPath::Scalar, TAoPath::Avx2, TAoPath::Avx512, TAoPath::Neon};
 
 TEST(AoPaths, WidestPathFollowsTheFeatures) {

@@ -9,6 +9,8 @@
 
 namespace {
 
+using namespace AoBench;
+
 static_assert(RandomJump(0).multiplier == 1 && RandomJump(0).increment == 0);
 static_assert(RandomJump(1).multiplier == kRandomMultiplier && RandomJump(1).increment == kRandomIncrement);
 

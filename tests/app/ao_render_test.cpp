@@ -12,6 +12,8 @@
 
 namespace {
 
+using namespace AoBench;
+
 constexpr int kSize = 256;
 // Shaded sub-samples of the 256 x 256 picture with 2 x 2 sub-samples.
 constexpr std::uint64_t kShadedSubSamples = 142874;

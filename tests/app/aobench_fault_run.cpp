@@ -1,4 +1,4 @@
-// aobench_fault_run - a test program: the benchmark's run (RunBenchmark)
+// aobench_fault_run - a test program: the benchmark's run (AoBench::RunBenchmark)
 // under faults chosen on the command line, for aobench_fault_test.
 //
 //   --fail-allocation N   the N-th allocation of the run (1 = first) fails
@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
     }
     std::set_terminate(OnTerminate);
     counting.store(true);
-    const int status = RunBenchmark();
+    const int status = AoBench::RunBenchmark();
     counting.store(false);
     if (countAllocations) {
         std::fprintf(stderr, "allocations: %llu\n", static_cast<unsigned long long>(allocations.load()));

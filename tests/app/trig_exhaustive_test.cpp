@@ -27,6 +27,8 @@
 
 namespace {
 
+using namespace AoBench;
+
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool kSanitized = true;
 #elif defined(__has_feature)

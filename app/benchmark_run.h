@@ -1,4 +1,4 @@
-// benchmark_run.h - RunBenchmark, the whole AOBench run: what the program's
+// benchmark_run.h - AoBench::RunBenchmark, the whole AOBench run: what the program's
 // entry function does, callable from test programs as well.
 
 #pragma once

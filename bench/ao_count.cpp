@@ -18,7 +18,9 @@
 
 #include "3d/bitmap/bitmap.h"
 #include "app/ao_paths.h"
-#include "app/ao_test.h"
+#include "app/ao_render.h"
+
+using namespace AoBench;
 
 namespace {
 

@@ -44,17 +44,130 @@ void TSLArchive::DiscardLoadedFrom(std::size_t mark) {
     loaded.resize(mark);
 }
 
-// --- Text coding helpers -----------------------------------------------------
+// --- The coding of each value type ----------------------------------------------
 
 namespace {
 
-bool ReadByte(TSLArchive& archive, char* byte) {
-    if (archive.Stream->Read(byte, 1) == 1) return true;
-    archive.Fail();
-    return false;
-}
-
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+// One row per number coder pair: the value type, the stream's typed transfer
+// of its width (binary coding), and its printf format and parse (text
+// coding). Text numbers are parsed as 64-bit values, signed or unsigned, and
+// cut to the low bits of the value type.
+struct TIntCoding {
+    using TValue = std::int32_t;
+    static constexpr int (TStream::*StreamWrite)(const TValue&) = &TStream::WriteInt;
+    static constexpr int (TStream::*StreamRead)(TValue&) = &TStream::ReadInt;
+    static constexpr bool Signed = true;
+    static int Format(char* buffer, TValue value) {
+        return FormatString(buffer, "%d\n", static_cast<int>(value));
+    }
+};
+
+struct TUIntCoding {
+    using TValue = std::uint32_t;
+    static constexpr int (TStream::*StreamWrite)(const TValue&) = &TStream::WriteUInt;
+    static constexpr int (TStream::*StreamRead)(TValue&) = &TStream::ReadUInt;
+    static constexpr bool Signed = false;
+    static int Format(char* buffer, TValue value) {
+        return FormatString(buffer, "%u\n", static_cast<unsigned>(value));
+    }
+};
+
+struct TByteCoding {
+    using TValue = std::uint8_t;
+    static constexpr int (TStream::*StreamWrite)(const TValue&) = &TStream::WriteUChar;
+    static constexpr int (TStream::*StreamRead)(TValue&) = &TStream::ReadUChar;
+    static constexpr bool Signed = false;
+    static int Format(char* buffer, TValue value) {
+        return FormatString(buffer, "%u\n", static_cast<unsigned>(value));
+    }
+};
+
+struct TSizeCoding {
+    using TValue = std::uint32_t;
+    static constexpr int (TStream::*StreamWrite)(const TValue&) = &TStream::WriteSize;
+    static constexpr int (TStream::*StreamRead)(TValue&) = &TStream::ReadSize;
+    static constexpr bool Signed = false;
+    static int Format(char* buffer, TValue value) {
+        return FormatString(buffer, "%" PRIu64 "\n", static_cast<std::uint64_t>(value));
+    }
+};
+
+// Strings have a row of their own: they are not numbers in either coding.
+struct TStringCoding {
+    using TValue = TString;
+};
+
+}  // namespace
+
+// The coders' access to the archive's read buffers. Write and Read make the
+// one choice between the binary and the text coding that every coder pair
+// shares; the rows above supply the rest.
+class TSLValueCoder {
+public:
+    template <class TRow>
+    static void Write(TSLArchive& archive, const typename TRow::TValue& value) {
+        if (!archive.CanCode()) return;
+        if (archive.Coding == TSLArchive::CodingBinary)
+            WriteBinary<TRow>(archive, value);
+        else
+            WriteText<TRow>(archive, value);
+    }
+
+    template <class TRow>
+    static void Read(TSLArchive& archive, typename TRow::TValue* value) {
+        if (!archive.CanCode()) return;
+        if (archive.Coding == TSLArchive::CodingBinary)
+            ReadBinary<TRow>(archive, value);
+        else
+            ReadText<TRow>(archive, value);
+    }
+
+private:
+    // Writers leave the stream's result alone.
+    static void WriteBytes(TSLArchive& archive, const char* bytes, std::size_t count) {
+        if (count <= UINT32_MAX) archive.Stream->Write(bytes, static_cast<std::uint32_t>(count));
+    }
+
+    template <class TRow>
+    static void WriteBinary(TSLArchive& archive, const typename TRow::TValue& value) {
+        (archive.Stream->*TRow::StreamWrite)(value);
+    }
+
+    template <class TRow>
+    static void ReadBinary(TSLArchive& archive, typename TRow::TValue* value) {
+        typename TRow::TValue readValue{};
+        if ((archive.Stream->*TRow::StreamRead)(readValue) == 1)
+            *value = readValue;
+        else
+            archive.Fail();
+    }
+
+    // Every number occupies one line of its own.
+    template <class TRow>
+    static void WriteText(TSLArchive& archive, const typename TRow::TValue& value) {
+        char buffer[FormatBufferSize];
+        const int length = TRow::Format(buffer, value);
+        if (length > 0) WriteBytes(archive, buffer, static_cast<std::size_t>(length));
+    }
+
+    template <class TRow>
+    static void ReadText(TSLArchive& archive, typename TRow::TValue* value) {
+        using TBits = std::make_unsigned_t<typename TRow::TValue>;
+        std::uint64_t bits = 0;
+        if (ReadTextNumber(archive, TRow::Signed, &bits))
+            *value = static_cast<typename TRow::TValue>(static_cast<TBits>(bits));
+    }
+
+    static bool ReadTextByte(TSLArchive& archive, char* byte) {
+        if (archive.Stream->Read(byte, 1) == 1) return true;
+        archive.Fail();
+        return false;
+    }
+
+    static bool ReadTextNumber(TSLArchive& archive, bool isSigned, std::uint64_t* bits);
+};
 
 // Reads one text line, up to and including its line feed, and parses the
 // number at its start the way the C library's scanf conversions do on a
@@ -65,7 +178,7 @@ bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' ||
 // unsigned one at 2^64 - 1 and wraps a negated value; the caller keeps the
 // low bits it needs. Fails the archive when the stream ends before the line
 // feed or no digit follows the white space and sign.
-bool ReadTextNumber(TSLArchive& archive, bool isSigned, std::uint64_t* bits) {
+bool TSLValueCoder::ReadTextNumber(TSLArchive& archive, bool isSigned, std::uint64_t* bits) {
     enum TState { Leading, Signed, Digits, Done, Malformed };
     TState state = Leading;
     bool negative = false;
@@ -73,7 +186,7 @@ bool ReadTextNumber(TSLArchive& archive, bool isSigned, std::uint64_t* bits) {
     std::uint64_t magnitude = 0;
     char c = 0;
     for (;;) {
-        if (!ReadByte(archive, &c)) return false;
+        if (!ReadTextByte(archive, &c)) return false;
         if (c == '\n') break;
         const bool digit = c >= '0' && c <= '9';
         switch (state) {
@@ -123,101 +236,30 @@ bool ReadTextNumber(TSLArchive& archive, bool isSigned, std::uint64_t* bits) {
     return true;
 }
 
-void WriteFormatted(TSLArchive& archive, const char* text, int length) {
-    if (length > 0) archive.Stream->Write(text, static_cast<std::uint32_t>(length));
+// Binary: the characters and one NUL.
+template <>
+void TSLValueCoder::WriteBinary<TStringCoding>(TSLArchive& archive, const TString& value) {
+    archive.Stream->WriteString(value);
 }
 
-template <class T>
-void ReadBinary(TSLArchive& archive, T* value, int (TStream::*read)(T&)) {
-    T readValue{};
-    if ((archive.Stream->*read)(readValue) == 1)
-        *value = readValue;
-    else
+template <>
+void TSLValueCoder::ReadBinary<TStringCoding>(TSLArchive& archive, TString* value) {
+    TString& readValue = archive.readString;
+    const int consumed = archive.Stream->ReadString(readValue);
+    // Without a NUL among the bytes consumed the stream ended first.
+    if (consumed < 0 || static_cast<std::size_t>(consumed) == readValue.Length()) {
         archive.Fail();
-}
-
-}  // namespace
-
-// --- Value coders ----------------------------------------------------------------
-
-void SLWriteInt(TSLArchive& archive, const std::int32_t* value) {
-    if (!archive.CanCode()) return;
-    if (archive.Coding == TSLArchive::CodingBinary) {
-        archive.Stream->WriteInt(*value);
         return;
     }
-    char buffer[FormatBufferSize];
-    WriteFormatted(archive, buffer, FormatString(buffer, "%d\n", static_cast<int>(*value)));
+    *value = readValue;
 }
 
-void SLReadInt(TSLArchive& archive, std::int32_t* value) {
-    if (!archive.CanCode()) return;
-    if (archive.Coding == TSLArchive::CodingBinary) return ReadBinary(archive, value, &TStream::ReadInt);
-    std::uint64_t bits = 0;
-    if (ReadTextNumber(archive, true, &bits))
-        *value = static_cast<std::int32_t>(static_cast<std::uint32_t>(bits));
-}
-
-void SLWriteUInt(TSLArchive& archive, const std::uint32_t* value) {
-    if (!archive.CanCode()) return;
-    if (archive.Coding == TSLArchive::CodingBinary) {
-        archive.Stream->WriteUInt(*value);
-        return;
-    }
-    char buffer[FormatBufferSize];
-    WriteFormatted(archive, buffer, FormatString(buffer, "%u\n", static_cast<unsigned>(*value)));
-}
-
-void SLReadUInt(TSLArchive& archive, std::uint32_t* value) {
-    if (!archive.CanCode()) return;
-    if (archive.Coding == TSLArchive::CodingBinary) return ReadBinary(archive, value, &TStream::ReadUInt);
-    std::uint64_t bits = 0;
-    if (ReadTextNumber(archive, false, &bits)) *value = static_cast<std::uint32_t>(bits);
-}
-
-void SLWriteByte(TSLArchive& archive, const std::uint8_t* value) {
-    if (!archive.CanCode()) return;
-    if (archive.Coding == TSLArchive::CodingBinary) {
-        archive.Stream->WriteUChar(*value);
-        return;
-    }
-    char buffer[FormatBufferSize];
-    WriteFormatted(archive, buffer, FormatString(buffer, "%u\n", static_cast<unsigned>(*value)));
-}
-
-void SLReadByte(TSLArchive& archive, std::uint8_t* value) {
-    if (!archive.CanCode()) return;
-    if (archive.Coding == TSLArchive::CodingBinary) return ReadBinary(archive, value, &TStream::ReadUChar);
-    std::uint64_t bits = 0;
-    if (ReadTextNumber(archive, false, &bits)) *value = static_cast<std::uint8_t>(bits);
-}
-
-void SLWriteSize(TSLArchive& archive, const std::uint32_t* value) {
-    if (!archive.CanCode()) return;
-    if (archive.Coding == TSLArchive::CodingBinary) {
-        archive.Stream->WriteSize(*value);
-        return;
-    }
-    char buffer[FormatBufferSize];
-    WriteFormatted(archive, buffer,
-                   FormatString(buffer, "%" PRIu64 "\n", static_cast<std::uint64_t>(*value)));
-}
-
-void SLReadSize(TSLArchive& archive, std::uint32_t* value) {
-    if (!archive.CanCode()) return;
-    if (archive.Coding == TSLArchive::CodingBinary) return ReadBinary(archive, value, &TStream::ReadSize);
-    std::uint64_t bits = 0;
-    if (ReadTextNumber(archive, false, &bits)) *value = static_cast<std::uint32_t>(bits);
-}
-
-void SLWriteString(TSLArchive& archive, const TString* value) {
-    if (!archive.CanCode()) return;
-    if (archive.Coding == TSLArchive::CodingBinary) {
-        archive.Stream->WriteString(*value);
-        return;
-    }
-    const char* text = value->CStr();
-    const std::size_t length = value->Length();
+// Text: a double quote, the text with every backslash doubled and every
+// double quote escaped by a backslash, a double quote and a line feed.
+template <>
+void TSLValueCoder::WriteText<TStringCoding>(TSLArchive& archive, const TString& value) {
+    const char* text = value.CStr();
+    const std::size_t length = value.Length();
     std::string line;
     line.reserve(length + 3);
     line.push_back('"');
@@ -227,45 +269,61 @@ void SLWriteString(TSLArchive& archive, const TString* value) {
     }
     line.push_back('"');
     line.push_back('\n');
-    if (line.size() <= UINT32_MAX)
-        archive.Stream->Write(line.data(), static_cast<std::uint32_t>(line.size()));
+    WriteBytes(archive, line.data(), line.size());
 }
 
-void SLReadString(TSLArchive& archive, TString* value) {
-    if (!archive.CanCode()) return;
-    if (archive.Coding == TSLArchive::CodingBinary) {
-        TString& readValue = archive.readString;
-        const int consumed = archive.Stream->ReadString(readValue);
-        // Without a NUL among the bytes consumed the stream ended first.
-        if (consumed < 0 || static_cast<std::size_t>(consumed) == readValue.Length()) {
-            archive.Fail();
-            return;
-        }
-        *value = readValue;
-        return;
-    }
-
+template <>
+void TSLValueCoder::ReadText<TStringCoding>(TSLArchive& archive, TString* value) {
     char c = 0;
-    if (!ReadByte(archive, &c)) return;  // the opening quote, whatever byte it is
+    if (!ReadTextByte(archive, &c)) return;  // the opening quote, whatever byte it is
     std::string& text = archive.readText;
     text.clear();
     for (;;) {
-        if (!ReadByte(archive, &c)) return;
+        if (!ReadTextByte(archive, &c)) return;
         if (c == '"') break;
         if (c == '\\') {
             // The escape and the byte after it travel together; only an escaped
             // quote or backslash loses its escape.
             char escaped = 0;
-            if (!ReadByte(archive, &escaped)) return;
+            if (!ReadTextByte(archive, &escaped)) return;
             if (escaped != '"' && escaped != '\\') text.push_back(c);
             text.push_back(escaped);
             continue;
         }
         text.push_back(c);
     }
-    if (!ReadByte(archive, &c)) return;  // the line feed after the closing quote
+    if (!ReadTextByte(archive, &c)) return;  // the line feed after the closing quote
     *value = TString::FromBytes(text.data(), text.size());
 }
+
+// --- Value coders ----------------------------------------------------------------
+
+void SLWriteInt(TSLArchive& archive, const std::int32_t* value) {
+    TSLValueCoder::Write<TIntCoding>(archive, *value);
+}
+void SLReadInt(TSLArchive& archive, std::int32_t* value) { TSLValueCoder::Read<TIntCoding>(archive, value); }
+void SLWriteUInt(TSLArchive& archive, const std::uint32_t* value) {
+    TSLValueCoder::Write<TUIntCoding>(archive, *value);
+}
+void SLReadUInt(TSLArchive& archive, std::uint32_t* value) {
+    TSLValueCoder::Read<TUIntCoding>(archive, value);
+}
+void SLWriteByte(TSLArchive& archive, const std::uint8_t* value) {
+    TSLValueCoder::Write<TByteCoding>(archive, *value);
+}
+void SLReadByte(TSLArchive& archive, std::uint8_t* value) {
+    TSLValueCoder::Read<TByteCoding>(archive, value);
+}
+void SLWriteSize(TSLArchive& archive, const std::uint32_t* value) {
+    TSLValueCoder::Write<TSizeCoding>(archive, *value);
+}
+void SLReadSize(TSLArchive& archive, std::uint32_t* value) {
+    TSLValueCoder::Read<TSizeCoding>(archive, value);
+}
+void SLWriteString(TSLArchive& archive, const TString* value) {
+    TSLValueCoder::Write<TStringCoding>(archive, *value);
+}
+void SLReadString(TSLArchive& archive, TString* value) { TSLValueCoder::Read<TStringCoding>(archive, value); }
 
 void SLWriteBytes(TSLArchive& archive, const std::uint8_t* bytes, std::uint32_t count) {
     if (!archive.CanCode()) return;

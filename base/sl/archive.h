@@ -84,7 +84,7 @@ public:
 
 private:
     friend class TSLGraphCoder;
-    friend void SLReadString(TSLArchive& archive, TString* value);
+    friend class TSLValueCoder;
 
     void DiscardLoadedFrom(std::size_t mark);
 

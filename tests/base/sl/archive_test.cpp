@@ -1,8 +1,10 @@
-// Tests of the archive's value coders in text and binary coding, and of how they reject malformed input.
+// Tests of the archive's value coders: one body for both codings where the coders behave alike, the text
+// coding's own parse and escape rules, and the rejection of malformed input.
 
 #include "base/sl/archive.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,7 @@ namespace {
 using namespace KavV3Base;
 using KavTest::AsBytes;
 using KavTest::AsText;
+using KavTest::TCoded;
 
 // Runs write on a fresh archive of the given coding and returns the bytes.
 template <class F>
@@ -24,76 +27,197 @@ std::string Written(std::int32_t coding, F write) {
     TMemoryStream stream;
     TSLArchive archive(&stream, coding);
     write(archive);
+    EXPECT_FALSE(archive.Failed());
     return AsText(stream.Bytes());
 }
 
-TEST(TSLArchive, TextNumbersAreDecimalLines) {
-    const std::string text = Written(TSLArchive::CodingText, [](TSLArchive& archive) {
-        const std::int32_t minusFive = -5;
-        const std::uint32_t big = 4000000000u;
-        const std::uint8_t byte = 255;
-        const std::uint32_t size = 4294967295u;
-        SLWriteInt(archive, &minusFive);
-        SLWriteUInt(archive, &big);
-        SLWriteByte(archive, &byte);
-        SLWriteSize(archive, &size);
-    });
-    EXPECT_EQ(text, "-5\n4000000000\n255\n4294967295\n");
+TString Text(const std::string& s) { return TString::FromBytes(s.data(), s.size()); }
+
+class TSLValueCoders : public ::testing::TestWithParam<std::int32_t> {
+protected:
+    bool IsText() const { return GetParam() == TSLArchive::CodingText; }
+    TCoded Coded() const { return TCoded(GetParam()); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Codings, TSLValueCoders,
+                         ::testing::Values(TSLArchive::CodingText, TSLArchive::CodingBinary),
+                         [](const auto& p) { return p.param == TSLArchive::CodingText ? "Text" : "Binary"; });
+
+// One value of one coder pair: how to write it, how to read it back and
+// compare, and its exact bytes in each coding.
+struct TValueCase {
+    const char* name;
+    std::function<void(TSLArchive&)> write;
+    // Reads the value into a target that starts as `untouched`; true when
+    // the target then holds the written value (or, after a failed read,
+    // still holds `untouched`).
+    std::function<bool(TSLArchive&, bool expectWritten)> read;
+    std::string text;
+    std::string binary;
+};
+
+template <class T, void (*Write)(TSLArchive&, const T*), void (*Read)(TSLArchive&, T*)>
+TValueCase Case(const char* name, T value, T untouched, std::string text, std::string binary) {
+    return {name, [value](TSLArchive& a) { Write(a, &value); },
+            [value, untouched](TSLArchive& a, bool expectWritten) {
+                T target = untouched;
+                Read(a, &target);
+                return target == (expectWritten ? value : untouched);
+            },
+            std::move(text), std::move(binary)};
 }
 
-TEST(TSLArchive, BinaryValuesAreRawLittleEndian) {
-    const std::string bytes = Written(TSLArchive::CodingBinary, [](TSLArchive& archive) {
-        const std::int32_t one = 1;
-        const std::uint32_t masks = 0xFF000000u;
-        const std::uint8_t seven = 7;
-        const std::uint32_t size = 0x01020304u;
-        const TString empty("");
-        const TString ab("ab");
-        SLWriteInt(archive, &one);
-        SLWriteUInt(archive, &masks);
-        SLWriteByte(archive, &seven);
-        SLWriteSize(archive, &size);
-        SLWriteString(archive, &empty);
-        SLWriteString(archive, &ab);
-    });
-    EXPECT_EQ(bytes, std::string("\x01\0\0\0"
-                                 "\0\0\0\xff"
-                                 "\x07"
-                                 "\x04\x03\x02\x01"
-                                 "\0"
-                                 "ab\0",
-                                 17));
+std::vector<TValueCase> ValueCases() {
+    using std::string;
+    return {
+        Case<std::int32_t, SLWriteInt, SLReadInt>("int -5", -5, 42, "-5\n", string("\xfb\xff\xff\xff", 4)),
+        Case<std::int32_t, SLWriteInt, SLReadInt>("int 1", 1, 42, "1\n", string("\x01\0\0\0", 4)),
+        Case<std::int32_t, SLWriteInt, SLReadInt>("int min", INT32_MIN, 42, "-2147483648\n",
+                                                  string("\0\0\0\x80", 4)),
+        Case<std::uint32_t, SLWriteUInt, SLReadUInt>("uint mask", 0xFF000000u, 42, "4278190080\n",
+                                                     string("\0\0\0\xff", 4)),
+        Case<std::uint32_t, SLWriteUInt, SLReadUInt>("uint max", UINT32_MAX, 42, "4294967295\n",
+                                                     string("\xff\xff\xff\xff", 4)),
+        Case<std::uint8_t, SLWriteByte, SLReadByte>("byte 255", 255, 42, "255\n", "\xff"),
+        Case<std::uint8_t, SLWriteByte, SLReadByte>("byte 7", 7, 42, "7\n", "\x07"),
+        Case<std::uint8_t, SLWriteByte, SLReadByte>("byte 0", 0, 42, "0\n", string("\0", 1)),
+        Case<std::uint32_t, SLWriteSize, SLReadSize>("size max", 4294967295u, 42, "4294967295\n",
+                                                     string("\xff\xff\xff\xff", 4)),
+        Case<std::uint32_t, SLWriteSize, SLReadSize>("size", 0x01020304u, 42, "16909060\n",
+                                                     string("\x04\x03\x02\x01", 4)),
+        Case<TString, SLWriteString, SLReadString>("empty string", TString(""), TString("kept"), "\"\"\n",
+                                                   string("\0", 1)),
+        Case<TString, SLWriteString, SLReadString>("string", TString("ab"), TString("kept"), "\"ab\"\n",
+                                                   string("ab\0", 3)),
+        // A quote and a backslash are escaped in text, and the escaped
+        // backslash before the closing quote does not escape it.
+        Case<TString, SLWriteString, SLReadString>("quote and backslash", Text("a\"\\"), TString("kept"),
+                                                   "\"a\\\"\\\\\"\n", string("a\"\\\0", 4)),
+        Case<TString, SLWriteString, SLReadString>("ends in a backslash", Text("x\\"), TString("kept"),
+                                                   "\"x\\\\\"\n", string("x\\\0", 3)),
+        // Nothing else is escaped: the string spans two text lines.
+        Case<TString, SLWriteString, SLReadString>("two lines", Text("two\nlines"), TString("kept"),
+                                                   "\"two\nlines\"\n", string("two\nlines\0", 10)),
+    };
 }
 
-TEST(TSLArchive, TextStringsAreQuotedAndEscaped) {
-    struct TCase {
-        std::string value;
-        std::string coded;
-    };
-    const std::vector<TCase> cases = {
-        {"", "\"\"\n"},
-        {"a\"\\", "\"a\\\"\\\\\"\n"},
-        {"x\\", "\"x\\\\\"\n"},
-        {"two\nlines", "\"two\nlines\"\n"},
-        {"\\\"", "\"\\\\\\\"\"\n"},
-    };
-    for (const TCase& c : cases) {
-        const TString value = TString::FromBytes(c.value.data(), c.value.size());
-        const std::string coded =
-            Written(TSLArchive::CodingText, [&](TSLArchive& archive) { SLWriteString(archive, &value); });
-        EXPECT_EQ(coded, c.coded);
-
-        TMemoryStream stream(coded.data(), coded.size());
-        TSLArchive archive(&stream, TSLArchive::CodingText);
-        TString read("old");
-        SLReadString(archive, &read);
-        EXPECT_FALSE(archive.Failed());
-        EXPECT_EQ(std::string(read.CStr(), read.Length()), c.value);
-        ASSERT_NE(read.CStr(), nullptr);
+TEST_P(TSLValueCoders, EachValueHasItsExactBytes) {
+    for (const TValueCase& c : ValueCases()) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(Written(GetParam(), c.write), IsText() ? c.text : c.binary);
     }
 }
 
-TEST(TSLArchive, TextNumbersParseLikeScanf) {
+TEST_P(TSLValueCoders, EachValueReadsBackAndTheReadEndsAtItsLastByte) {
+    for (const TValueCase& c : ValueCases()) {
+        SCOPED_TRACE(c.name);
+        const std::string bytes = IsText() ? c.text : c.binary;
+        TMemoryStream stream(bytes.data(), bytes.size());
+        TSLArchive archive(&stream, GetParam());
+        EXPECT_TRUE(c.read(archive, true));
+        EXPECT_FALSE(archive.Failed());
+        EXPECT_EQ(static_cast<std::size_t>(stream.Tell()), bytes.size());
+    }
+}
+
+TEST_P(TSLValueCoders, EveryValueCutShortFailsAndLeavesTheTarget) {
+    for (const TValueCase& c : ValueCases()) {
+        const std::string bytes = IsText() ? c.text : c.binary;
+        for (std::size_t length = 0; length < bytes.size(); ++length) {
+            SCOPED_TRACE(std::string(c.name) + ", cut to " + std::to_string(length));
+            TMemoryStream stream(bytes.data(), length);
+            TSLArchive archive(&stream, GetParam());
+            EXPECT_TRUE(c.read(archive, false));
+            EXPECT_TRUE(archive.Failed());
+        }
+    }
+}
+
+TEST_P(TSLValueCoders, ValuesInARowReadBackInOrder) {
+    const std::string bytes = Written(GetParam(), [](TSLArchive& archive) {
+        for (const TValueCase& c : ValueCases()) c.write(archive);
+    });
+    TMemoryStream stream(bytes.data(), bytes.size());
+    TSLArchive archive(&stream, GetParam());
+    for (const TValueCase& c : ValueCases()) EXPECT_TRUE(c.read(archive, true)) << c.name;
+    EXPECT_FALSE(archive.Failed());
+    EXPECT_EQ(static_cast<std::size_t>(stream.Tell()), bytes.size());
+}
+
+TEST_P(TSLValueCoders, AFailedArchiveMovesNothingInEitherDirection) {
+    const std::string bytes = Coded().Int(1).Int(2).bytes;
+    TMemoryStream stream(bytes.data(), bytes.size());
+    TSLArchive archive(&stream, GetParam());
+    archive.Fail();
+    for (const TValueCase& c : ValueCases()) {
+        SCOPED_TRACE(c.name);
+        c.write(archive);
+        EXPECT_TRUE(c.read(archive, false));
+    }
+    EXPECT_EQ(stream.Tell(), 0);
+    EXPECT_EQ(AsText(stream.Bytes()), bytes);
+    EXPECT_TRUE(archive.Failed());
+}
+
+TEST_P(TSLValueCoders, AlignedVectorRoundTrips) {
+    TAlgnVec<unsigned char> source;
+    source.Resize(5);
+    for (unsigned char i = 0; i < 5; ++i) source.Data()[i] = static_cast<unsigned char>(250 + i);
+    const std::string bytes =
+        Written(GetParam(), [&](TSLArchive& archive) { SLWriteAlgnVec(archive, &source); });
+    EXPECT_EQ(bytes, Coded().Int(5).Byte(250).Byte(251).Byte(252).Byte(253).Byte(254).bytes);
+
+    TMemoryStream stream(bytes.data(), bytes.size());
+    TSLArchive in(&stream, GetParam());
+    TAlgnVec<unsigned char> target;
+    target.Resize(2);
+    SLReadAlgnVec(in, &target);
+    ASSERT_FALSE(in.Failed());
+    ASSERT_EQ(target.Size(), 5u);
+    for (unsigned char i = 0; i < 5; ++i) EXPECT_EQ(target.Data()[i], 250 + i);
+}
+
+// A memory stream that cannot tell its position, so readers cannot check
+// counts against the bytes left.
+class TUntellingStream : public TMemoryStream {
+public:
+    using TMemoryStream::TMemoryStream;
+    std::int32_t Tell() override { return -1; }
+};
+
+TEST_P(TSLValueCoders, AlignedVectorRefusesACountBeyondTheStream) {
+    // A count of four billion with four bytes behind it, once from a stream
+    // that can tell its size and once from one that cannot: both fail without
+    // touching the vector.
+    const std::string hostile = Coded().Int(4000000000).Byte(1).Byte(2).Byte(3).Byte(4).bytes;
+    TMemoryStream telling(hostile.data(), hostile.size());
+    TUntellingStream untelling(hostile.data(), hostile.size());
+    for (TStream* stream : {static_cast<TStream*>(&telling), static_cast<TStream*>(&untelling)}) {
+        TSLArchive in(stream, GetParam());
+        TAlgnVec<unsigned char> target;
+        target.Resize(3);
+        SLReadAlgnVec(in, &target);
+        EXPECT_TRUE(in.Failed());
+        EXPECT_EQ(target.Size(), 3u);
+    }
+}
+
+TEST(TSLArchive, UnknownCodingTouchesNeitherStreamNorTarget) {
+    const std::int32_t value = 5;
+    TMemoryStream stream(AsBytes("7\n"));
+    TSLArchive archive(&stream, 2);
+    SLWriteInt(archive, &value);
+    std::int32_t target = 3;
+    SLReadInt(archive, &target);
+    EXPECT_EQ(target, 3);
+    EXPECT_EQ(stream.Size(), 2u);
+    EXPECT_EQ(stream.Tell(), 0);
+    EXPECT_FALSE(archive.Failed());
+}
+
+// --- The text coding's own rules ---------------------------------------------
+
+TEST(TSLTextCoding, NumbersParseLikeScanf) {
     TMemoryStream stream(AsBytes(" -12abc\n+7\n4294967295\n-1\n300\n99999999999999999999\n12\r\n"));
     TSLArchive archive(&stream, TSLArchive::CodingText);
     std::int32_t i = 0;
@@ -116,7 +240,7 @@ TEST(TSLArchive, TextNumbersParseLikeScanf) {
     EXPECT_FALSE(archive.Failed());
 }
 
-TEST(TSLArchive, TextNumberLinesAreConsumedWholeWhateverFollowsTheDigits) {
+TEST(TSLTextCoding, NumberLinesAreConsumedWholeWhateverFollowsTheDigits) {
     // The rest of a line after its number is read and dropped, NULs included;
     // the next number starts on the next line.
     const char lines[] = "7 8\n\t+0012x\n-9223372036854775809\n5\0009\n-0\n";
@@ -137,8 +261,8 @@ TEST(TSLArchive, TextNumberLinesAreConsumedWholeWhateverFollowsTheDigits) {
     EXPECT_EQ(static_cast<std::size_t>(stream.Tell()), stream.Bytes().size());
 }
 
-TEST(TSLArchive, TextNumbersNeedADigitRightAfterTheSign) {
-    for (const char* line : {"+ 5\n", " \t \n", "--1\n", "x1\n"}) {
+TEST(TSLTextCoding, ALineWithoutANumberFailsAndLeavesTheTarget) {
+    for (const char* line : {"\n", "abc\n", "-\n", "+ 5\n", " \t \n", "--1\n", "x1\n"}) {
         SCOPED_TRACE(line);
         TMemoryStream stream(AsBytes(line));
         TSLArchive archive(&stream, TSLArchive::CodingText);
@@ -149,146 +273,24 @@ TEST(TSLArchive, TextNumbersNeedADigitRightAfterTheSign) {
     }
 }
 
-TEST(TSLArchive, BothCodingsReadBackWhatTheyWrote) {
-    for (const std::int32_t coding : {TSLArchive::CodingText, TSLArchive::CodingBinary}) {
-        const std::int32_t i = INT32_MIN;
-        const std::uint32_t u = 0xDEADBEEFu;
-        const std::uint8_t byte = 0;
-        const TString s("name \"quoted\" \\ end");
-        TMemoryStream stream;
-        TSLArchive out(&stream, coding);
-        SLWriteInt(out, &i);
-        SLWriteUInt(out, &u);
-        SLWriteByte(out, &byte);
-        SLWriteSize(out, &u);
-        SLWriteString(out, &s);
-
-        stream.Seek(0);
-        TSLArchive in(&stream, coding);
-        std::int32_t i2 = 0;
-        std::uint32_t u2 = 0;
-        std::uint32_t size2 = 0;
-        std::uint8_t byte2 = 9;
-        TString s2;
-        SLReadInt(in, &i2);
-        SLReadUInt(in, &u2);
-        SLReadByte(in, &byte2);
-        SLReadSize(in, &size2);
-        SLReadString(in, &s2);
-        EXPECT_FALSE(in.Failed());
-        EXPECT_EQ(i2, i);
-        EXPECT_EQ(u2, u);
-        EXPECT_EQ(byte2, byte);
-        EXPECT_EQ(size2, u);
-        EXPECT_EQ(s2, s);
-        EXPECT_EQ(stream.Tell(), static_cast<std::int32_t>(stream.Size()));
-    }
-}
-
-TEST(TSLArchive, UnknownCodingTouchesNeitherStreamNorTarget) {
-    const std::int32_t value = 5;
-    TMemoryStream stream(AsBytes("7\n"));
-    TSLArchive archive(&stream, 2);
-    SLWriteInt(archive, &value);
-    std::int32_t target = 3;
-    SLReadInt(archive, &target);
-    EXPECT_EQ(target, 3);
-    EXPECT_EQ(stream.Size(), 2u);
-    EXPECT_EQ(stream.Tell(), 0);
+TEST(TSLTextCoding, StringsKeepEscapesOtherThanQuoteAndBackslash) {
+    // Whatever bytes stand where the quotes and the line feed belong are
+    // taken as they are; an escape of any other byte is kept with the byte.
+    TMemoryStream stream(AsBytes("'a\\n\\\"b\\\\\"x"));
+    TSLArchive archive(&stream, TSLArchive::CodingText);
+    TString read;
+    SLReadString(archive, &read);
     EXPECT_FALSE(archive.Failed());
+    EXPECT_EQ(std::string(read.CStr(), read.Length()), "a\\n\"b\\");
 }
 
-TEST(TSLArchive, MalformedInputFailsTheArchiveAndLeavesTheTarget) {
-    struct TCase {
-        std::int32_t coding;
-        std::string input;
-        bool readString;
-    };
-    const std::vector<TCase> cases = {
-        {TSLArchive::CodingText, "", false},
-        {TSLArchive::CodingText, "\n", false},
-        {TSLArchive::CodingText, "abc\n", false},
-        {TSLArchive::CodingText, "-\n", false},
-        {TSLArchive::CodingText, "12", false},
-        {TSLArchive::CodingText, "", true},
-        {TSLArchive::CodingText, "\"abc", true},
-        {TSLArchive::CodingText, "\"abc\\\"\n", true},
-        {TSLArchive::CodingText, "\"abc\"", true},
-        {TSLArchive::CodingText, "\"ab\\", true},
-        {TSLArchive::CodingBinary, "\x01\x02\x03", false},
-        {TSLArchive::CodingBinary, "abc", true},
-        {TSLArchive::CodingBinary, "", true},
-    };
-    for (const TCase& c : cases) {
-        SCOPED_TRACE(c.input);
-        TMemoryStream stream(AsBytes(c.input));
-        TSLArchive archive(&stream, c.coding);
-        std::int32_t number = 42;
-        TString text("kept");
-        if (c.readString)
-            SLReadString(archive, &text);
-        else
-            SLReadInt(archive, &number);
-        EXPECT_TRUE(archive.Failed());
-        EXPECT_EQ(number, 42);
-        EXPECT_EQ(text, TString("kept"));
-
-        // A failed archive moves nothing any more, in either direction.
-        const std::uint32_t position = static_cast<std::uint32_t>(stream.Tell());
-        SLWriteInt(archive, &number);
-        SLReadInt(archive, &number);
-        EXPECT_EQ(static_cast<std::uint32_t>(stream.Tell()), position);
-        EXPECT_EQ(stream.Size(), c.input.size());
-    }
-}
-
-// A memory stream that cannot tell its position, so readers cannot check
-// counts against the bytes left.
-class TUntellingStream : public TMemoryStream {
-public:
-    using TMemoryStream::TMemoryStream;
-    std::int32_t Tell() override { return -1; }
-};
-
-TEST(TSLArchive, AlignedVectorRoundTripsAndRejectsCountsBeyondTheStream) {
-    for (const std::int32_t coding : {TSLArchive::CodingText, TSLArchive::CodingBinary}) {
-        TAlgnVec<unsigned char> source;
-        source.Resize(5);
-        for (unsigned char i = 0; i < 5; ++i) source.Data()[i] = static_cast<unsigned char>(250 + i);
-        TMemoryStream stream;
-        TSLArchive out(&stream, coding);
-        SLWriteAlgnVec(out, &source);
-        if (coding == TSLArchive::CodingText) {
-            EXPECT_EQ(AsText(stream.Bytes()), "5\n250\n251\n252\n253\n254\n");
-        }
-
-        stream.Seek(0);
-        TSLArchive in(&stream, coding);
-        TAlgnVec<unsigned char> target;
-        target.Resize(2);
-        SLReadAlgnVec(in, &target);
-        ASSERT_FALSE(in.Failed());
-        ASSERT_EQ(target.Size(), 5u);
-        for (unsigned char i = 0; i < 5; ++i) EXPECT_EQ(target.Data()[i], 250 + i);
-    }
-
-    // A count of four billion with four bytes behind it, once from a stream
-    // that can tell its size and once from one that cannot: both fail without
-    // touching the vector.
-    const std::string hostile(
-        "\x00\x28\x6b\xee"
-        "abcd",
-        8);
-    TMemoryStream telling(hostile.data(), hostile.size());
-    TUntellingStream untelling(hostile.data(), hostile.size());
-    for (TStream* stream : {static_cast<TStream*>(&telling), static_cast<TStream*>(&untelling)}) {
-        TSLArchive in(stream, TSLArchive::CodingBinary);
-        TAlgnVec<unsigned char> target;
-        target.Resize(3);
-        SLReadAlgnVec(in, &target);
-        EXPECT_TRUE(in.Failed());
-        EXPECT_EQ(target.Size(), 3u);
-    }
+TEST(TSLTextCoding, AStringCutOffInsideAnEscapeFails) {
+    TMemoryStream stream(AsBytes("\"ab\\"));
+    TSLArchive archive(&stream, TSLArchive::CodingText);
+    TString read("kept");
+    SLReadString(archive, &read);
+    EXPECT_TRUE(archive.Failed());
+    EXPECT_EQ(read, TString("kept"));
 }
 
 }  // namespace

@@ -20,28 +20,8 @@ namespace {
 using namespace KavV3Base;
 using KavTest::AsBytes;
 using KavTest::SaveGraph;
+using KavTest::TCoded;
 using KavTest::TSLTestOwner;
-
-// Builds the expected bytes of an archive value by value, in either coding.
-class TCoded {
-public:
-    explicit TCoded(std::int32_t codingIn) : coding(codingIn) {}
-    TCoded& Int(std::int64_t v) {
-        if (coding == TSLArchive::CodingText) {
-            bytes += std::to_string(v) + "\n";
-        } else {
-            for (int i = 0; i < 4; ++i)
-                bytes.push_back(static_cast<char>((static_cast<std::uint64_t>(v) >> (8 * i)) & 0xFF));
-        }
-        return *this;
-    }
-    TCoded& Str(const std::string& s) {
-        bytes += coding == TSLArchive::CodingText ? "\"" + s + "\"\n" : s + std::string(1, '\0');
-        return *this;
-    }
-    std::int32_t coding;
-    std::string bytes;
-};
 
 std::int32_t CarryId() { return TSLRefCarry::ClassRecord()->Id; }
 std::int32_t OwnerId() { return TSLTestOwner::ClassRecord()->Id; }

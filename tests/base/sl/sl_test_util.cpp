@@ -34,6 +34,31 @@ const TSLClassRecord* TSLTestOwner::ClassRecord() {
     return SLRegisterClass(cache, "TSLTestOwner", &TKavSL::ClassRecord, &SLNewInstance<TSLTestOwner>);
 }
 
+TCoded& TCoded::Number(std::int64_t v, int width) {
+    if (coding == TSLArchive::CodingText) {
+        bytes += std::to_string(v) + "\n";
+    } else {
+        for (int i = 0; i < width; ++i)
+            bytes.push_back(static_cast<char>((static_cast<std::uint64_t>(v) >> (8 * i)) & 0xFF));
+    }
+    return *this;
+}
+
+TCoded& TCoded::Str(const std::string& s) {
+    if (coding != TSLArchive::CodingText) {
+        bytes += s;
+        bytes.push_back('\0');
+        return *this;
+    }
+    bytes.push_back('"');
+    for (const char c : s) {
+        if (c == '"' || c == '\\') bytes.push_back('\\');
+        bytes.push_back(c);
+    }
+    bytes += "\"\n";
+    return *this;
+}
+
 std::vector<unsigned char> SaveGraph(TKavSLRoot* root, std::int32_t coding, bool* saved) {
     TMemoryStream stream;
     TSLArchive archive(&stream, coding);

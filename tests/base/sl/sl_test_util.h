@@ -32,6 +32,31 @@ public:
     static inline std::atomic<int> live{0};
 };
 
+// Builds the expected bytes of archive values, value by value, in either
+// coding, the way the archive's value coders write them.
+class TCoded {
+public:
+    explicit TCoded(std::int32_t codingIn) : coding(codingIn) {}
+    // A 32-bit value (SLWriteInt, SLWriteUInt, SLWriteSize): four bytes, or
+    // its decimal line (v is given with its sign as the coder prints it).
+    TCoded& Int(std::int64_t v) { return Number(v, 4); }
+    // SLWriteByte: one byte, or its decimal line.
+    TCoded& Byte(std::uint8_t v) { return Number(v, 1); }
+    // SLWriteString: the characters and a NUL, or the quoted, escaped line.
+    TCoded& Str(const std::string& s);
+    // Raw bytes, for malformed input.
+    TCoded& Raw(const std::string& s) {
+        bytes += s;
+        return *this;
+    }
+
+    std::int32_t coding;
+    std::string bytes;
+
+private:
+    TCoded& Number(std::int64_t v, int width);
+};
+
 // The bytes of a memory stream as a string, for comparing text archives.
 inline std::string AsText(const std::vector<unsigned char>& bytes) {
     return std::string(bytes.begin(), bytes.end());

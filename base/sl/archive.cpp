@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/contract.h"
 #include "base/sl/kav_sl.h"
 #include "base/stream/text_output.h"
 
@@ -17,7 +18,7 @@ TSLArchive::TSLArchive(TStream* stream, std::int32_t coding, std::int32_t refere
 TSLArchive::~TSLArchive() = default;
 
 bool TSLArchive::CanCode() const {
-    return !failed && Stream != nullptr && (Coding == CodingText || Coding == CodingBinary);
+    return !Failed() && Stream != nullptr && (Coding == CodingText || Coding == CodingBinary);
 }
 
 bool TSLArchive::RemainingBytes(std::uint32_t* remaining) const {
@@ -28,6 +29,38 @@ bool TSLArchive::RemainingBytes(std::uint32_t* remaining) const {
     if (size < static_cast<std::uint32_t>(position)) return false;
     *remaining = size - static_cast<std::uint32_t>(position);
     return true;
+}
+
+void TSLArchive::Fail(TSLFailure cause, std::string_view what) {
+    if (Failed()) return;
+    Fail(cause, what, Stream != nullptr ? Stream->Tell() : -1);
+}
+
+void TSLArchive::Fail(TSLFailure cause, std::string_view what, std::int64_t offset) {
+    KAV_CONTRACT(cause != TSLFailure::None, "TSLArchive::Fail needs a cause");
+    if (Failed()) return;
+    failure = cause;
+    failureMessage.assign(what);
+    failureMessage += " (";
+    failureMessage += Location(offset);
+    failureMessage += ')';
+}
+
+std::string TSLArchive::Location(std::int64_t offset) const {
+    std::string where;
+    if (offset >= 0) where = "at byte " + std::to_string(offset) + ", ";
+    if (nesting.empty()) return where + "top level";
+    // The innermost few objects say where; a deep path would drown the message.
+    constexpr std::size_t kShown = 4;
+    where += "inside ";
+    const std::size_t first = nesting.size() > kShown ? nesting.size() - kShown : 0;
+    if (first > 0) where += "... > ";
+    for (std::size_t i = first; i < nesting.size(); ++i) {
+        if (i > first) where += " > ";
+        where.append(nesting[i]->CStr() != nullptr ? nesting[i]->CStr() : "");
+    }
+    if (first > 0) where += ", nesting depth " + std::to_string(nesting.size());
+    return where;
 }
 
 void TSLArchive::DiscardLoadedObjects() { DiscardLoadedFrom(0); }
@@ -50,12 +83,15 @@ namespace {
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
-// One row per number coder pair: the value type, the stream's typed transfer
-// of its width (binary coding), and its printf format and parse (text
-// coding). Text numbers are parsed as 64-bit values, signed or unsigned, and
-// cut to the low bits of the value type.
+std::string EndedInside(const char* kind) { return std::string("the stream ended inside a ") + kind; }
+
+// One row per number coder pair: the value type, what a failure message calls
+// it, the stream's typed transfer of its width (binary coding), and its
+// printf format and parse (text coding). Text numbers are parsed as 64-bit
+// values, signed or unsigned, and cut to the low bits of the value type.
 struct TIntCoding {
     using TValue = std::int32_t;
+    static constexpr const char* Kind = "32-bit signed integer";
     static constexpr int (TStream::*StreamWrite)(const TValue&) = &TStream::WriteInt;
     static constexpr int (TStream::*StreamRead)(TValue&) = &TStream::ReadInt;
     static constexpr bool Signed = true;
@@ -66,6 +102,7 @@ struct TIntCoding {
 
 struct TUIntCoding {
     using TValue = std::uint32_t;
+    static constexpr const char* Kind = "32-bit unsigned integer";
     static constexpr int (TStream::*StreamWrite)(const TValue&) = &TStream::WriteUInt;
     static constexpr int (TStream::*StreamRead)(TValue&) = &TStream::ReadUInt;
     static constexpr bool Signed = false;
@@ -76,6 +113,7 @@ struct TUIntCoding {
 
 struct TByteCoding {
     using TValue = std::uint8_t;
+    static constexpr const char* Kind = "byte";
     static constexpr int (TStream::*StreamWrite)(const TValue&) = &TStream::WriteUChar;
     static constexpr int (TStream::*StreamRead)(TValue&) = &TStream::ReadUChar;
     static constexpr bool Signed = false;
@@ -86,6 +124,7 @@ struct TByteCoding {
 
 struct TSizeCoding {
     using TValue = std::uint32_t;
+    static constexpr const char* Kind = "size";
     static constexpr int (TStream::*StreamWrite)(const TValue&) = &TStream::WriteSize;
     static constexpr int (TStream::*StreamRead)(TValue&) = &TStream::ReadSize;
     static constexpr bool Signed = false;
@@ -101,9 +140,9 @@ struct TStringCoding {
 
 }  // namespace
 
-// The coders' access to the archive's read buffers. Write and Read make the
-// one choice between the binary and the text coding that every coder pair
-// shares; the rows above supply the rest.
+// The coders' access to the archive's failure record and read buffers. Write
+// and Read make the one choice between the binary and the text coding that
+// every coder pair shares; the rows above supply the rest.
 class TSLValueCoder {
 public:
     template <class TRow>
@@ -125,14 +164,22 @@ public:
     }
 
 private:
-    // Writers leave the stream's result alone.
-    static void WriteBytes(TSLArchive& archive, const char* bytes, std::size_t count) {
-        if (count <= UINT32_MAX) archive.Stream->Write(bytes, static_cast<std::uint32_t>(count));
+    static void Wrote(TSLArchive& archive, int result, const char* kind) {
+        if (result != 1) archive.Fail(TSLFailure::WriteFailed, std::string("the stream refused a ") + kind);
+    }
+
+    static void WriteBytes(TSLArchive& archive, const char* bytes, std::size_t count, const char* kind) {
+        if (count > UINT32_MAX) {
+            archive.Fail(TSLFailure::Unsaveable, std::string("a ") + kind + " of " + std::to_string(count) +
+                                                     " bytes is too long for a stream");
+            return;
+        }
+        Wrote(archive, archive.Stream->Write(bytes, static_cast<std::uint32_t>(count)), kind);
     }
 
     template <class TRow>
     static void WriteBinary(TSLArchive& archive, const typename TRow::TValue& value) {
-        (archive.Stream->*TRow::StreamWrite)(value);
+        Wrote(archive, (archive.Stream->*TRow::StreamWrite)(value), TRow::Kind);
     }
 
     template <class TRow>
@@ -141,7 +188,7 @@ private:
         if ((archive.Stream->*TRow::StreamRead)(readValue) == 1)
             *value = readValue;
         else
-            archive.Fail();
+            archive.Fail(TSLFailure::EndOfStream, EndedInside(TRow::Kind));
     }
 
     // Every number occupies one line of its own.
@@ -149,24 +196,24 @@ private:
     static void WriteText(TSLArchive& archive, const typename TRow::TValue& value) {
         char buffer[FormatBufferSize];
         const int length = TRow::Format(buffer, value);
-        if (length > 0) WriteBytes(archive, buffer, static_cast<std::size_t>(length));
+        if (length > 0) WriteBytes(archive, buffer, static_cast<std::size_t>(length), TRow::Kind);
     }
 
     template <class TRow>
     static void ReadText(TSLArchive& archive, typename TRow::TValue* value) {
         using TBits = std::make_unsigned_t<typename TRow::TValue>;
         std::uint64_t bits = 0;
-        if (ReadTextNumber(archive, TRow::Signed, &bits))
+        if (ReadTextNumber(archive, TRow::Signed, TRow::Kind, &bits))
             *value = static_cast<typename TRow::TValue>(static_cast<TBits>(bits));
     }
 
-    static bool ReadTextByte(TSLArchive& archive, char* byte) {
+    static bool ReadTextByte(TSLArchive& archive, char* byte, const char* kind) {
         if (archive.Stream->Read(byte, 1) == 1) return true;
-        archive.Fail();
+        archive.Fail(TSLFailure::EndOfStream, EndedInside(kind));
         return false;
     }
 
-    static bool ReadTextNumber(TSLArchive& archive, bool isSigned, std::uint64_t* bits);
+    static bool ReadTextNumber(TSLArchive& archive, bool isSigned, const char* kind, std::uint64_t* bits);
 };
 
 // Reads one text line, up to and including its line feed, and parses the
@@ -178,15 +225,18 @@ private:
 // unsigned one at 2^64 - 1 and wraps a negated value; the caller keeps the
 // low bits it needs. Fails the archive when the stream ends before the line
 // feed or no digit follows the white space and sign.
-bool TSLValueCoder::ReadTextNumber(TSLArchive& archive, bool isSigned, std::uint64_t* bits) {
+bool TSLValueCoder::ReadTextNumber(TSLArchive& archive, bool isSigned, const char* kind,
+                                   std::uint64_t* bits) {
     enum TState { Leading, Signed, Digits, Done, Malformed };
     TState state = Leading;
     bool negative = false;
     bool overflow = false;
     std::uint64_t magnitude = 0;
+    std::int64_t lineLength = 0;  // bytes of the line read, its line feed included
     char c = 0;
     for (;;) {
-        if (!ReadTextByte(archive, &c)) return false;
+        if (!ReadTextByte(archive, &c, kind)) return false;
+        ++lineLength;
         if (c == '\n') break;
         const bool digit = c >= '0' && c <= '9';
         switch (state) {
@@ -220,7 +270,10 @@ bool TSLValueCoder::ReadTextNumber(TSLArchive& archive, bool isSigned, std::uint
         }
     }
     if (state != Digits && state != Done) {
-        archive.Fail();
+        const std::int32_t end = archive.Stream->Tell();
+        archive.Fail(TSLFailure::MalformedNumber,
+                     std::string("a text line where a ") + kind + " belongs holds no number",
+                     end >= 0 ? end - lineLength : -1);
         return false;
     }
 
@@ -236,10 +289,12 @@ bool TSLValueCoder::ReadTextNumber(TSLArchive& archive, bool isSigned, std::uint
     return true;
 }
 
-// Binary: the characters and one NUL.
+// Binary: the characters and one NUL, the bytes TStream::WriteString writes,
+// passed in one Write whose result tells whether the stream took them.
 template <>
 void TSLValueCoder::WriteBinary<TStringCoding>(TSLArchive& archive, const TString& value) {
-    archive.Stream->WriteString(value);
+    const char* text = value.CStr();
+    WriteBytes(archive, text != nullptr ? text : "", value.Length() + 1, "string");
 }
 
 template <>
@@ -248,7 +303,7 @@ void TSLValueCoder::ReadBinary<TStringCoding>(TSLArchive& archive, TString* valu
     const int consumed = archive.Stream->ReadString(readValue);
     // Without a NUL among the bytes consumed the stream ended first.
     if (consumed < 0 || static_cast<std::size_t>(consumed) == readValue.Length()) {
-        archive.Fail();
+        archive.Fail(TSLFailure::EndOfStream, "the stream ended inside a string, before its NUL");
         return;
     }
     *value = readValue;
@@ -269,30 +324,31 @@ void TSLValueCoder::WriteText<TStringCoding>(TSLArchive& archive, const TString&
     }
     line.push_back('"');
     line.push_back('\n');
-    WriteBytes(archive, line.data(), line.size());
+    WriteBytes(archive, line.data(), line.size(), "string");
 }
 
 template <>
 void TSLValueCoder::ReadText<TStringCoding>(TSLArchive& archive, TString* value) {
+    const char* kind = "quoted string";
     char c = 0;
-    if (!ReadTextByte(archive, &c)) return;  // the opening quote, whatever byte it is
+    if (!ReadTextByte(archive, &c, kind)) return;  // the opening quote, whatever byte it is
     std::string& text = archive.readText;
     text.clear();
     for (;;) {
-        if (!ReadTextByte(archive, &c)) return;
+        if (!ReadTextByte(archive, &c, kind)) return;
         if (c == '"') break;
         if (c == '\\') {
             // The escape and the byte after it travel together; only an escaped
             // quote or backslash loses its escape.
             char escaped = 0;
-            if (!ReadTextByte(archive, &escaped)) return;
+            if (!ReadTextByte(archive, &escaped, kind)) return;
             if (escaped != '"' && escaped != '\\') text.push_back(c);
             text.push_back(escaped);
             continue;
         }
         text.push_back(c);
     }
-    if (!ReadTextByte(archive, &c)) return;  // the line feed after the closing quote
+    if (!ReadTextByte(archive, &c, kind)) return;  // the line feed after the closing quote
     *value = TString::FromBytes(text.data(), text.size());
 }
 
@@ -333,11 +389,14 @@ void SLWriteBytes(TSLArchive& archive, const std::uint8_t* bytes, std::uint32_t 
 bool SLReadBytes(TSLArchive& archive, std::uint32_t count, std::vector<std::uint8_t>* bytes) {
     if (!archive.CanCode()) return false;
     // A text byte takes at least two characters ("0" and a line feed).
-    const std::uint64_t leastBytes =
-        static_cast<std::uint64_t>(count) * (archive.Coding == TSLArchive::CodingText ? 2u : 1u);
+    const std::uint64_t perByte = archive.Coding == TSLArchive::CodingText ? 2u : 1u;
+    const std::uint64_t leastBytes = static_cast<std::uint64_t>(count) * perByte;
     std::uint32_t remaining = 0;
     if (archive.RemainingBytes(&remaining) && leastBytes > remaining) {
-        archive.Fail();
+        archive.Fail(TSLFailure::CountBeyondStream,
+                     "a count of " + std::to_string(count) + " bytes needs at least " +
+                         std::to_string(leastBytes) + " bytes of stream, and " + std::to_string(remaining) +
+                         " are left");
         return false;
     }
     for (std::uint32_t i = 0; i < count; ++i) {

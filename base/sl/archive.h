@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <vector>
 
@@ -16,6 +17,28 @@
 namespace KavV3Base {
 
 class TKavSLRoot;
+
+// Why an archive failed. An archive keeps the first failure it meets, with a
+// message that says what was wrong and where (see TSLArchive::Fail).
+enum class TSLFailure : std::int32_t {
+    None = 0,
+    EndOfStream,        // the stream ended inside a value
+    MalformedNumber,    // a text line that holds no number
+    CountBeyondStream,  // a count of values that the rest of the stream cannot hold
+    WriteFailed,        // the stream refused bytes of a value being saved
+    BadTag,             // a reference record whose tag is not 1 to 4
+    UnknownClassId,     // a class id that no earlier record of the archive named
+    BadClassId,         // a class named with an id below 1
+    UnknownClassName,   // a class name that the process has not registered
+    UnknownIdentity,    // a back-reference to an identity the archive has not met
+    DuplicateIdentity,  // a new object under an identity the archive has met
+    TypeMismatch,       // an object of a class the reference cannot hold
+    FactoryFailed,      // the class's factory made no object (no memory)
+    DepthLimit,         // objects nested deeper than the archive allows
+    Unsaveable,         // an object without a class name, or no identity left for one
+    ObjectRefused,      // a class found its own fields impossible, or could not save them
+    CannotCode,         // a load from an archive without a stream or with a Coding other than 0 or 1
+};
 
 // The context that every Save and Load of a serializable object receives.
 // It binds a stream, says whether values travel as text lines (Coding 0) or
@@ -30,10 +53,12 @@ class TKavSLRoot;
 //
 // Failure: a load that meets a malformed archive (a number or string cut off
 // by the end of the stream, an empty or non-numeric text line, an unknown
-// tag, class or identity, a failed factory) and a save that is refused mark
-// the archive as failed. From then on every coder does nothing, and the
-// object graph calls return false. The load that failed has deleted the
-// objects it created and left its reference null.
+// tag, class or identity, a failed factory), a write the stream refuses, and
+// a save that is refused mark the archive as failed. From then on every
+// coder does nothing, and the object graph calls return false. The load that
+// failed has deleted the objects it created and left its reference null.
+// GetFailure and GetFailureMessage tell why: the first failure is kept, and
+// later ones, which usually follow from it, are not recorded.
 class TSLArchive {
 public:
     enum : std::int32_t { CodingText = 0, CodingBinary = 1 };
@@ -59,9 +84,20 @@ public:
     TSLObjectTable Objects;  // identity <-> object of every object met so far
     TKavSLRegister Classes;  // name <-> id of every class met so far; no factories
 
-    bool Failed() const { return failed; }
-    // Marks the archive as failed, for a Load that finds its data impossible.
-    void Fail() { failed = true; }
+    bool Failed() const { return failure != TSLFailure::None; }
+    // The cause of the first failure; None while the archive has not failed.
+    TSLFailure GetFailure() const { return failure; }
+    // What the first failure was, in words, with the byte position of the
+    // stream where it was found (where the stream can tell) and the classes
+    // of the objects being saved or loaded around it, outermost first:
+    // "... (at byte 23, inside TTree > TTree)". Empty while not failed.
+    const std::string& GetFailureMessage() const { return failureMessage; }
+    // Marks the archive as failed, for a Save or Load that finds its data
+    // impossible: what says why, in words. The position is the stream's
+    // current one, or offset where given (the start of the value at fault).
+    // Nothing changes when the archive has failed already.
+    void Fail(TSLFailure cause, std::string_view what);
+    void Fail(TSLFailure cause, std::string_view what, std::int64_t offset);
     // True when a coder would move a value: Coding 0 or 1, a stream, not failed.
     bool CanCode() const;
     // The bytes between the stream's position and its end, when the stream can
@@ -87,9 +123,14 @@ private:
     friend class TSLValueCoder;
 
     void DiscardLoadedFrom(std::size_t mark);
+    // Where a failure was found, for its message.
+    std::string Location(std::int64_t offset) const;
 
-    bool failed = false;
-    int depth = 0;  // objects being saved or loaded, nested
+    TSLFailure failure = TSLFailure::None;
+    std::string failureMessage;
+    // The class names of the objects being saved or loaded, outermost first;
+    // its size is the nesting depth.
+    std::vector<const TString*> nesting;
     int maxDepth = DefaultMaxDepth;
     std::vector<TKavSLRoot*> loaded;
     // Where SLReadString gathers a string before it replaces the target (a
@@ -115,10 +156,11 @@ private:
 // string is a double quote, the text with every backslash doubled and every
 // double quote preceded by a backslash, a double quote and a line feed.
 //
-// Writers ignore the stream's results. A reader that meets the end of the
-// stream or a malformed line leaves the target unchanged and fails the
-// archive. On a failed archive, or with a Coding other than 0 or 1, every
-// coder does nothing.
+// A writer whose bytes the stream refuses fails the archive (WriteFailed). A
+// reader that meets the end of the stream or a malformed line leaves the
+// target unchanged and fails the archive (EndOfStream, MalformedNumber). On a
+// failed archive, or with a Coding other than 0 or 1, every coder does
+// nothing.
 void SLWriteInt(TSLArchive& archive, const std::int32_t* value);
 void SLReadInt(TSLArchive& archive, std::int32_t* value);
 void SLWriteUInt(TSLArchive& archive, const std::uint32_t* value);

@@ -1,12 +1,13 @@
 #include "base/sl/object_graph.h"
 
+#include <string>
 #include <utility>
 #include <vector>
 
 namespace KavV3Base {
 
 // The parts of the object graph coder that need the archive's bookkeeping:
-// the nesting depth and the list of objects its loads created.
+// the nesting of objects and the list of objects its loads created.
 class TSLGraphCoder {
 public:
     static bool Save(TSLArchive& archive, TKavSLRoot* obj);
@@ -14,23 +15,61 @@ public:
 
 private:
     static void Decode(TSLArchive& archive, void* place, TSLStore store);
+    static bool TooDeep(const TSLArchive& archive) {
+        return archive.nesting.size() >= static_cast<std::size_t>(archive.maxDepth);
+    }
+    static std::string DepthMessage(const TSLArchive& archive) {
+        return "objects nest deeper than the archive's limit of " + std::to_string(archive.maxDepth) +
+               " (TSLArchive::SetMaxDepth)";
+    }
 
-    // Counts one level of nesting for the life of a scope.
+    // The object whose body is being coded, one level deeper, for the life
+    // of a scope.
     class TNesting {
     public:
-        explicit TNesting(int& level) : depth(level) { ++depth; }
-        ~TNesting() { --depth; }
+        TNesting(TSLArchive& archive, const TString& className) : nesting(archive.nesting) {
+            nesting.push_back(&className);
+        }
+        ~TNesting() { nesting.pop_back(); }
         TNesting(const TNesting&) = delete;
         TNesting& operator=(const TNesting&) = delete;
 
     private:
-        int& depth;
+        std::vector<const TString*>& nesting;
     };
 };
 
 namespace {
 
 void WriteTag(TSLArchive& archive, std::int32_t tag) { SLWriteInt(archive, &tag); }
+
+// A text from an archive, quoted for a failure message: at most 64 bytes,
+// and bytes that are not printable ASCII as \xNN.
+std::string Quoted(const TString& text) {
+    constexpr std::size_t kShown = 64;
+    const char* chars = text.CStr();
+    const std::size_t length = text.Length();
+    std::string quoted = "\"";
+    for (std::size_t i = 0; i < length && i < kShown; ++i) {
+        const auto c = static_cast<unsigned char>(chars[i]);
+        if (c >= 0x20 && c < 0x7f && c != '"' && c != '\\') {
+            quoted.push_back(static_cast<char>(c));
+        } else {
+            static const char kHex[] = "0123456789abcdef";
+            quoted += "\\x";
+            quoted.push_back(kHex[c >> 4]);
+            quoted.push_back(kHex[c & 15]);
+        }
+    }
+    if (length > kShown) quoted += "...";
+    return quoted + "\"";
+}
+
+// What a failure message calls an object's class.
+std::string ClassOf(TKavSLRoot* obj) {
+    const TSLClassRecord* record = obj->GetClassRecord();
+    return record != nullptr ? Quoted(record->Name) : "bare TKavSLRoot";
+}
 
 }  // namespace
 
@@ -50,13 +89,20 @@ bool TSLGraphCoder::Save(TSLArchive& archive, TKavSLRoot* obj) {
     // No class name exists for an object without a record; a depth beyond the
     // limit could not be loaded back.
     const TSLClassRecord* record = obj->GetClassRecord();
-    if (record == nullptr || record->Id < 1 || archive.depth >= archive.maxDepth) {
-        archive.Fail();
+    if (record == nullptr || record->Id < 1) {
+        archive.Fail(TSLFailure::Unsaveable,
+                     record == nullptr
+                         ? "an object without a class record (a bare TKavSLRoot) has no class name to save"
+                         : "class " + Quoted(record->Name) + " has no class id to save");
+        return false;
+    }
+    if (TooDeep(archive)) {
+        archive.Fail(TSLFailure::DepthLimit, DepthMessage(archive));
         return false;
     }
     identity = archive.Objects.NewIdentity();
     if (identity == 0) {
-        archive.Fail();
+        archive.Fail(TSLFailure::Unsaveable, "the archive has given out all 4294967295 identities");
         return false;
     }
     archive.Objects.Insert(identity, obj);
@@ -76,7 +122,7 @@ bool TSLGraphCoder::Save(TSLArchive& archive, TKavSLRoot* obj) {
     }
     SLWriteSize(archive, &identity);
 
-    const TNesting nesting(archive.depth);
+    const TNesting nesting(archive, record->Name);
     obj->SavePre(archive);
     if (!archive.Failed()) obj->Save(archive);
     if (!archive.Failed()) obj->SavePost(archive);
@@ -88,8 +134,17 @@ bool TSLGraphCoder::Load(TSLArchive& archive, void* place, TSLStore store) {
         store(place, nullptr);
         return false;
     }
+    if (!archive.CanCode()) {
+        store(place, nullptr);
+        archive.Fail(TSLFailure::CannotCode,
+                     archive.Stream == nullptr
+                         ? std::string("an archive without a stream has no reference to load")
+                         : "an archive of Coding " + std::to_string(archive.Coding) +
+                               " reads nothing: its Coding is 0 (text) or 1 (binary)");
+        return false;
+    }
     const std::size_t mark = archive.loaded.size();
-    const bool outermost = archive.depth == 0;
+    const bool outermost = archive.nesting.empty();
     try {
         Decode(archive, place, store);
     } catch (...) {
@@ -107,6 +162,8 @@ bool TSLGraphCoder::Load(TSLArchive& archive, void* place, TSLStore store) {
 }
 
 void TSLGraphCoder::Decode(TSLArchive& archive, void* place, TSLStore store) {
+    // Failures found in a record are reported at the record's first byte.
+    const std::int64_t start = archive.Stream != nullptr ? archive.Stream->Tell() : -1;
     std::int32_t tag = 0;
     SLReadInt(archive, &tag);
     if (archive.Failed()) return;
@@ -122,7 +179,16 @@ void TSLGraphCoder::Decode(TSLArchive& archive, void* place, TSLStore store) {
             SLReadSize(archive, &identity);
             if (archive.Failed()) return;
             TKavSLRoot* const obj = archive.Objects.FindObject(identity);
-            if (obj == nullptr || !store(place, obj)) archive.Fail();
+            if (obj == nullptr)
+                archive.Fail(TSLFailure::UnknownIdentity,
+                             "a back-reference to identity " + std::to_string(identity) +
+                                 ", which no earlier record of the archive holds",
+                             start);
+            else if (!store(place, obj))
+                archive.Fail(TSLFailure::TypeMismatch,
+                             "a back-reference to identity " + std::to_string(identity) + ", a " +
+                                 ClassOf(obj) + ", where the reference cannot hold that class",
+                             start);
             return;
         }
         case SLRefTag::KnownClassRef: {
@@ -131,7 +197,10 @@ void TSLGraphCoder::Decode(TSLArchive& archive, void* place, TSLStore store) {
             if (archive.Failed()) return;
             const TSLClassRecord* met = archive.Classes.FindById(classId);
             if (met == nullptr) {
-                archive.Fail();
+                archive.Fail(TSLFailure::UnknownClassId,
+                             "an object of class id " + std::to_string(classId) +
+                                 ", which no earlier record of the archive named",
+                             start);
                 return;
             }
             // Records of the class table never move: the name is used where it is.
@@ -146,7 +215,10 @@ void TSLGraphCoder::Decode(TSLArchive& archive, void* place, TSLStore store) {
             SLReadSize(archive, &identity);
             if (archive.Failed()) return;
             if (classId < 1) {
-                archive.Fail();
+                archive.Fail(TSLFailure::BadClassId,
+                             "class " + Quoted(name) + " is named with the id " + std::to_string(classId) +
+                                 "; class ids start at 1",
+                             start);
                 return;
             }
             TSLClassRecord met;
@@ -156,7 +228,11 @@ void TSLGraphCoder::Decode(TSLArchive& archive, void* place, TSLStore store) {
             break;
         }
         default:
-            archive.Fail();
+            archive.Fail(
+                TSLFailure::BadTag,
+                "a reference record with the tag " + std::to_string(tag) +
+                    "; its tag must be 1 (back-reference), 2 (known class), 3 (new class) or 4 (null)",
+                start);
             return;
     }
     if (archive.Failed()) return;
@@ -164,9 +240,32 @@ void TSLGraphCoder::Decode(TSLArchive& archive, void* place, TSLStore store) {
     // Only new objects nest deeper: null and back references end the descent.
     const TKavSLRegister* registry = TKavSLRegister::Instance();
     const TSLClassRecord* record = registry != nullptr ? registry->FindByName(*className) : nullptr;
-    if (record == nullptr || record->Factory == nullptr || archive.Objects.FindObject(identity) != nullptr ||
-        archive.depth >= archive.maxDepth) {
-        archive.Fail();
+    if (record == nullptr) {
+        archive.Fail(
+            TSLFailure::UnknownClassName,
+            "class " + Quoted(*className) +
+                " is not registered in this process. A class is registered by the first call of "
+                "its static ClassRecord() accessor (SLRegisterClass); the start-up unit "
+                "(framework/startup.cpp) makes that call for every framework class before main, and a "
+                "class of your own must make it the same way before an archive that names it is "
+                "loaded",
+            start);
+        return;
+    }
+    if (record->Factory == nullptr) {
+        archive.Fail(TSLFailure::FactoryFailed,
+                     "class " + Quoted(*className) + " is registered without a factory to create it", start);
+        return;
+    }
+    if (archive.Objects.FindObject(identity) != nullptr) {
+        archive.Fail(TSLFailure::DuplicateIdentity,
+                     "a new object of class " + Quoted(*className) + " under identity " +
+                         std::to_string(identity) + ", which an earlier record of the archive holds",
+                     start);
+        return;
+    }
+    if (TooDeep(archive)) {
+        archive.Fail(TSLFailure::DepthLimit, DepthMessage(archive), start);
         return;
     }
     // Room for the new object before it exists, so that recording it cannot
@@ -176,17 +275,19 @@ void TSLGraphCoder::Decode(TSLArchive& archive, void* place, TSLStore store) {
     if (loaded.size() == loaded.capacity()) loaded.reserve(loaded.empty() ? 16 : 2 * loaded.capacity());
     TKavSLRoot* const obj = record->Factory();
     if (obj == nullptr) {
-        archive.Fail();
+        archive.Fail(TSLFailure::FactoryFailed,
+                     "the factory of class " + Quoted(*className) + " made no object (no memory)", start);
         return;
     }
     archive.loaded.push_back(obj);
     if (!store(place, obj)) {
-        archive.Fail();
+        archive.Fail(TSLFailure::TypeMismatch,
+                     "an object of class " + Quoted(*className) + ", which the reference cannot hold", start);
         return;
     }
     archive.Objects.Insert(identity, obj);
 
-    const TNesting nesting(archive.depth);
+    const TNesting nesting(archive, record->Name);
     obj->LoadPre(archive);
     if (!archive.Failed()) obj->Load(archive);
     if (!archive.Failed()) obj->LoadPost(archive);
@@ -210,7 +311,7 @@ void SLSaveObjectIdentity(TSLArchive& archive, TKavSLRoot* const* ref) {
         if (identity == 0) {
             identity = archive.Objects.NewIdentity();
             if (identity == 0) {
-                archive.Fail();
+                archive.Fail(TSLFailure::Unsaveable, "the archive has given out all 4294967295 identities");
                 return;
             }
             archive.Objects.Insert(identity, *ref);

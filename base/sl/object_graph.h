@@ -27,12 +27,13 @@ inline constexpr std::int32_t NullRef = 4;        // nothing: a null reference
 // and its body: SavePre, Save and SavePost.
 //
 // Refused, with the archive failed and nothing written for the object, when
-// the object has no class record (a bare TKavSLRoot) or the nesting gets
-// deeper than the archive allows. Returns false when the archive has failed.
+// the object has no class record (a bare TKavSLRoot, Unsaveable) or the
+// nesting gets deeper than the archive allows (DepthLimit). Returns false when
+// the archive has failed.
 bool SLSaveObject(TSLArchive& archive, TKavSLRoot* const* ref);
 
 // Stores *place = obj as the place's type allows; false (nothing stored)
-// when obj is not null and not of that type.
+// when obj is not null and not of that type (the load fails: TypeMismatch).
 using TSLStore = bool (*)(void* place, TKavSLRoot* obj);
 
 // Reads one reference record and stores the reference through store. A new
@@ -42,13 +43,16 @@ using TSLStore = bool (*)(void* place, TKavSLRoot* obj);
 // its identity before its body is loaded (LoadPre, Load, LoadPost), so
 // references back to it from inside resolve to it.
 //
-// A malformed record fails the archive: a tag other than 1 to 4, an identity
-// or class id the archive has not met, a class id below 1, an identity met
-// twice, a class name the registry does not know, an object of the wrong
-// type for the place, a factory that returns null, a stream that ends early,
-// nesting deeper than the archive allows. The place is then left null and
-// false returned; the outermost failing call deletes every object it created
-// (see TSLArchive::DiscardLoadedObjects) before returning.
+// A malformed record fails the archive, and TSLArchive::GetFailure tells
+// which way: a tag other than 1 to 4 (BadTag), an identity or class id the
+// archive has not met (UnknownIdentity, UnknownClassId), a class id below 1
+// (BadClassId), an identity met twice (DuplicateIdentity), a class name the
+// registry does not know (UnknownClassName), an object of the wrong type for
+// the place (TypeMismatch), a factory that returns null (FactoryFailed), a
+// stream that ends early (EndOfStream), nesting deeper than the archive
+// allows (DepthLimit), an archive without a stream or coding (CannotCode). The place is then left null and
+// false returned; the outermost failing call deletes every object it created (see
+// TSLArchive::DiscardLoadedObjects) before returning.
 [[nodiscard]] bool SLLoadObjectInto(TSLArchive& archive, void* place, TSLStore store);
 // Any object: the place receives whatever the record names.
 [[nodiscard]] bool SLLoadObject(TSLArchive& archive, TKavSLRoot** ref);

@@ -1,6 +1,7 @@
 #include "base/util/change_notification.h"
 
 #include <atomic>
+#include <string>
 
 #include "base/sl/archive.h"
 #include "base/sl/object_graph.h"
@@ -66,15 +67,16 @@ TChangeChecker::~TChangeChecker() { Release(); }
 
 const TSLClassRecord* TChangeChecker::GetClassRecord() { return ClassRecord(); }
 
-bool TChangeChecker::Acceptable(const TSLRefCarry* candidate) {
-    if (candidate->reference == nullptr) return true;
+const char* TChangeChecker::Refusal(const TSLRefCarry* candidate) {
+    if (candidate->reference == nullptr) return nullptr;
     auto* changable = dynamic_cast<TChangable*>(candidate->reference);
-    if (changable == nullptr) return false;
+    if (changable == nullptr) return "the carrier refers to an object that is not a TChangable";
     // All checkers of one changable share one carrier, whose count is what
     // keeps the changable alive; a second carrier would delete it under the
     // first one's checkers.
     TSLRefCarry** shared = changable->GetCarrierPlace();
-    return shared == nullptr || *shared == candidate;
+    if (shared == nullptr || *shared == candidate) return nullptr;
+    return "the carrier's changable is watched through another carrier";
 }
 
 void TChangeChecker::Hold(TSLRefCarry* candidate) {
@@ -138,8 +140,8 @@ void TChangeChecker::Load(TSLArchive& archive) {
 
     TSLRefCarry* loaded = nullptr;
     if (!SLLoadObject(archive, &loaded) || loaded == nullptr) return;
-    if (!Acceptable(loaded)) {
-        archive.Fail();
+    if (const char* refusal = Refusal(loaded)) {
+        archive.Fail(TSLFailure::ObjectRefused, std::string("TChangeChecker: ") + refusal);
         return;
     }
     // Counted now, linked by LoadPost.
@@ -164,10 +166,16 @@ bool TChangeChecker::Resolve(TSLArchive& archive) {
     if (pendingIdentity == 0) return true;
     TKavSLRoot* found = archive.Objects.FindObject(pendingIdentity);
     if (found == nullptr) return false;
+    const std::uint32_t identity = pendingIdentity;
     pendingIdentity = 0;
     auto* resolved = dynamic_cast<TSLRefCarry*>(found);
-    if (resolved == nullptr || !Acceptable(resolved)) {
-        archive.Fail();
+    if (resolved == nullptr) {
+        archive.Fail(TSLFailure::TypeMismatch, "TChangeChecker: identity " + std::to_string(identity) +
+                                                   " names an object that is not a TSLRefCarry");
+        return false;
+    }
+    if (const char* refusal = Refusal(resolved)) {
+        archive.Fail(TSLFailure::ObjectRefused, std::string("TChangeChecker: ") + refusal);
         return false;
     }
     Hold(resolved);
@@ -175,7 +183,7 @@ bool TChangeChecker::Resolve(TSLArchive& archive) {
 }
 
 bool TChangeChecker::Watch(TSLRefCarry* watched) {
-    if (watched == nullptr || carrier != nullptr || pendingIdentity != 0 || !Acceptable(watched))
+    if (watched == nullptr || carrier != nullptr || pendingIdentity != 0 || Refusal(watched) != nullptr)
         return false;
     Hold(watched);
     return true;

@@ -73,10 +73,10 @@ private:
 // Saved as its carrier reference. With the archive's ReferenceMode
 // ReferenceInline the carrier travels inline (SLSaveObject), and with it the
 // changable; Load takes a count on the loaded carrier and LoadPost links the
-// checker. A carrier that is not a TSLRefCarry, whose reference is neither
-// null nor a TChangable, or whose changable is already watched through
-// another carrier is refused: the archive fails and the checker holds
-// nothing.
+// checker. A carrier that is not a TSLRefCarry (TypeMismatch), whose
+// reference is neither null nor a TChangable, or whose changable is already
+// watched through another carrier (ObjectRefused) is refused: the archive
+// fails and the checker holds nothing.
 //
 // With any other ReferenceMode only the carrier's identity travels (the
 // carrier itself must be saved into the same archive, ahead of the
@@ -137,9 +137,10 @@ private:
     friend class TChangable;
     using TNode = TChangable::TCheckerList::TNode;
 
-    // Whether a carrier may be held: its reference is null, or a changable that
-    // is unwatched or watched through this very carrier.
-    static bool Acceptable(const TSLRefCarry* candidate);
+    // Why a carrier may not be held, or null when it may: its reference is
+    // null, or a changable that is unwatched or watched through this very
+    // carrier.
+    static const char* Refusal(const TSLRefCarry* candidate);
     // Counts and holds candidate, and links to its changable.
     void Hold(TSLRefCarry* candidate);
     void LinkTo(TChangable* changable);

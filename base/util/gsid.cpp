@@ -1,6 +1,7 @@
 #include "base/util/gsid.h"
 
 #include <atomic>
+#include <string>
 
 #include "base/sl/archive.h"
 #include "base/util/string_id.h"
@@ -13,7 +14,8 @@ void TGSID::SavePost(TSLArchive& archive) {
     if (!archive.CanCode()) return;
     const TString* text = GetText();
     if (text == nullptr) {
-        archive.Fail();
+        archive.Fail(TSLFailure::ObjectRefused, "TGSID: the id " + std::to_string(stringId) +
+                                                    " is not in the process-wide string table");
         return;
     }
     SLWriteString(archive, text);
@@ -26,7 +28,8 @@ void TGSID::LoadPost(TSLArchive& archive) {
     if (archive.Failed()) return;
     TStringID* table = TStringID::Global();
     if (table == nullptr) {
-        archive.Fail();  // only during process exit
+        // Only during process exit.
+        archive.Fail(TSLFailure::ObjectRefused, "TGSID: the process-wide string table is gone");
         return;
     }
     stringId = table->GetID(text);

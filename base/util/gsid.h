@@ -15,7 +15,7 @@ namespace KavV3Base {
 // for it, adding the text to the global table when it is new.
 //
 // Saving a handle whose id the global table does not know fails the archive
-// and writes nothing.
+// (ObjectRefused) and writes nothing.
 //
 // Registered as "TGSID", base "TKavSL".
 //

@@ -1,6 +1,7 @@
 #include "base/util/string_id.h"
 
 #include <atomic>
+#include <string>
 #include <utility>
 
 #include "base/sl/archive.h"
@@ -106,15 +107,22 @@ void TStringID::Load(TSLArchive& archive) {
         SLReadInt(archive, &entry.entryId);
         SLReadString(archive, &entry.entryText);
         if (archive.Failed()) return;
-        if (entry.entryId != static_cast<std::int32_t>(i) || (i == 0 && entry.entryText.Length() != 0)) {
-            archive.Fail();
+        if (entry.entryId != static_cast<std::int32_t>(i)) {
+            archive.Fail(TSLFailure::ObjectRefused, "TStringID: entry " + std::to_string(i) + " has the id " +
+                                                        std::to_string(entry.entryId) +
+                                                        "; every entry's id is its position");
+            return;
+        }
+        if (i == 0 && entry.entryText.Length() != 0) {
+            archive.Fail(TSLFailure::ObjectRefused, "TStringID: entry 0 holds a text; it is the empty text");
             return;
         }
         loaded.push_back(std::move(entry));
     }
     if (archive.Failed()) return;
     if (loaded.empty()) {
-        archive.Fail();
+        archive.Fail(TSLFailure::ObjectRefused,
+                     "TStringID: a table without entries; entry 0 is always there");
         return;
     }
 
@@ -126,7 +134,9 @@ void TStringID::Load(TSLArchive& archive) {
         SLReadInt(archive, &id);
         if (archive.Failed()) return;
         if (id < 0 || static_cast<std::uint32_t>(id) >= loaded.size()) {
-            archive.Fail();
+            archive.Fail(TSLFailure::ObjectRefused, "TStringID: the index holds the id " +
+                                                        std::to_string(id) + ", and the table has " +
+                                                        std::to_string(loaded.size()) + " entries");
             return;
         }
         ids.push_back(static_cast<std::uint32_t>(id));

@@ -47,8 +47,8 @@ public:
     void Save(TSLArchive& archive) override;
     // Replaces the table with the archive's. A malformed table (no entries,
     // entry 0 not the empty text, an entry id that is not its position, an
-    // indexed id out of range) fails the archive and leaves this table as it
-    // was. Repeated ids in the index are kept once, and ids the index lacks
+    // indexed id out of range) fails the archive (ObjectRefused) and leaves
+    // this table as it was. Repeated ids in the index are kept once, and ids the index lacks
     // are added at the end of their buckets, so the invariant holds.
     void Load(TSLArchive& archive) override;
 

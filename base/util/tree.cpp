@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "base/sl/archive.h"
 #include "base/sl/object_graph.h"
@@ -127,7 +128,16 @@ void TTree::LoadPre(TSLArchive& archive) {
         // named again by a back-reference) stays where it is: taking it would
         // change a tree this load did not create, and a failed load must leave
         // those as they were.
-        if (child == nullptr || child->GetParent() != nullptr || !AddChild(child)) archive.Fail();
+        const char* refused = child == nullptr                ? "is null"
+                              : child->GetParent() != nullptr ? "already has a parent"
+                              : IsSelfOrAncestor(child)       ? "is the tree itself or one of its ancestors"
+                                                              : nullptr;
+        if (refused != nullptr) {
+            archive.Fail(TSLFailure::ObjectRefused, "TTree: child " + std::to_string(i + 1) + " of " +
+                                                        std::to_string(count) + " " + refused);
+            return;
+        }
+        static_cast<void>(AddChild(child));  // refuses nothing that passed the checks above
     }
 }
 

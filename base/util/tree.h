@@ -56,9 +56,9 @@ protected:
 // Saving writes the child count (SLWriteSize) and each child as an object
 // reference (SLSaveObject) in SavePre, so a subtree is written depth first
 // with every child's record nested inside its parent's; LoadPre reads them
-// back and appends each child in turn. A load that meets a null child, a
-// child that is not a tree, a child that already has a parent, or a child
-// that would make a cycle fails the archive.
+// back and appends each child in turn. A load that meets a child that is not
+// a tree fails the archive (TypeMismatch), and so does one that is null,
+// already has a parent or would make a cycle (ObjectRefused).
 //
 // Registered as "TTree", base "TVTree".
 //

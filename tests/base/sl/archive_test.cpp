@@ -27,7 +27,7 @@ std::string Written(std::int32_t coding, F write) {
     TMemoryStream stream;
     TSLArchive archive(&stream, coding);
     write(archive);
-    EXPECT_FALSE(archive.Failed());
+    EXPECT_FALSE(archive.Failed()) << archive.GetFailureMessage();
     return AsText(stream.Bytes());
 }
 
@@ -115,7 +115,7 @@ TEST_P(TSLValueCoders, EachValueReadsBackAndTheReadEndsAtItsLastByte) {
         TMemoryStream stream(bytes.data(), bytes.size());
         TSLArchive archive(&stream, GetParam());
         EXPECT_TRUE(c.read(archive, true));
-        EXPECT_FALSE(archive.Failed());
+        EXPECT_FALSE(archive.Failed()) << archive.GetFailureMessage();
         EXPECT_EQ(static_cast<std::size_t>(stream.Tell()), bytes.size());
     }
 }
@@ -128,7 +128,7 @@ TEST_P(TSLValueCoders, EveryValueCutShortFailsAndLeavesTheTarget) {
             TMemoryStream stream(bytes.data(), length);
             TSLArchive archive(&stream, GetParam());
             EXPECT_TRUE(c.read(archive, false));
-            EXPECT_TRUE(archive.Failed());
+            EXPECT_EQ(archive.GetFailure(), TSLFailure::EndOfStream);
         }
     }
 }
@@ -148,7 +148,7 @@ TEST_P(TSLValueCoders, AFailedArchiveMovesNothingInEitherDirection) {
     const std::string bytes = Coded().Int(1).Int(2).bytes;
     TMemoryStream stream(bytes.data(), bytes.size());
     TSLArchive archive(&stream, GetParam());
-    archive.Fail();
+    archive.Fail(TSLFailure::ObjectRefused, "refused by the test");
     for (const TValueCase& c : ValueCases()) {
         SCOPED_TRACE(c.name);
         c.write(archive);
@@ -156,7 +156,22 @@ TEST_P(TSLValueCoders, AFailedArchiveMovesNothingInEitherDirection) {
     }
     EXPECT_EQ(stream.Tell(), 0);
     EXPECT_EQ(AsText(stream.Bytes()), bytes);
-    EXPECT_TRUE(archive.Failed());
+    EXPECT_EQ(archive.GetFailure(), TSLFailure::ObjectRefused);
+}
+
+TEST_P(TSLValueCoders, AWriteTheStreamRefusesFailsTheArchive) {
+    // A stream that refuses every write, as a full disk would.
+    class TFullStream : public TMemoryStream {
+    public:
+        int Write(const void*, std::uint32_t) override { return 0; }
+    };
+    for (const TValueCase& c : ValueCases()) {
+        SCOPED_TRACE(c.name);
+        TFullStream full;
+        TSLArchive archive(&full, GetParam());
+        c.write(archive);
+        EXPECT_EQ(archive.GetFailure(), TSLFailure::WriteFailed);
+    }
 }
 
 TEST_P(TSLValueCoders, AlignedVectorRoundTrips) {
@@ -268,7 +283,7 @@ TEST(TSLTextCoding, ALineWithoutANumberFailsAndLeavesTheTarget) {
         TSLArchive archive(&stream, TSLArchive::CodingText);
         std::int32_t i = 42;
         SLReadInt(archive, &i);
-        EXPECT_TRUE(archive.Failed());
+        EXPECT_EQ(archive.GetFailure(), TSLFailure::MalformedNumber);
         EXPECT_EQ(i, 42);
     }
 }
@@ -289,7 +304,7 @@ TEST(TSLTextCoding, AStringCutOffInsideAnEscapeFails) {
     TSLArchive archive(&stream, TSLArchive::CodingText);
     TString read("kept");
     SLReadString(archive, &read);
-    EXPECT_TRUE(archive.Failed());
+    EXPECT_EQ(archive.GetFailure(), TSLFailure::EndOfStream);
     EXPECT_EQ(read, TString("kept"));
 }
 

@@ -63,7 +63,21 @@ std::string TSLArchive::Location(std::int64_t offset) const {
     return where;
 }
 
-void TSLArchive::DiscardLoadedObjects() { DiscardLoadedFrom(0); }
+void TSLArchive::SetMaxDepth(int limit) {
+    KAV_CONTRACT(limit >= 0, "TSLArchive::SetMaxDepth(%d): a nesting limit cannot be negative", limit);
+    maxDepth = limit;
+}
+
+TKavSLRoot* TSLArchive::LoadedObject(std::size_t index) const {
+    KAV_CONTRACT(index < loaded.size(), "TSLArchive::LoadedObject(%lu) beyond the %lu objects loaded",
+                 static_cast<unsigned long>(index), static_cast<unsigned long>(loaded.size()));
+    return loaded[index];
+}
+
+void TSLArchive::DiscardLoadedObjects() {
+    KAV_CONTRACT(nesting.empty(), "TSLArchive::DiscardLoadedObjects during a load: its objects are in use");
+    DiscardLoadedFrom(0);
+}
 
 void TSLArchive::DiscardLoadedFrom(std::size_t mark) {
     if (mark >= loaded.size()) return;

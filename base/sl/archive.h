@@ -49,7 +49,8 @@ enum class TSLFailure : std::int32_t {
 // One archive serves either one save or one load (Objects is keyed by the
 // saved objects while saving and by identities while loading), and it is
 // driven by one thread; different archives may be used on different threads
-// at once.
+// at once. Using an archive's object graph calls in both directions is a
+// broken contract and stops the program.
 //
 // Failure: a load that meets a malformed archive (a number or string cut off
 // by the end of the stream, an empty or non-numeric text line, an unknown
@@ -105,22 +106,28 @@ public:
     bool RemainingBytes(std::uint32_t* remaining) const;
 
     int GetMaxDepth() const { return maxDepth; }
-    void SetMaxDepth(int limit) { maxDepth = limit; }
+    // limit must not be negative.
+    void SetMaxDepth(int limit);
 
     // Objects created by this archive's loads and not discarded, in creation
     // order (a failed load removes its own).
     std::size_t LoadedObjectCount() const { return loaded.size(); }
-    TKavSLRoot* LoadedObject(std::size_t index) const { return loaded[index]; }
+    // index must be below LoadedObjectCount().
+    TKavSLRoot* LoadedObject(std::size_t index) const;
     // Deletes every object this archive's loads created, each exactly once:
     // first every one of them drops its links (SLDiscardLinks), then each is
     // deleted. For callers that want to throw a whole loaded graph away without
     // knowing its shape; afterwards every reference into it dangles and must
-    // be dropped by the caller.
+    // be dropped by the caller. Not from inside a load (a phase operation of
+    // an object being loaded), whose objects are still in use.
     void DiscardLoadedObjects();
 
 private:
     friend class TSLGraphCoder;
     friend class TSLValueCoder;
+
+    // Which way the object graph calls have used the archive so far.
+    enum class TDirection { Unused, Saving, Loading };
 
     void DiscardLoadedFrom(std::size_t mark);
     // Where a failure was found, for its message.
@@ -128,6 +135,7 @@ private:
 
     TSLFailure failure = TSLFailure::None;
     std::string failureMessage;
+    TDirection direction = TDirection::Unused;
     // The class names of the objects being saved or loaded, outermost first;
     // its size is the nesting depth.
     std::vector<const TString*> nesting;

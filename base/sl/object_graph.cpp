@@ -4,17 +4,23 @@
 #include <utility>
 #include <vector>
 
+#include "base/contract.h"
+
 namespace KavV3Base {
 
 // The parts of the object graph coder that need the archive's bookkeeping:
-// the nesting of objects and the list of objects its loads created.
+// the direction it is used in, the nesting of objects and the list of
+// objects its loads created.
 class TSLGraphCoder {
 public:
     static bool Save(TSLArchive& archive, TKavSLRoot* obj);
     static bool Load(TSLArchive& archive, void* place, TSLStore store);
+    static void SaveIdentity(TSLArchive& archive, TKavSLRoot* obj);
+    static bool LoadIdentity(TSLArchive& archive, std::uint32_t* identity);
 
 private:
     static void Decode(TSLArchive& archive, void* place, TSLStore store);
+    static void Use(TSLArchive& archive, TSLArchive::TDirection direction);
     static bool TooDeep(const TSLArchive& archive) {
         return archive.nesting.size() >= static_cast<std::size_t>(archive.maxDepth);
     }
@@ -73,7 +79,16 @@ std::string ClassOf(TKavSLRoot* obj) {
 
 }  // namespace
 
+void TSLGraphCoder::Use(TSLArchive& archive, TSLArchive::TDirection direction) {
+    KAV_CONTRACT(archive.direction == TSLArchive::TDirection::Unused || archive.direction == direction,
+                 "a TSLArchive serves one save or one load: it was used to %s and now to %s",
+                 archive.direction == TSLArchive::TDirection::Saving ? "save" : "load",
+                 direction == TSLArchive::TDirection::Saving ? "save" : "load");
+    archive.direction = direction;
+}
+
 bool TSLGraphCoder::Save(TSLArchive& archive, TKavSLRoot* obj) {
+    Use(archive, TSLArchive::TDirection::Saving);
     if (archive.Failed()) return false;
     if (obj == nullptr) {
         WriteTag(archive, SLRefTag::NullRef);
@@ -130,6 +145,7 @@ bool TSLGraphCoder::Save(TSLArchive& archive, TKavSLRoot* obj) {
 }
 
 bool TSLGraphCoder::Load(TSLArchive& archive, void* place, TSLStore store) {
+    Use(archive, TSLArchive::TDirection::Loading);
     if (archive.Failed()) {
         store(place, nullptr);
         return false;
@@ -293,36 +309,53 @@ void TSLGraphCoder::Decode(TSLArchive& archive, void* place, TSLStore store) {
     if (!archive.Failed()) obj->LoadPost(archive);
 }
 
-bool SLSaveObject(TSLArchive& archive, TKavSLRoot* const* ref) { return TSLGraphCoder::Save(archive, *ref); }
-
-bool SLLoadObjectInto(TSLArchive& archive, void* place, TSLStore store) {
-    return TSLGraphCoder::Load(archive, place, store);
-}
-
-bool SLLoadObject(TSLArchive& archive, TKavSLRoot** ref) {
-    return TSLGraphCoder::Load(archive, ref, &SLStoreAs<TKavSLRoot>);
-}
-
-void SLSaveObjectIdentity(TSLArchive& archive, TKavSLRoot* const* ref) {
+void TSLGraphCoder::SaveIdentity(TSLArchive& archive, TKavSLRoot* obj) {
+    Use(archive, TSLArchive::TDirection::Saving);
     if (archive.Failed()) return;
     std::uint32_t identity = 0;
-    if (*ref != nullptr) {
-        identity = archive.Objects.FindIdentity(*ref);
+    if (obj != nullptr) {
+        identity = archive.Objects.FindIdentity(obj);
         if (identity == 0) {
             identity = archive.Objects.NewIdentity();
             if (identity == 0) {
                 archive.Fail(TSLFailure::Unsaveable, "the archive has given out all 4294967295 identities");
                 return;
             }
-            archive.Objects.Insert(identity, *ref);
+            archive.Objects.Insert(identity, obj);
         }
     }
     SLWriteSize(archive, &identity);
 }
 
-bool SLLoadObjectIdentity(TSLArchive& archive, std::uint32_t* identity) {
+bool TSLGraphCoder::LoadIdentity(TSLArchive& archive, std::uint32_t* identity) {
+    Use(archive, TSLArchive::TDirection::Loading);
     SLReadSize(archive, identity);
     return !archive.Failed();
+}
+
+bool SLSaveObject(TSLArchive& archive, TKavSLRoot* const* ref) {
+    KAV_CONTRACT(ref != nullptr, "SLSaveObject needs the place of a reference");
+    return TSLGraphCoder::Save(archive, *ref);
+}
+
+bool SLLoadObjectInto(TSLArchive& archive, void* place, TSLStore store) {
+    KAV_CONTRACT(place != nullptr && store != nullptr,
+                 "SLLoadObject needs a place and a way to store into it");
+    return TSLGraphCoder::Load(archive, place, store);
+}
+
+bool SLLoadObject(TSLArchive& archive, TKavSLRoot** ref) {
+    return SLLoadObjectInto(archive, ref, &SLStoreAs<TKavSLRoot>);
+}
+
+void SLSaveObjectIdentity(TSLArchive& archive, TKavSLRoot* const* ref) {
+    KAV_CONTRACT(ref != nullptr, "SLSaveObjectIdentity needs the place of a reference");
+    TSLGraphCoder::SaveIdentity(archive, *ref);
+}
+
+bool SLLoadObjectIdentity(TSLArchive& archive, std::uint32_t* identity) {
+    KAV_CONTRACT(identity != nullptr, "SLLoadObjectIdentity needs a place for the identity");
+    return TSLGraphCoder::LoadIdentity(archive, identity);
 }
 
 }  // namespace KavV3Base

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "base/contract.h"
 #include "base/sl/archive.h"
 #include "base/sl/kav_sl.h"
 
@@ -30,6 +31,8 @@ inline constexpr std::int32_t NullRef = 4;        // nothing: a null reference
 // the object has no class record (a bare TKavSLRoot, Unsaveable) or the
 // nesting gets deeper than the archive allows (DepthLimit). Returns false when
 // the archive has failed.
+//
+// ref must not be null, and the archive must not have loaded objects.
 bool SLSaveObject(TSLArchive& archive, TKavSLRoot* const* ref);
 
 // Stores *place = obj as the place's type allows; false (nothing stored)
@@ -53,6 +56,9 @@ using TSLStore = bool (*)(void* place, TKavSLRoot* obj);
 // allows (DepthLimit), an archive without a stream or coding (CannotCode). The place is then left null and
 // false returned; the outermost failing call deletes every object it created (see
 // TSLArchive::DiscardLoadedObjects) before returning.
+//
+// place and store must not be null, and the archive must not have saved
+// objects.
 [[nodiscard]] bool SLLoadObjectInto(TSLArchive& archive, void* place, TSLStore store);
 // Any object: the place receives whatever the record names.
 [[nodiscard]] bool SLLoadObject(TSLArchive& archive, TKavSLRoot** ref);
@@ -70,6 +76,7 @@ bool SLStoreAs(void* place, TKavSLRoot* obj) {
 template <class T>
 bool SLSaveObject(TSLArchive& archive, T* const* ref) {
     static_assert(std::is_base_of_v<TKavSLRoot, T>, "references to serializable objects only");
+    KAV_CONTRACT(ref != nullptr, "SLSaveObject needs the place of a reference");
     TKavSLRoot* const obj = *ref;
     return SLSaveObject(archive, &obj);
 }
@@ -94,6 +101,7 @@ void SLSaveObjectIdentity(TSLArchive& archive, TKavSLRoot* const* ref);
 template <class T>
 void SLSaveObjectIdentity(TSLArchive& archive, T* const* ref) {
     static_assert(std::is_base_of_v<TKavSLRoot, T>, "references to serializable objects only");
+    KAV_CONTRACT(ref != nullptr, "SLSaveObjectIdentity needs the place of a reference");
     TKavSLRoot* const obj = *ref;
     SLSaveObjectIdentity(archive, &obj);
 }

@@ -1,7 +1,8 @@
 #include "base/sl/object_table.h"
 
-#include <cassert>
 #include <cstdint>
+
+#include "base/contract.h"
 
 namespace KavV3Base {
 
@@ -37,7 +38,8 @@ void TSLObjectTable::Chain(std::size_t index) {
 }
 
 void TSLObjectTable::Insert(std::uint32_t identity, TKavSLRoot* object) {
-    assert(object != nullptr && "the object table holds objects, not null");
+    KAV_CONTRACT(object != nullptr, "TSLObjectTable::Insert(%lu, null): the table holds objects, not null",
+                 static_cast<unsigned long>(identity));
     // A table that holds anything soon holds several: room for a few pairs at
     // once instead of growing through one, two and four.
     if (entries.capacity() == 0) entries.reserve(8);

@@ -2,7 +2,10 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <utility>
+
+#include "base/contract.h"
 
 namespace KavV3Base {
 
@@ -71,6 +74,11 @@ void TMemoryStream::Clear() {
 
 void TMemoryStream::Assign(const void* source, std::size_t count) {
     const auto* first = static_cast<const unsigned char*>(source);
+    // std::less orders any two pointers, related or not.
+    const std::less<const unsigned char*> before;
+    KAV_CONTRACT(count == 0 || bytes.empty() || before(first + count - 1, bytes.data()) ||
+                     before(bytes.data() + bytes.size() - 1, first),
+                 "TMemoryStream::Assign from the stream's own bytes");
     bytes.assign(first, first + count);
     position = 0;
 }

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <string>
 
+#include "base/contract.h"
 #include "base/sl/archive.h"
 #include "base/sl/object_graph.h"
 
@@ -183,8 +184,10 @@ bool TChangeChecker::Resolve(TSLArchive& archive) {
 }
 
 bool TChangeChecker::Watch(TSLRefCarry* watched) {
-    if (watched == nullptr || carrier != nullptr || pendingIdentity != 0 || Refusal(watched) != nullptr)
-        return false;
+    KAV_CONTRACT(watched != nullptr, "TChangeChecker::Watch needs a carrier");
+    KAV_CONTRACT(carrier == nullptr && pendingIdentity == 0,
+                 "TChangeChecker::Watch on a checker that holds or awaits a carrier already");
+    if (Refusal(watched) != nullptr) return false;
     Hold(watched);
     return true;
 }

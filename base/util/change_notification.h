@@ -120,9 +120,9 @@ public:
     bool Resolve(TSLArchive& archive);
 
     // Starts watching through carrier: takes a count on it and links to its
-    // changable, if it has one. Refused (false, nothing changes) for a null
-    // carrier, a checker that already holds or awaits one, and a carrier that
-    // the loading rules above refuse.
+    // changable, if it has one. Refused (false, nothing changes) for a carrier
+    // that the loading rules above refuse. watched must not be null, and the
+    // checker must neither hold nor await a carrier.
     bool Watch(TSLRefCarry* watched);
 
     TSLRefCarry* GetCarrier() const { return carrier; }

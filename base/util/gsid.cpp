@@ -41,7 +41,7 @@ void TGSID::SetText(const TString& text) {
 
 const TString* TGSID::GetText() const {
     const TStringID* table = TStringID::Global();
-    return table != nullptr ? table->GetText(stringId) : nullptr;
+    return table != nullptr && stringId < table->GetCount() ? &table->GetText(stringId) : nullptr;
 }
 
 const TSLClassRecord* TGSID::ClassRecord() {

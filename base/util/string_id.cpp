@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "base/contract.h"
 #include "base/sl/archive.h"
 #include "base/thread/process_singleton.h"
 
@@ -58,8 +59,10 @@ std::uint32_t TStringID::GetID(const TString& text) {
     return id;
 }
 
-const TString* TStringID::GetText(std::uint32_t id) const {
-    return id < entries.size() ? &entries[id].entryText : nullptr;
+const TString& TStringID::GetText(std::uint32_t id) const {
+    KAV_CONTRACT(id < entries.size(), "TStringID::GetText(%lu): the table has given out the ids 0 to %lu",
+                 static_cast<unsigned long>(id), static_cast<unsigned long>(entries.size() - 1));
+    return entries[id].entryText;
 }
 
 std::vector<std::uint32_t> TStringID::GetBucket(std::uint32_t b) const {

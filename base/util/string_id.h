@@ -54,8 +54,8 @@ public:
 
     // The id of text; a text not seen before is added and gets the next id.
     std::uint32_t GetID(const TString& text);
-    // The text of id, or null for an id this table never gave out.
-    const TString* GetText(std::uint32_t id) const;
+    // The text of id. id must be one this table gave out: below GetCount().
+    const TString& GetText(std::uint32_t id) const;
     // Number of entries, which is also the next id to be handed out.
     std::uint32_t GetCount() const { return static_cast<std::uint32_t>(entries.size()); }
     // The ids of bucket b in bucket order (empty for b out of range).

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/contract.h"
 #include "base/sl/archive.h"
 #include "base/sl/object_graph.h"
 
@@ -76,17 +77,18 @@ bool TTree::IsSelfOrAncestor(const TTree* candidate) const {
     return false;
 }
 
-bool TTree::AddChild(TTree* child) {
+void TTree::AddChild(TTree* child) {
     // A tree inside its own subtree would make a cycle: endless walks, and
     // a destructor deleting itself.
-    if (child == nullptr || IsSelfOrAncestor(child)) return false;
+    KAV_CONTRACT(child != nullptr, "TTree::AddChild needs a child");
+    KAV_CONTRACT(!IsSelfOrAncestor(child),
+                 "TTree::AddChild of the tree itself or an ancestor would make a cycle");
     child->Detach();
     child->parent = this;
     child->next = childHead;
     child->prev = childHead->prev;
     childHead->prev->next = child;
     childHead->prev = child;
-    return true;
 }
 
 TTree* TTree::GetFirstChild() const {
@@ -137,7 +139,7 @@ void TTree::LoadPre(TSLArchive& archive) {
                                                         std::to_string(count) + " " + refused);
             return;
         }
-        static_cast<void>(AddChild(child));  // refuses nothing that passed the checks above
+        AddChild(child);
     }
 }
 

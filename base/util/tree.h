@@ -50,8 +50,9 @@ protected:
 // node `childHead` through the children in the order they were added and
 // back, and a tree deletes its whole subtree with itself.
 //
-// A tree is never its own ancestor: AddChild refuses a child that is the
-// tree itself or one of its ancestors, so walks up and down always end.
+// A tree is never its own ancestor: adding the tree itself or one of its
+// ancestors as a child is a broken contract and stops the program, so walks
+// up and down always end.
 //
 // Saving writes the child count (SLWriteSize) and each child as an object
 // reference (SLSaveObject) in SavePre, so a subtree is written depth first
@@ -85,9 +86,9 @@ public:
     // Takes the tree out of its parent's ring, deleting nothing. Parent null.
     virtual void Detach();
     // Detaches child from wherever it is (this tree included) and appends it
-    // as the last child. Refused, changing nothing, for a null child, for this
-    // tree itself and for one of its ancestors. True when the child was added.
-    virtual bool AddChild(TTree* child);
+    // as the last child, which this tree then owns. child must not be null,
+    // this tree itself or one of its ancestors (IsSelfOrAncestor).
+    virtual void AddChild(TTree* child);
 
     // The first child, or null.
     TTree* GetFirstChild() const;

@@ -14,6 +14,7 @@
 #include "base/sl/ref_carry.h"
 #include "base/stream/memory_stream.h"
 #include "tests/base/sl/sl_test_util.h"
+#include "tests/support/death_tests.h"
 
 namespace {
 
@@ -341,6 +342,100 @@ TEST_P(TSLObjectGraph, IdentityOnlyReferencesResolveInTheLoadingArchive) {
     EXPECT_EQ(nullIdentity, 0u);
     EXPECT_EQ(loading.Objects.FindObject(nullIdentity), nullptr);
     loading.DiscardLoadedObjects();
+}
+
+// Loads whatever one record of the given bytes holds, for the death tests.
+void LoadFrom(const std::string& bytes, std::int32_t coding) {
+    TMemoryStream stream(bytes.data(), bytes.size());
+    TSLArchive archive(&stream, coding);
+    TKavSLRoot* ref = nullptr;
+    if (SLLoadObject(archive, &ref)) archive.DiscardLoadedObjects();
+}
+
+// Its load phase throws away every object that the load is building.
+class TSLTestDiscarder : public TKavSL {
+public:
+    const TSLClassRecord* GetClassRecord() override { return ClassRecord(); }
+    void LoadPost(TSLArchive& archive) override { archive.DiscardLoadedObjects(); }
+    static const TSLClassRecord* ClassRecord() {
+        static constinit std::atomic<const TSLClassRecord*> cache{nullptr};
+        return SLRegisterClass(cache, "TSLTestDiscarder", &TKavSL::ClassRecord,
+                               &SLNewInstance<TSLTestDiscarder>);
+    }
+};
+
+using TSLObjectGraphDeathTest = TSLObjectGraph;
+
+INSTANTIATE_TEST_SUITE_P(Codings, TSLObjectGraphDeathTest,
+                         ::testing::Values(TSLArchive::CodingText, TSLArchive::CodingBinary),
+                         [](const auto& p) { return p.param == TSLArchive::CodingText ? "Text" : "Binary"; });
+
+TEST_P(TSLObjectGraphDeathTest, AnArchiveUsedBothWaysStopsTheProgram) {
+    KavTest::UseThreadSafeDeathTests();
+    const std::int32_t coding = GetParam();
+    EXPECT_DEATH(
+        {
+            TMemoryStream bytes;
+            TSLArchive both(&bytes, coding);
+            TKavSLRoot* none = nullptr;
+            static_cast<void>(SLSaveObject(both, &none));
+            bytes.Seek(0);
+            static_cast<void>(SLLoadObject(both, &none));
+        },
+        "contract violated: a TSLArchive serves one save or one load: it was used to save and now to load");
+    EXPECT_DEATH(
+        {
+            TMemoryStream bytes(AsBytes(Coded().Int(4).Int(4).bytes));
+            TSLArchive both(&bytes, coding);
+            std::uint32_t identity = 0;
+            static_cast<void>(SLLoadObjectIdentity(both, &identity));
+            TSLRefCarry carrier;
+            TSLRefCarry* place = &carrier;
+            static_cast<void>(SLSaveObjectIdentity(both, &place));
+        },
+        "it was used to load and now to save");
+}
+
+TEST_P(TSLObjectGraphDeathTest, AMissingPlaceForAReferenceStopsTheProgram) {
+    KavTest::UseThreadSafeDeathTests();
+    TMemoryStream bytes;
+    TSLArchive fresh(&bytes, GetParam());
+    EXPECT_DEATH(static_cast<void>(SLSaveObject(fresh, static_cast<TKavSLRoot* const*>(nullptr))),
+                 "contract violated: SLSaveObject needs the place of a reference");
+    EXPECT_DEATH(static_cast<void>(SLLoadObject(fresh, static_cast<TKavSLRoot**>(nullptr))),
+                 "contract violated: SLLoadObject needs a place");
+    EXPECT_DEATH(static_cast<void>(SLLoadObjectIdentity(fresh, nullptr)),
+                 "contract violated: SLLoadObjectIdentity needs a place for the identity");
+}
+
+TEST_P(TSLObjectGraphDeathTest, DiscardingTheLoadedObjectsDuringALoadStopsTheProgram) {
+    KavTest::UseThreadSafeDeathTests();
+    const std::int32_t id = TSLTestDiscarder::ClassRecord()->Id;
+    EXPECT_DEATH(LoadFrom(Coded().Int(3).Str("TSLTestDiscarder").Int(id).Int(1).bytes, GetParam()),
+                 "contract violated: TSLArchive::DiscardLoadedObjects during a load");
+}
+
+TEST_P(TSLObjectGraphDeathTest, ALoadedObjectBeyondTheCountStopsTheProgram) {
+    KavTest::UseThreadSafeDeathTests();
+    TSLRefCarry carrier;
+    TKavSLRoot* ref = nullptr;
+    ASSERT_TRUE(Load(Save(&carrier), &ref));
+    ASSERT_EQ(archive->LoadedObjectCount(), 1u);
+    EXPECT_EQ(archive->LoadedObject(0), ref);
+    EXPECT_DEATH(static_cast<void>(archive->LoadedObject(1)),
+                 "contract violated: TSLArchive::LoadedObject\\(1\\) beyond the 1 objects loaded");
+    archive->DiscardLoadedObjects();
+    EXPECT_DEATH(static_cast<void>(archive->LoadedObject(0)), "LoadedObject\\(0\\) beyond the 0 objects");
+}
+
+TEST_P(TSLObjectGraphDeathTest, ANegativeNestingLimitStopsTheProgram) {
+    KavTest::UseThreadSafeDeathTests();
+    TMemoryStream out;
+    TSLArchive limited(&out, GetParam());
+    limited.SetMaxDepth(0);  // no object at all, but a limit
+    EXPECT_EQ(limited.GetMaxDepth(), 0);
+    EXPECT_DEATH(limited.SetMaxDepth(-1),
+                 "contract violated: TSLArchive::SetMaxDepth\\(-1\\): a nesting limit cannot be negative");
 }
 
 }  // namespace

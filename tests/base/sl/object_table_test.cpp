@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "base/sl/kav_sl.h"
+#include "tests/support/death_tests.h"
 
 namespace {
 
@@ -75,6 +76,13 @@ TEST(TSLObjectTable, IdentitiesAreUniqueAndNeverZero) {
         ASSERT_EQ(table.FindIdentity(&objects[i]), removed ? 0 : i + 1);
         ASSERT_EQ(table.FindObject(static_cast<std::uint32_t>(i + 1)), removed ? nullptr : &objects[i]);
     }
+}
+
+TEST(TSLObjectTableDeathTest, InsertingNoObjectStopsTheProgram) {
+    KavTest::UseThreadSafeDeathTests();
+    TSLObjectTable table;
+    EXPECT_DEATH(table.Insert(3, nullptr), "contract violated: TSLObjectTable::Insert\\(3, null\\)");
+    EXPECT_EQ(table.Count(), 0u);
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/death_tests.h"
+
 namespace {
 
 using namespace KavV3Base;
@@ -77,6 +79,19 @@ TEST(TMemoryStream, AssignReplacesTheBytesAndRewinds) {
     stream.Assign(nullptr, 0);
     EXPECT_EQ(stream.Size(), 0u);
     EXPECT_EQ(stream.Tell(), 0);
+}
+
+TEST(TMemoryStreamDeathTest, AssignFromItsOwnBytesStopsTheProgram) {
+    KavTest::UseThreadSafeDeathTests();
+    TMemoryStream stream("abcdef", 6);
+    const unsigned char* own = stream.Bytes().data();
+    EXPECT_DEATH(stream.Assign(own + 2, 3),
+                 "contract violated: TMemoryStream::Assign from the stream's own bytes");
+    EXPECT_DEATH(stream.Assign(own + 5, 1), "TMemoryStream::Assign from the stream's own bytes");
+    // Bytes right next to the stream's, on either side, are no part of it.
+    const std::vector<unsigned char> copy(stream.Bytes());
+    stream.Assign(copy.data() + 1, 4);
+    EXPECT_EQ(stream.Bytes(), (std::vector<unsigned char>{'b', 'c', 'd', 'e'}));
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "base/util/tree.h"
 #include "tests/base/util/util_test_util.h"
+#include "tests/support/death_tests.h"
 
 namespace {
 
@@ -204,8 +205,6 @@ TEST(TChangeChecker, WatchRefusesWhatALoadWouldRefuse) {
     TChangeChecker checker;
     EXPECT_FALSE(checker.Watch(&rival));
     EXPECT_FALSE(checker.Watch(&wrongReference));
-    EXPECT_FALSE(checker.Watch(nullptr));
-    EXPECT_FALSE(pair.checkers[0]->Watch(pair.carrier));  // holds one already
     EXPECT_EQ(pair.carrier->count, 1);
     EXPECT_EQ(rival.count, 0);
     TSLRefCarry empty;  // a carrier of nothing is counted but links nowhere
@@ -216,6 +215,20 @@ TEST(TChangeChecker, WatchRefusesWhatALoadWouldRefuse) {
     EXPECT_EQ(checker.GetCarrier(), nullptr);
     delete pair.checkers[0];
     EXPECT_EQ(TCountedChangable::live, 0);
+}
+
+TEST(TChangeCheckerDeathTest, WatchingNothingOrASecondCarrierStopsTheProgram) {
+    KavTest::UseThreadSafeDeathTests();
+    TWatchedPair pair(1);
+    TChangeChecker checker;
+    EXPECT_DEATH(static_cast<void>(checker.Watch(nullptr)),
+                 "contract violated: TChangeChecker::Watch needs a carrier");
+    TSLRefCarry other;
+    EXPECT_DEATH(
+        static_cast<void>(pair.checkers[0]->Watch(&other)),
+        "contract violated: TChangeChecker::Watch on a checker that holds or awaits a carrier already");
+    EXPECT_EQ(pair.carrier->count, 1);
+    delete pair.checkers[0];
 }
 
 TEST(TChangeChecker, ACarrierWatchedThroughAnotherCarrierIsRefusedOnLoad) {

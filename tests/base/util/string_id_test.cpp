@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/base/util/util_test_util.h"
+#include "tests/support/death_tests.h"
 
 namespace {
 
@@ -25,11 +26,17 @@ TEST(TStringID, HandsOutIdsInFirstSeenOrder) {
     EXPECT_EQ(table.GetID("beta"), 2u);
     EXPECT_EQ(table.GetID("alpha"), 1u);
     EXPECT_EQ(table.GetCount(), 3u);
-    ASSERT_NE(table.GetText(2), nullptr);
-    EXPECT_EQ(*table.GetText(2), TString("beta"));
-    // Ids never given out have no text, however large.
-    EXPECT_EQ(table.GetText(3), nullptr);
-    EXPECT_EQ(table.GetText(UINT32_MAX), nullptr);
+    EXPECT_EQ(table.GetText(0), TString(""));
+    EXPECT_EQ(table.GetText(2), TString("beta"));
+}
+
+TEST(TStringIDDeathTest, TheTextOfAnIdNeverGivenOutStopsTheProgram) {
+    KavTest::UseThreadSafeDeathTests();
+    TStringID table;
+    table.GetID("alpha");
+    EXPECT_DEATH(static_cast<void>(table.GetText(2)),
+                 "contract violated: TStringID::GetText\\(2\\): the table has given out the ids 0 to 1");
+    EXPECT_DEATH(static_cast<void>(table.GetText(UINT32_MAX)), "TStringID::GetText");
 }
 
 TEST(TStringID, TextsWithEqualByteSumsShareABucketInInsertionOrder) {
@@ -71,8 +78,7 @@ TEST(TStringID, GraphRoundTripKeepsIdsAndBuckets) {
         TStringID* copy = LoadGraph<TStringID>(bytes, coding);
         ASSERT_NE(copy, nullptr);
         EXPECT_EQ(copy->GetCount(), table.GetCount());
-        for (std::uint32_t id = 0; id < table.GetCount(); ++id)
-            EXPECT_EQ(copy->GetID(*table.GetText(id)), id);
+        for (std::uint32_t id = 0; id < table.GetCount(); ++id) EXPECT_EQ(copy->GetID(table.GetText(id)), id);
         for (std::uint32_t b = 0; b < TStringID::BucketCount; ++b)
             EXPECT_EQ(copy->GetBucket(b), table.GetBucket(b));
         EXPECT_EQ(SaveGraph(copy, coding), bytes);

@@ -12,6 +12,7 @@
 
 #include "base/sl/ref_carry.h"
 #include "tests/base/util/util_test_util.h"
+#include "tests/support/death_tests.h"
 
 namespace {
 
@@ -49,9 +50,9 @@ TEST(TTree, AddChildAppendsAndMovesAChildAlreadyThere) {
     auto* a = new TTree;
     auto* b = new TTree;
     auto* c = new TTree;
-    for (TTree* child : {a, b, c}) EXPECT_TRUE(tree.AddChild(child));
+    for (TTree* child : {a, b, c}) tree.AddChild(child);
     EXPECT_EQ(Children(tree), (std::vector<const TTree*>{a, b, c}));
-    EXPECT_TRUE(tree.AddChild(a));
+    tree.AddChild(a);
     EXPECT_EQ(Children(tree), (std::vector<const TTree*>{b, c, a}));
 }
 
@@ -67,20 +68,26 @@ TEST(TTree, AddChildTakesTheChildOutOfItsOldTree) {
     EXPECT_EQ(Children(second), (std::vector<const TTree*>{y}));
 }
 
-TEST(TTree, AddChildRefusesCyclesAndLeavesBothTreesAlone) {
+TEST(TTreeDeathTest, AddingTheTreeItselfAnAncestorOrNothingStopsTheProgram) {
+    KavTest::UseThreadSafeDeathTests();
     TTree root;
     auto* middle = new TTree;
     auto* leaf = new TTree;
     root.AddChild(middle);
     middle->AddChild(leaf);
-    EXPECT_FALSE(leaf->AddChild(leaf));
-    EXPECT_FALSE(leaf->AddChild(middle));
-    EXPECT_FALSE(leaf->AddChild(&root));
-    EXPECT_FALSE(root.AddChild(nullptr));
+    const char* cycle =
+        "contract violated: TTree::AddChild of the tree itself or an ancestor would make a cycle";
+    EXPECT_DEATH(leaf->AddChild(leaf), cycle);
+    EXPECT_DEATH(leaf->AddChild(middle), cycle);
+    EXPECT_DEATH(leaf->AddChild(&root), cycle);
+    EXPECT_DEATH(root.AddChild(nullptr), "contract violated: TTree::AddChild needs a child");
+    // A sibling's subtree and a tree of another root are no ancestors.
+    TTree other;
+    leaf->AddChild(&other);
+    EXPECT_EQ(other.GetParent(), leaf);
+    other.Detach();
     EXPECT_EQ(Children(root), (std::vector<const TTree*>{middle}));
     EXPECT_EQ(Children(*middle), (std::vector<const TTree*>{leaf}));
-    EXPECT_EQ(Children(*leaf), (std::vector<const TTree*>{}));
-    EXPECT_EQ(root.GetParent(), nullptr);
 }
 
 TEST(TTree, DetachClosesTheGapAndDeletesNothing) {
@@ -153,7 +160,7 @@ TEST(TTree, AVeryDeepChainIsDeletedWithoutRecursionAndRefusedBySave) {
     TTree* top = new TCountedTree;
     for (int i = 1; i < kDepth; ++i) {
         TTree* above = new TCountedTree;
-        ASSERT_TRUE(above->AddChild(top));
+        above->AddChild(top);
         top = above;
     }
     EXPECT_EQ(TCountedTree::live, kDepth);

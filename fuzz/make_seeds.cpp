@@ -67,14 +67,13 @@ struct TSeedWriter {
     }
 
     // Several records in a row, written by write(archive) into one archive
-    // with inline references.
+    // with inline references; write returns whether it could build them.
     template <class F>
     void Records(const std::string& name, F write) {
         for (const std::int32_t coding : {TSLArchive::CodingText, TSLArchive::CodingBinary}) {
             TMemoryStream stream;
             TSLArchive archive(&stream, coding);
-            write(archive);
-            if (archive.Failed()) ++failures;
+            if (!write(archive) || archive.Failed()) ++failures;
             Write("sequence-" + name, coding, stream.Bytes());
         }
     }
@@ -131,13 +130,14 @@ void WriteFailingSecondLoads(TSeedWriter& seeds) {
         auto* child = new TTree;
         tree.AddChild(child);
         TKavSLRoot* top = &tree;
-        SLSaveObject(archive, &top);
+        if (!SLSaveObject(archive, &top)) return false;
         WriteHeader(archive, TTree::ClassRecord());
         const std::uint32_t count = 2;
         const std::int32_t nullTag = SLRefTag::NullRef;
         SLWriteSize(archive, &count);
         WriteBackReference(archive, child);
         SLWriteInt(archive, &nullTag);
+        return true;
     });
     // A checker watching a changable, then a checker whose carrier refers to a
     // second checker on the first one's carrier: the second checker counts
@@ -147,13 +147,18 @@ void WriteFailingSecondLoads(TSeedWriter& seeds) {
         auto* carrier = new TSLRefCarry;
         carrier->reference = watched;
         TChangeChecker first;
-        first.Watch(carrier);
+        if (!first.Watch(carrier)) {
+            delete watched;
+            delete carrier;
+            return false;
+        }
         TKavSLRoot* top = &first;
-        SLSaveObject(archive, &top);
+        if (!SLSaveObject(archive, &top)) return false;
         WriteHeader(archive, TChangeChecker::ClassRecord());
         WriteHeader(archive, TSLRefCarry::ClassRecord());
         WriteHeader(archive, TChangeChecker::ClassRecord());
         WriteBackReference(archive, carrier);
+        return true;
     });
 }
 

@@ -103,7 +103,7 @@ public:
     bool CanCode() const;
     // The bytes between the stream's position and its end, when the stream can
     // tell (false otherwise). Lets readers refuse counts the stream cannot hold.
-    bool RemainingBytes(std::uint32_t* remaining) const;
+    [[nodiscard]] bool RemainingBytes(std::uint32_t* remaining) const;
 
     int GetMaxDepth() const { return maxDepth; }
     // limit must not be negative.
@@ -186,7 +186,7 @@ void SLWriteBytes(TSLArchive& archive, const std::uint8_t* bytes, std::uint32_t 
 // bytes arrive, and a count that the rest of the stream cannot hold fails at
 // once, so a hostile count allocates nothing. False (archive failed, *bytes
 // unspecified) when the bytes are not all there.
-bool SLReadBytes(TSLArchive& archive, std::uint32_t count, std::vector<std::uint8_t>* bytes);
+[[nodiscard]] bool SLReadBytes(TSLArchive& archive, std::uint32_t count, std::vector<std::uint8_t>* bytes);
 
 // An aligned byte vector (TAlgnVec<unsigned char>): its size with SLWriteSize,
 // then each byte with SLWriteByte.

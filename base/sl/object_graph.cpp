@@ -15,7 +15,7 @@ class TSLGraphCoder {
 public:
     static bool Save(TSLArchive& archive, TKavSLRoot* obj);
     static bool Load(TSLArchive& archive, void* place, TSLStore store);
-    static void SaveIdentity(TSLArchive& archive, TKavSLRoot* obj);
+    static bool SaveIdentity(TSLArchive& archive, TKavSLRoot* obj);
     static bool LoadIdentity(TSLArchive& archive, std::uint32_t* identity);
 
 private:
@@ -309,9 +309,9 @@ void TSLGraphCoder::Decode(TSLArchive& archive, void* place, TSLStore store) {
     if (!archive.Failed()) obj->LoadPost(archive);
 }
 
-void TSLGraphCoder::SaveIdentity(TSLArchive& archive, TKavSLRoot* obj) {
+bool TSLGraphCoder::SaveIdentity(TSLArchive& archive, TKavSLRoot* obj) {
     Use(archive, TSLArchive::TDirection::Saving);
-    if (archive.Failed()) return;
+    if (archive.Failed()) return false;
     std::uint32_t identity = 0;
     if (obj != nullptr) {
         identity = archive.Objects.FindIdentity(obj);
@@ -319,12 +319,13 @@ void TSLGraphCoder::SaveIdentity(TSLArchive& archive, TKavSLRoot* obj) {
             identity = archive.Objects.NewIdentity();
             if (identity == 0) {
                 archive.Fail(TSLFailure::Unsaveable, "the archive has given out all 4294967295 identities");
-                return;
+                return false;
             }
             archive.Objects.Insert(identity, obj);
         }
     }
     SLWriteSize(archive, &identity);
+    return !archive.Failed();
 }
 
 bool TSLGraphCoder::LoadIdentity(TSLArchive& archive, std::uint32_t* identity) {
@@ -348,9 +349,9 @@ bool SLLoadObject(TSLArchive& archive, TKavSLRoot** ref) {
     return SLLoadObjectInto(archive, ref, &SLStoreAs<TKavSLRoot>);
 }
 
-void SLSaveObjectIdentity(TSLArchive& archive, TKavSLRoot* const* ref) {
+bool SLSaveObjectIdentity(TSLArchive& archive, TKavSLRoot* const* ref) {
     KAV_CONTRACT(ref != nullptr, "SLSaveObjectIdentity needs the place of a reference");
-    TSLGraphCoder::SaveIdentity(archive, *ref);
+    return TSLGraphCoder::SaveIdentity(archive, *ref);
 }
 
 bool SLLoadObjectIdentity(TSLArchive& archive, std::uint32_t* identity) {

@@ -30,10 +30,11 @@ inline constexpr std::int32_t NullRef = 4;        // nothing: a null reference
 // Refused, with the archive failed and nothing written for the object, when
 // the object has no class record (a bare TKavSLRoot, Unsaveable) or the
 // nesting gets deeper than the archive allows (DepthLimit). Returns false when
-// the archive has failed.
+// the archive has failed, here or before; inside a Save phase a false result
+// means the object's remaining fields need not be written.
 //
 // ref must not be null, and the archive must not have loaded objects.
-bool SLSaveObject(TSLArchive& archive, TKavSLRoot* const* ref);
+[[nodiscard]] bool SLSaveObject(TSLArchive& archive, TKavSLRoot* const* ref);
 
 // Stores *place = obj as the place's type allows; false (nothing stored)
 // when obj is not null and not of that type (the load fails: TypeMismatch).
@@ -64,7 +65,7 @@ using TSLStore = bool (*)(void* place, TKavSLRoot* obj);
 [[nodiscard]] bool SLLoadObject(TSLArchive& archive, TKavSLRoot** ref);
 
 template <class T>
-bool SLStoreAs(void* place, TKavSLRoot* obj) {
+[[nodiscard]] bool SLStoreAs(void* place, TKavSLRoot* obj) {
     T* typed = dynamic_cast<T*>(obj);
     if (obj != nullptr && typed == nullptr) return false;
     *static_cast<T**>(place) = typed;
@@ -74,7 +75,7 @@ bool SLStoreAs(void* place, TKavSLRoot* obj) {
 // Typed forms for a reference of any serializable class type. Loading checks
 // that the object really is a T.
 template <class T>
-bool SLSaveObject(TSLArchive& archive, T* const* ref) {
+[[nodiscard]] bool SLSaveObject(TSLArchive& archive, T* const* ref) {
     static_assert(std::is_base_of_v<TKavSLRoot, T>, "references to serializable objects only");
     KAV_CONTRACT(ref != nullptr, "SLSaveObject needs the place of a reference");
     TKavSLRoot* const obj = *ref;
@@ -94,16 +95,17 @@ template <class T>
 // null reference is identity 0. Loading reads the identity back; the caller
 // resolves it through archive.Objects of an archive in which the object
 // itself was loaded (FindObject). Note that an object recorded here and
-// referenced inline later in the same archive is written as a BackRef.
-void SLSaveObjectIdentity(TSLArchive& archive, TKavSLRoot* const* ref);
+// referenced inline later in the same archive is written as a BackRef. Both
+// return false when the archive has failed.
+[[nodiscard]] bool SLSaveObjectIdentity(TSLArchive& archive, TKavSLRoot* const* ref);
 [[nodiscard]] bool SLLoadObjectIdentity(TSLArchive& archive, std::uint32_t* identity);
 
 template <class T>
-void SLSaveObjectIdentity(TSLArchive& archive, T* const* ref) {
+[[nodiscard]] bool SLSaveObjectIdentity(TSLArchive& archive, T* const* ref) {
     static_assert(std::is_base_of_v<TKavSLRoot, T>, "references to serializable objects only");
     KAV_CONTRACT(ref != nullptr, "SLSaveObjectIdentity needs the place of a reference");
     TKavSLRoot* const obj = *ref;
-    SLSaveObjectIdentity(archive, &obj);
+    return SLSaveObjectIdentity(archive, &obj);
 }
 
 }  // namespace KavV3Base

@@ -10,7 +10,10 @@ const TSLClassRecord* TSLRefCarry::GetClassRecord() { return ClassRecord(); }
 
 void TSLRefCarry::Save(TSLArchive& archive) {
     TKavSL::Save(archive);
-    if (SkipFields(archive) == 0) SLSaveObject(archive, &reference);
+    if (SkipFields(archive) != 0) return;
+    // A refused reference has failed the archive, and the outer SLSaveObject
+    // reports it: nothing of the carrier follows.
+    static_cast<void>(SLSaveObject(archive, &reference));
 }
 
 void TSLRefCarry::Load(TSLArchive& archive) {

@@ -121,10 +121,12 @@ void TChangeChecker::Release() {
 void TChangeChecker::Save(TSLArchive& archive) {
     TKavSL::Save(archive);
     if (SkipFields(archive) != 0) return;
+    // The carrier is the checker's last field: a refusal has failed the
+    // archive, which the outer SLSaveObject reports.
     if (archive.ReferenceMode == TSLArchive::ReferenceInline)
-        SLSaveObject(archive, &carrier);
+        static_cast<void>(SLSaveObject(archive, &carrier));
     else
-        SLSaveObjectIdentity(archive, &carrier);
+        static_cast<void>(SLSaveObjectIdentity(archive, &carrier));
 }
 
 void TChangeChecker::Load(TSLArchive& archive) {
@@ -158,7 +160,8 @@ void TChangeChecker::LoadPost(TSLArchive& archive) {
             if (auto* changable = dynamic_cast<TChangable*>(carrier->reference)) LinkTo(changable);
         return;
     }
-    // A carrier that comes later in the archive is left to Resolve.
+    // A carrier that comes later in the archive is left to Resolve. One that
+    // is refused has failed the archive: the load reports it.
     if (pendingIdentity != 0 && archive.Objects.FindObject(pendingIdentity) != nullptr)
         static_cast<void>(Resolve(archive));
 }

@@ -117,13 +117,13 @@ public:
     // checker stays pending and may be resolved later), and when the object
     // found is refused (see above; the archive fails and nothing stays
     // pending).
-    bool Resolve(TSLArchive& archive);
+    [[nodiscard]] bool Resolve(TSLArchive& archive);
 
     // Starts watching through carrier: takes a count on it and links to its
     // changable, if it has one. Refused (false, nothing changes) for a carrier
     // that the loading rules above refuse. watched must not be null, and the
     // checker must neither hold nor await a carrier.
-    bool Watch(TSLRefCarry* watched);
+    [[nodiscard]] bool Watch(TSLRefCarry* watched);
 
     TSLRefCarry* GetCarrier() const { return carrier; }
     bool IsLinked() const { return node != nullptr; }

@@ -46,7 +46,7 @@ public:
     // stores the candidate in *found when found is not null and returns 1.
     // Returns 0, leaving *found alone, when none opens, and at once, probing
     // nothing, for an empty name.
-    virtual int Find(const TString& name, TString* found);
+    [[nodiscard]] virtual int Find(const TString& name, TString* found);
 
     static const TSLClassRecord* ClassRecord();
     static TKavSLRoot* NewInstance();

@@ -113,7 +113,7 @@ void TTree::SavePre(TSLArchive& archive) {
     const auto count = static_cast<std::uint32_t>(GetChildCount());
     SLWriteSize(archive, &count);
     for (TTree* child = GetFirstChild(); child != nullptr; child = child->GetNextSibling())
-        if (!SLSaveObject(archive, &child)) return;
+        if (!SLSaveObject(archive, &child)) return;  // the archive has failed: no more children
 }
 
 void TTree::LoadPre(TSLArchive& archive) {

@@ -310,10 +310,10 @@ TEST_P(TSLObjectGraph, IdentityOnlyReferencesResolveInTheLoadingArchive) {
     TSLRefCarry* none = nullptr;
     TSLRefCarry* pa = &a;
     TSLRefCarry* pb = &b;
-    SLSaveObject(saving, &pa);
-    SLSaveObject(saving, &pb);
-    SLSaveObjectIdentity(saving, &pb);
-    SLSaveObjectIdentity(saving, &none);
+    ASSERT_TRUE(SLSaveObject(saving, &pa));
+    ASSERT_TRUE(SLSaveObject(saving, &pb));
+    ASSERT_TRUE(SLSaveObjectIdentity(saving, &pb));
+    ASSERT_TRUE(SLSaveObjectIdentity(saving, &none));
     EXPECT_EQ(std::string(out.Bytes().begin(), out.Bytes().end()), Coded()
                                                                        .Int(3)
                                                                        .Str("TSLRefCarry")

@@ -14,7 +14,8 @@ void TSLTestOwner::Save(TSLArchive& archive) {
     if (SkipFields(archive) != 0) return;
     const auto count = static_cast<std::uint32_t>(children.size());
     SLWriteSize(archive, &count);
-    for (TKavSL* child : children) SLSaveObject(archive, &child);
+    for (TKavSL* child : children)
+        if (!SLSaveObject(archive, &child)) return;
 }
 
 void TSLTestOwner::Load(TSLArchive& archive) {

@@ -40,7 +40,8 @@ public:
     void Save(TSLArchive& archive) override {
         const auto count = static_cast<std::uint32_t>(refs.size());
         SLWriteSize(archive, &count);
-        for (TKavSL* ref : refs) SLSaveObject(archive, &ref);
+        for (TKavSL* ref : refs)
+            if (!SLSaveObject(archive, &ref)) return;
     }
     void Load(TSLArchive& archive) override {
         std::uint32_t count = 0;
@@ -174,12 +175,12 @@ TEST(TChangeChecker, InlineLoadRefusesCarriersThatCannotBeWatched) {
             CheckerWithCarrier(coding,
                                [&](TSLArchive& a) {
                                    TKavSLRoot* root = &wrongReference;
-                                   SLSaveObject(a, &root);
+                                   ASSERT_TRUE(SLSaveObject(a, &root));
                                }),
             CheckerWithCarrier(coding,
                                [&](TSLArchive& a) {
                                    TKavSLRoot* root = &notACarrier;
-                                   SLSaveObject(a, &root);
+                                   ASSERT_TRUE(SLSaveObject(a, &root));
                                }),
         };
         for (std::size_t i = 0; i < refused.size(); ++i) {
@@ -245,7 +246,7 @@ TEST(TChangeChecker, ACarrierWatchedThroughAnotherCarrierIsRefusedOnLoad) {
         for (TSLRefCarry* carrier : {&one, &two}) {
             WriteRecordHeader(writing, "TChangeChecker", 90, 900 + writing.Objects.Count());
             TKavSLRoot* root = carrier;
-            SLSaveObject(writing, &root);
+            ASSERT_TRUE(SLSaveObject(writing, &root));
         }
         const int before = TCountedChangable::live;
 

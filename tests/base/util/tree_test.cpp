@@ -244,7 +244,7 @@ TEST(TTree, LoadRefusesNullForeignAndCyclicChildren) {
             TreeWithChild(coding,
                           [&](TSLArchive& a) {
                               TKavSLRoot* notATree = &carrier;
-                              SLSaveObject(a, &notATree);
+                              ASSERT_TRUE(SLSaveObject(a, &notATree));
                           }),
             TreeWithChild(coding,
                           [&](TSLArchive& a) {
@@ -281,7 +281,7 @@ TEST(TTree, AHugeChildCountStopsAtTheFirstMissingChild) {
         SLWriteSize(writing, &count);
         TTree child;
         TKavSLRoot* one = &child;
-        SLSaveObject(writing, &one);
+        ASSERT_TRUE(SLSaveObject(writing, &one));
 
         TTree tree;
         TMemoryStream in(stream.Bytes());

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <unordered_set>
 #include <vector>
 
 #include "base/sl/class_registry.h"
@@ -141,6 +142,9 @@ private:
     std::vector<const TString*> nesting;
     int maxDepth = DefaultMaxDepth;
     std::vector<TKavSLRoot*> loaded;
+    // Objects that SLSaveObjectIdentity gave an identity and SLSaveObject has
+    // not written yet: a later inline save writes them in full.
+    std::unordered_set<const TKavSLRoot*> namedOnly;
     // Where SLReadString gathers a string before it replaces the target (a
     // read that fails leaves the target alone). Kept with the archive, so
     // that a load of many strings reuses one buffer instead of making one per

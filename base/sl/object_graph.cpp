@@ -95,7 +95,9 @@ bool TSLGraphCoder::Save(TSLArchive& archive, TKavSLRoot* obj) {
         return !archive.Failed();
     }
     std::uint32_t identity = archive.Objects.FindIdentity(obj);
-    if (identity != 0) {
+    // An object that only its identity has named so far is written now.
+    const bool namedOnly = identity != 0 && !archive.namedOnly.empty() && archive.namedOnly.count(obj) != 0;
+    if (identity != 0 && !namedOnly) {
         WriteTag(archive, SLRefTag::BackRef);
         SLWriteSize(archive, &identity);
         return !archive.Failed();
@@ -115,12 +117,16 @@ bool TSLGraphCoder::Save(TSLArchive& archive, TKavSLRoot* obj) {
         archive.Fail(TSLFailure::DepthLimit, DepthMessage(archive));
         return false;
     }
-    identity = archive.Objects.NewIdentity();
-    if (identity == 0) {
-        archive.Fail(TSLFailure::Unsaveable, "the archive has given out all 4294967295 identities");
-        return false;
+    if (namedOnly) {
+        archive.namedOnly.erase(obj);
+    } else {
+        identity = archive.Objects.NewIdentity();
+        if (identity == 0) {
+            archive.Fail(TSLFailure::Unsaveable, "the archive has given out all 4294967295 identities");
+            return false;
+        }
+        archive.Objects.Insert(identity, obj);
     }
-    archive.Objects.Insert(identity, obj);
 
     if (const TSLClassRecord* known = archive.Classes.FindById(record->Id)) {
         WriteTag(archive, SLRefTag::KnownClassRef);
@@ -322,6 +328,7 @@ bool TSLGraphCoder::SaveIdentity(TSLArchive& archive, TKavSLRoot* obj) {
                 return false;
             }
             archive.Objects.Insert(identity, obj);
+            archive.namedOnly.insert(obj);
         }
     }
     SLWriteSize(archive, &identity);

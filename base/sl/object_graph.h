@@ -94,9 +94,9 @@ template <class T>
 // giving the object one and recording it in Objects when it has none yet; a
 // null reference is identity 0. Loading reads the identity back; the caller
 // resolves it through archive.Objects of an archive in which the object
-// itself was loaded (FindObject). Note that an object recorded here and
-// referenced inline later in the same archive is written as a BackRef. Both
-// return false when the archive has failed.
+// itself was loaded (FindObject). An object named here before it was saved
+// inline gets its full record, under the same identity, at its first inline
+// save. Both return false when the archive has failed.
 [[nodiscard]] bool SLSaveObjectIdentity(TSLArchive& archive, TKavSLRoot* const* ref);
 [[nodiscard]] bool SLLoadObjectIdentity(TSLArchive& archive, std::uint32_t* identity);
 

@@ -344,6 +344,34 @@ TEST_P(TSLObjectGraph, IdentityOnlyReferencesResolveInTheLoadingArchive) {
     loading.DiscardLoadedObjects();
 }
 
+TEST_P(TSLObjectGraph, AnObjectNamedByIdentityFirstIsWrittenInFullAtItsInlineSave) {
+    // Named by identity before it is saved inline: the inline save is its one
+    // full record, under the identity already written, not a back-reference
+    // to a record that the archive does not hold.
+    TSLRefCarry carrier;
+    TMemoryStream out;
+    TSLArchive saving(&out, GetParam(), TSLArchive::ReferenceIdentity);
+    TSLRefCarry* place = &carrier;
+    ASSERT_TRUE(SLSaveObjectIdentity(saving, &place));
+    ASSERT_TRUE(SLSaveObject(saving, &place));
+    ASSERT_TRUE(SLSaveObject(saving, &place));  // now a back-reference
+    EXPECT_EQ(std::string(out.Bytes().begin(), out.Bytes().end()),
+              Coded().Int(1).Int(3).Str("TSLRefCarry").Int(CarryId()).Int(1).Int(4).Int(1).Int(1).bytes);
+
+    out.Seek(0);
+    TSLArchive loading(&out, GetParam(), TSLArchive::ReferenceIdentity);
+    std::uint32_t identity = 0;
+    TSLRefCarry* loaded = nullptr;
+    TSLRefCarry* again = nullptr;
+    ASSERT_TRUE(SLLoadObjectIdentity(loading, &identity));
+    ASSERT_TRUE(SLLoadObject(loading, &loaded));
+    ASSERT_TRUE(SLLoadObject(loading, &again));
+    EXPECT_NE(loaded, nullptr);
+    EXPECT_EQ(again, loaded);
+    EXPECT_EQ(loading.Objects.FindObject(identity), loaded);
+    loading.DiscardLoadedObjects();
+}
+
 // Loads whatever one record of the given bytes holds, for the death tests.
 void LoadFrom(const std::string& bytes, std::int32_t coding) {
     TMemoryStream stream(bytes.data(), bytes.size());

@@ -295,6 +295,39 @@ TEST(TChangeChecker, IdentityOnlyCheckerLinksToTheCarrierLoadedBeforeIt) {
     });
 }
 
+TEST(TChangeChecker, IdentityOnlyCheckersSavedAheadOfTheirCarrierResolveAfterTheLoad) {
+    ForBothCodings([](std::int32_t coding) {
+        TCountedChangable::live = 0;
+        TBytes bytes;
+        {
+            TWatchedPair pair(2);
+            // The checkers name the carrier before it is saved: its one full
+            // record comes last, under the identity they wrote.
+            bytes = SaveGraphs({pair.checkers[0], pair.checkers[1], pair.carrier}, coding,
+                               TSLArchive::ReferenceIdentity);
+            for (TChangeChecker* checker : pair.checkers) delete checker;
+        }
+        TMemoryStream in(bytes);
+        TSLArchive archive(&in, coding, TSLArchive::ReferenceIdentity);
+        TChangeChecker* loaded[2] = {};
+        TSLRefCarry* carrier = nullptr;
+        for (TChangeChecker*& checker : loaded) ASSERT_TRUE(SLLoadObject(archive, &checker));
+        ASSERT_TRUE(SLLoadObject(archive, &carrier));
+        ASSERT_NE(carrier, nullptr);
+        EXPECT_EQ(static_cast<std::size_t>(in.Tell()), bytes.size());
+        for (TChangeChecker* checker : loaded) {
+            EXPECT_TRUE(checker->Resolve(archive));
+            EXPECT_EQ(checker->GetCarrier(), carrier);
+        }
+        EXPECT_EQ(carrier->count, 2);
+        EXPECT_EQ(Linked(*static_cast<TChangable*>(carrier->reference)),
+                  (std::vector<TChangeChecker*>{loaded[0], loaded[1]}));
+        delete loaded[0];
+        delete loaded[1];
+        EXPECT_EQ(TCountedChangable::live, 0);
+    });
+}
+
 // A checker naming identity 7 by identity only, then, unless laterClass is
 // null, an object of that class under identity 7: a carrier watching a
 // changable, or a tree without children.

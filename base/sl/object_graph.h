@@ -54,9 +54,10 @@ using TSLStore = bool (*)(void* place, TKavSLRoot* obj);
 // registry does not know (UnknownClassName), an object of the wrong type for
 // the place (TypeMismatch), a factory that returns null (FactoryFailed), a
 // stream that ends early (EndOfStream), nesting deeper than the archive
-// allows (DepthLimit), an archive without a stream or coding (CannotCode). The place is then left null and
-// false returned; the outermost failing call deletes every object it created (see
-// TSLArchive::DiscardLoadedObjects) before returning.
+// allows (DepthLimit), an archive without a stream or coding (CannotCode).
+// The place is then left null and false returned; the outermost failing call
+// deletes every object it created (see TSLArchive::DiscardLoadedObjects)
+// before returning.
 //
 // place and store must not be null, and the archive must not have saved
 // objects.

@@ -137,8 +137,8 @@ private:
     friend class TChangable;
     using TNode = TChangable::TCheckerList::TNode;
 
-    // Why a carrier may not be held, or null when it may: its reference is
-    // null, or a changable that is unwatched or watched through this very
+    // Why candidate may not be held, or null when it may: when its reference
+    // is null, or a changable that is unwatched or watched through this very
     // carrier.
     static const char* Refusal(const TSLRefCarry* candidate);
     // Counts and holds candidate, and links to its changable.

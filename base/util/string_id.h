@@ -48,8 +48,9 @@ public:
     // Replaces the table with the archive's. A malformed table (no entries,
     // entry 0 not the empty text, an entry id that is not its position, an
     // indexed id out of range) fails the archive (ObjectRefused) and leaves
-    // this table as it was. Repeated ids in the index are kept once, and ids the index lacks
-    // are added at the end of their buckets, so the invariant holds.
+    // this table as it was. Repeated ids in the index are kept once, and ids
+    // the index lacks are added at the end of their buckets, so the invariant
+    // holds.
     void Load(TSLArchive& archive) override;
 
     // The id of text; a text not seen before is added and gets the next id.

@@ -10,9 +10,9 @@
 #include <gtest/gtest.h>
 
 #include "base/sl/archive.h"
-#include "base/sl/memory_stream.h"
 #include "base/sl/object_graph.h"
 #include "base/sl/ref_carry.h"
+#include "base/stream/memory_stream.h"
 #include "base/util/string_id.h"
 #include "tests/base/sl/sl_test_util.h"
 

@@ -89,30 +89,27 @@ const TSLClassRecord* TKavSLRegister::Register(const TSLClassRecord& record) {
     return stored;
 }
 
-const TSLClassRecord* TKavSLRegister::FindByName(const TString& name) const {
-    if (!tables) {
+template <class TBucket, class TMatches>
+const TSLClassRecord* TKavSLRegister::Find(const TBucket* bucket, TMatches matches) const {
+    if (bucket == nullptr) {
         for (const auto& record : records)
-            if (record->Name == name) return record.get();
+            if (matches(*record)) return record.get();
         return nullptr;
     }
-    const std::unique_ptr<TTables::TList>& names = tables->NameTable[NameBucket(name)];
-    if (!names) return nullptr;
-    for (const TSLClassRecord* record : *names)
-        if (record->Name == name) return record;
+    if (!*bucket) return nullptr;
+    for (const TSLClassRecord* record : **bucket)
+        if (matches(*record)) return record;
     return nullptr;
 }
 
+const TSLClassRecord* TKavSLRegister::FindByName(const TString& name) const {
+    return Find(tables ? &tables->NameTable[NameBucket(name)] : nullptr,
+                [&](const TSLClassRecord& record) { return record.Name == name; });
+}
+
 const TSLClassRecord* TKavSLRegister::FindById(std::int32_t id) const {
-    if (!tables) {
-        for (const auto& record : records)
-            if (record->Id == id) return record.get();
-        return nullptr;
-    }
-    const std::unique_ptr<TTables::TList>& ids = tables->IdTable[IdBucket(id)];
-    if (!ids) return nullptr;
-    for (const TSLClassRecord* record : *ids)
-        if (record->Id == id) return record;
-    return nullptr;
+    return Find(tables ? &tables->IdTable[IdBucket(id)] : nullptr,
+                [&](const TSLClassRecord& record) { return record.Id == id; });
 }
 
 const TSLClassRecord* SLRegisterClass(std::atomic<const TSLClassRecord*>& cache, const char* name,

@@ -81,6 +81,11 @@ public:
 private:
     struct TTables;  // the two bucket tables
 
+    // The first record that matches: in the given bucket of one of the
+    // tables, or among all records when there are no tables (bucket null).
+    template <class TBucket, class TMatches>
+    const TSLClassRecord* Find(const TBucket* bucket, TMatches matches) const;
+
     // Every record, in registration order; each lives in its own allocation,
     // so its address never changes.
     std::vector<std::unique_ptr<TSLClassRecord>> records;

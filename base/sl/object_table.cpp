@@ -21,20 +21,17 @@ void TSLObjectTable::Rehash(std::size_t buckets) {
 }
 
 void TSLObjectTable::Chain(std::size_t index) {
-    TEntry& entry = entries[index];
-    TChain& identityChain = byIdentity[IdentityBucket(entry.identity)];
-    if (identityChain.last == None)
-        identityChain.first = index;
-    else
-        entries[identityChain.last].nextByIdentity = index;
-    identityChain.last = index;
-
-    TChain& objectChain = byObject[ObjectBucket(entry.object)];
-    if (objectChain.last == None)
-        objectChain.first = index;
-    else
-        entries[objectChain.last].nextByObject = index;
-    objectChain.last = index;
+    // Appends the entry to the end of a bucket's chain, linked through `next`.
+    const auto append = [&](TChain& chain, std::size_t TEntry::*next) {
+        if (chain.last == None)
+            chain.first = index;
+        else
+            entries[chain.last].*next = index;
+        chain.last = index;
+    };
+    const TEntry& entry = entries[index];
+    append(byIdentity[IdentityBucket(entry.identity)], &TEntry::nextByIdentity);
+    append(byObject[ObjectBucket(entry.object)], &TEntry::nextByObject);
 }
 
 void TSLObjectTable::Insert(std::uint32_t identity, TKavSLRoot* object) {

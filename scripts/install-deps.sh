@@ -12,7 +12,8 @@
 #   fuzz          Clang with libFuzzer and its sanitizer runtimes
 #   format        clang-format, for the formatting check
 #   clang-libcxx  Clang with libc++ and GoogleTest's sources
-#   aarch64       the 64-bit ARM cross toolchain, qemu-user, GoogleTest's sources
+#   aarch64       the 64-bit ARM cross toolchain, qemu-user, GoogleTest's sources,
+#                 the host C compiler for the instruction-counting plugin
 #   windows       the MinGW-w64 cross toolchain, Wine, GoogleTest's sources
 #   ci            all of the above
 set -euo pipefail
@@ -30,7 +31,7 @@ for purpose in "$@"; do
     fuzz) add cmake ninja-build clang libclang-rt-dev ;;
     format) add clang-format ;;
     clang-libcxx) add cmake ninja-build clang libc++-dev libc++abi-dev googletest ;;
-    aarch64) add cmake ninja-build g++-aarch64-linux-gnu qemu-user googletest ;;
+    aarch64) add cmake ninja-build g++-aarch64-linux-gnu qemu-user googletest gcc ;;
     windows) add cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 googletest ;;
     ci) add cmake ninja-build g++ libgtest-dev libbenchmark-dev clang libclang-rt-dev clang-format \
             libc++-dev libc++abi-dev g++-aarch64-linux-gnu qemu-user g++-mingw-w64-x86-64-posix wine wine64 googletest ;;

@@ -32,7 +32,14 @@
 namespace AoBench::AoVectorKernel {
 
 // The generator jumps from a shaded point's state to each lane's two draws in
-// the first step of kBatches batches, and from one step to the next.
+// the first step of kBatches batches, and from one step to the next; the
+// multipliers in the form V multiplies by (V::JumpOperand).
+//
+// A draw is bits 16..47 of a state, and the low 48 bits of a product or sum
+// depend on the low 48 bits of its terms alone. So the lanes' states need to
+// be right in bits 0..47 only, and V::MulLow48 leaves the bits above
+// unspecified where that saves operations; the shaded point's own state is
+// jumped in full, by scalar code.
 template <int kLanes, int kBatches>
 struct TLaneJumps {
     std::uint64_t firstMultiplier[kLanes * kBatches];
@@ -43,19 +50,19 @@ struct TLaneJumps {
     std::uint64_t stepIncrement;
 };
 
-template <int kLanes, int kBatches>
+template <class V, int kLanes, int kBatches>
 constexpr TLaneJumps<kLanes, kBatches> MakeLaneJumps() {
     TLaneJumps<kLanes, kBatches> jumps{};
     for (int lane = 0; lane < kLanes * kBatches; ++lane) {
         const TRandomJump first = RandomJump(2 * static_cast<std::uint64_t>(lane) + 1);
         const TRandomJump second = RandomJump(2 * static_cast<std::uint64_t>(lane) + 2);
-        jumps.firstMultiplier[lane] = first.multiplier;
+        jumps.firstMultiplier[lane] = V::JumpOperand(first.multiplier);
         jumps.firstIncrement[lane] = first.increment;
-        jumps.secondMultiplier[lane] = second.multiplier;
+        jumps.secondMultiplier[lane] = V::JumpOperand(second.multiplier);
         jumps.secondIncrement[lane] = second.increment;
     }
     const TRandomJump step = RandomJump(2 * static_cast<std::uint64_t>(kLanes * kBatches));
-    jumps.stepMultiplier = step.multiplier;
+    jumps.stepMultiplier = V::JumpOperand(step.multiplier);
     jumps.stepIncrement = step.increment;
     return jumps;
 }
@@ -168,7 +175,7 @@ std::uint32_t CountBatches(const TOcclusionQuery& query, std::uint64_t& state, T
     constexpr int kHalf = kLanes / 2;
     constexpr int kBatches = V::kBatchesPerStep;
     constexpr int kHalves = 2 * kBatches;
-    static constexpr TLaneJumps<kLanes, kBatches> kJumps = MakeLaneJumps<kLanes, kBatches>();
+    static constexpr TLaneJumps<kLanes, kBatches> kJumps = MakeLaneJumps<V, kLanes, kBatches>();
 
     const std::uint32_t rays = query.rayCount;
     if (rays == 0) return 0;
@@ -185,9 +192,9 @@ std::uint32_t CountBatches(const TOcclusionQuery& query, std::uint64_t& state, T
     Q first[kHalves];
     Q second[kHalves];
     for (int h = 0; h < kHalves; ++h) {
-        first[h] = V::Add64(V::Mul64(start, V::Load64(kJumps.firstMultiplier + h * kHalf)),
+        first[h] = V::Add64(V::MulLow48(start, V::Load64(kJumps.firstMultiplier + h * kHalf)),
                             V::Load64(kJumps.firstIncrement + h * kHalf));
-        second[h] = V::Add64(V::Mul64(start, V::Load64(kJumps.secondMultiplier + h * kHalf)),
+        second[h] = V::Add64(V::MulLow48(start, V::Load64(kJumps.secondMultiplier + h * kHalf)),
                              V::Load64(kJumps.secondIncrement + h * kHalf));
     }
     const Q stepMultiplier = V::Set64(kJumps.stepMultiplier);
@@ -196,7 +203,7 @@ std::uint32_t CountBatches(const TOcclusionQuery& query, std::uint64_t& state, T
     const F xx = V::Set(query.axisX.x), xy = V::Set(query.axisX.y), xz = V::Set(query.axisX.z);
     const F yx = V::Set(query.axisY.x), yy = V::Set(query.axisY.y), yz = V::Set(query.axisY.z);
     const F zx = V::Set(query.axisZ.x), zy = V::Set(query.axisZ.y), zz = V::Set(query.axisZ.z);
-    const D phiScale = V::Set(static_cast<double>(kPhiScale));
+    constexpr double kPhiScaleDouble = static_cast<double>(kPhiScale);
 
     std::uint32_t occluded = 0;
     for (std::uint32_t done = 0;; done += kBatches * kLanes) {
@@ -206,8 +213,7 @@ std::uint32_t CountBatches(const TOcclusionQuery& query, std::uint64_t& state, T
         D phi[kHalves];
         D cosPhi[kHalves];
         D sinPhi[kHalves];
-        for (int h = 0; h < kHalves; ++h)
-            phi[h] = V::RoundToFloat(V::Mul(V::DrawToDouble(second[h]), phiScale));
+        for (int h = 0; h < kHalves; ++h) phi[h] = V::RoundToFloat(V::DrawTimes(second[h], kPhiScaleDouble));
         // kTrigTogether vectors at a time: enough independent chains to keep
         // the units busy, few enough to stay in registers.
         constexpr int kTrig = V::kTrigTogether;
@@ -280,8 +286,8 @@ std::uint32_t CountBatches(const TOcclusionQuery& query, std::uint64_t& state, T
             occluded += static_cast<std::uint32_t>(__builtin_popcount(bits[g]));
 
         for (int h = 0; h < kHalves; ++h) {
-            first[h] = V::Add64(V::Mul64(first[h], stepMultiplier), stepIncrement);
-            second[h] = V::Add64(V::Mul64(second[h], stepMultiplier), stepIncrement);
+            first[h] = V::Add64(V::MulLow48(first[h], stepMultiplier), stepIncrement);
+            second[h] = V::Add64(V::MulLow48(second[h], stepMultiplier), stepIncrement);
         }
     }
 }

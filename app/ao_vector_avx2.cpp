@@ -86,13 +86,25 @@ struct TAvx2 {
     }
     static void Store64(std::uint64_t* p, Q v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
     static Q Add64(Q a, Q b) { return _mm256_add_epi64(a, b); }
-    // The low 64 bits of a * b from three 32 x 32 -> 64 products; the high
-    // halves' product only reaches bits 64 and up.
-    static Q Mul64(Q a, Q b) {
-        const Q low = _mm256_mul_epu32(a, b);
-        const Q cross = _mm256_add_epi64(_mm256_mul_epu32(_mm256_srli_epi64(a, 32), b),
-                                         _mm256_mul_epu32(a, _mm256_srli_epi64(b, 32)));
-        return _mm256_add_epi64(low, _mm256_slli_epi64(cross, 32));
+    // The generator's multipliers as MulLow48 takes them: the low 32 bits as
+    // they are, and above them the 16-bit words a2 = bits 32..47 and
+    // a0 = bits 0..15, in that order.
+    static constexpr std::uint64_t JumpOperand(std::uint64_t a) {
+        return (a & 0xFFFFFFFFu) | ((a >> 32) & 0xFFFFu) << 32 | (a & 0xFFFFu) << 48;
+    }
+    // Bits 0..47 of s * a (the bits above unspecified), for a multiplier a in
+    // the form of JumpOperand. With s = s2 * 2^32 + (s1 * 2^16 + s0) in
+    // 16-bit words, and a alike, s * a mod 2^48 is the 64-bit product of the
+    // low 32-bit halves plus (s0 * a2 + s2 * a0) * 2^32, of which only the
+    // low 16 bits of the sum matter. One word multiply-add forms that sum in
+    // the high half of each lane, from s's words s0 and s2 moved up beside
+    // a2 and a0 and zeros below them; the signed products agree with the
+    // unsigned ones mod 2^16.
+    static Q MulLow48(Q s, Q a) {
+        const Q words = _mm256_shuffle_epi8(
+            s, _mm256_setr_epi8(-1, -1, -1, -1, 0, 1, 4, 5, -1, -1, -1, -1, 8, 9, 12, 13,  //
+                                -1, -1, -1, -1, 0, 1, 4, 5, -1, -1, -1, -1, 8, 9, 12, 13));
+        return _mm256_add_epi64(_mm256_mul_epu32(s, a), _mm256_madd_epi16(words, a));
     }
     static Q And(Q a, Q b) { return _mm256_and_si256(a, b); }
     static Q ShiftLeft62(Q a) { return _mm256_slli_epi64(a, 62); }
@@ -109,21 +121,27 @@ struct TAvx2 {
     }
 
     // Conversions.
-    // Bits 16..47 of each generator state, the draw, as an exact double: the
-    // draw is placed in the low mantissa bits of 2^52, and 2^52 taken away.
-    static D DrawToDouble(Q state) {
-        const Q draw = _mm256_and_si256(_mm256_srli_epi64(state, 16), Set64(0xFFFFFFFFu));
-        const D biased = _mm256_castsi256_pd(_mm256_or_si256(draw, Set64(0x4330000000000000u)));
-        return _mm256_sub_pd(biased, _mm256_set1_pd(0x1p52));
+    // The draw u (bits 16..47 of each generator state) placed in the low
+    // mantissa bits of the double 2^52 (exponent word 0x43300000), which is
+    // then 2^52 + u exactly; the state's bits 48..63 are dropped.
+    static D BiasedDraw(Q state) {
+        return _mm256_castsi256_pd(
+            _mm256_blend_epi32(_mm256_srli_epi64(state, 16), Set64(0x4330000000000000u), 0xAA));
+    }
+    // u * scale rounded once to double: (2^52 + u) * scale - 2^52 * scale
+    // fused into one operation is exact before its rounding, for a scale
+    // that 2^52 * scale represents exactly (a float's does).
+    static D DrawTimes(Q state, double scale) {
+        return _mm256_fmadd_pd(BiasedDraw(state), _mm256_set1_pd(scale), _mm256_set1_pd(-0x1p52 * scale));
     }
     // Rounds both halves to single; low lanes first.
     static F ToFloat(D low, D high) {
         return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm256_cvtpd_ps(low)), _mm256_cvtpd_ps(high), 1);
     }
-    // r1 = u1 * 2^-32 for all 8 lanes, formed in double and rounded once.
+    // r1 = u1 * 2^-32 for all 8 lanes, formed in double (exactly) and
+    // rounded once.
     static F DrawsToUnitFloat(Q low, Q high) {
-        return ToFloat(_mm256_mul_pd(DrawToDouble(low), Set(0x1p-32)),
-                       _mm256_mul_pd(DrawToDouble(high), Set(0x1p-32)));
+        return ToFloat(DrawTimes(low, 0x1p-32), DrawTimes(high, 0x1p-32));
     }
     static D RoundToFloat(D a) { return _mm256_cvtps_pd(_mm256_cvtpd_ps(a)); }
     static D WidenFloats(const float* p) { return _mm256_cvtps_pd(_mm_loadu_ps(p)); }

@@ -94,6 +94,10 @@ struct TAvx512 {
     static void Store64(std::uint64_t* p, Q v) { _mm512_storeu_si512(p, v); }
     static Q Add64(Q a, Q b) { return _mm512_add_epi64(a, b); }
     static Q Mul64(Q a, Q b) { return _mm512_mullo_epi64(a, b); }
+    // The multipliers are used as they are, and products are exact in all
+    // 64 bits.
+    static constexpr std::uint64_t JumpOperand(std::uint64_t a) { return a; }
+    static Q MulLow48(Q s, Q a) { return Mul64(s, a); }
     static Q And(Q a, Q b) { return _mm512_and_si512(a, b); }
     static Q ShiftLeft62(Q a) { return _mm512_slli_epi64(a, 62); }
     static DMask NoBitsOf64(Q a, std::uint64_t bits) { return _mm512_testn_epi64_mask(a, Set64(bits)); }
@@ -108,6 +112,8 @@ struct TAvx512 {
     static D DrawToDouble(Q state) {
         return _mm512_cvtepu64_pd(_mm512_and_si512(_mm512_srli_epi64(state, 16), Set64(0xFFFFFFFFu)));
     }
+    // u * scale rounded once to double (the draw converts exactly).
+    static D DrawTimes(Q state, double scale) { return Mul(DrawToDouble(state), Set(scale)); }
     // Rounds both halves to single; low lanes first.
     static F ToFloat(D low, D high) {
         return _mm512_insertf32x8(_mm512_castps256_ps512(_mm512_cvtpd_ps(low)), _mm512_cvtpd_ps(high), 1);

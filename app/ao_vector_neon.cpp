@@ -105,6 +105,10 @@ struct TNeon {
         const uint32x2_t cross = vadd_u32(vmul_u32(aLow, bHigh), vmul_u32(aHigh, bLow));
         return vaddq_u64(vmull_u32(aLow, bLow), vshlq_n_u64(vmovl_u32(cross), 32));
     }
+    // The multipliers are used as they are, and products are exact in all
+    // 64 bits.
+    static constexpr std::uint64_t JumpOperand(std::uint64_t a) { return a; }
+    static Q MulLow48(Q s, Q a) { return Mul64(s, a); }
     static Q And(Q a, Q b) { return vandq_u64(a, b); }
     static Q ShiftLeft62(Q a) { return vshlq_n_u64(a, 62); }
     static DMask NoBitsOf64(Q a, std::uint64_t bits) { return vceqzq_u64(vandq_u64(a, vdupq_n_u64(bits))); }
@@ -118,6 +122,8 @@ struct TNeon {
     static D DrawToDouble(Q state) {
         return vcvtq_f64_u64(vandq_u64(vshrq_n_u64(state, 16), vdupq_n_u64(0xFFFFFFFFu)));
     }
+    // u * scale rounded once to double (the draw converts exactly).
+    static D DrawTimes(Q state, double scale) { return Mul(DrawToDouble(state), Set(scale)); }
     // Rounds both halves to single; low lanes first.
     static F ToFloat(D low, D high) { return vcvt_high_f32_f64(vcvt_f32_f64(low), high); }
     // r1 = u1 * 2^-32 for all 4 lanes, formed in double and rounded once.

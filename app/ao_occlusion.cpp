@@ -6,6 +6,7 @@
 
 #include <bit>
 #include <cmath>
+#include <limits>
 
 #include "app/ao_vector_paths.h"
 
@@ -31,6 +32,9 @@ TOcclusionQuery MakeOcclusionQuery(const TPlane& plane, const TSphere (&spheres)
         query.sphereC[i] = Dot(rs, rs) - spheres[i].radius * spheres[i].radius;
     }
     query.sphereRootsNeeded = SphereTestNeedsRoots(query);
+    if (!query.sphereRootsNeeded) {
+        for (int i = 0; i < kSphereCount; ++i) query.sphereReach[i] = SphereReach(query.sphereC[i]);
+    }
     query.groundFrame = GroundFrameQuery(query);
     return query;
 }
@@ -60,9 +64,22 @@ bool SphereTestNeedsRoots(const TOcclusionQuery& query) {
         fine = fine && magnitude(query.sphereOffset[i]) <= 0x1p40f && std::fabs(c) <= 0x1p100f;
         // An origin on the surface or just inside it: the far root of a ray
         // leaving the sphere at a tiny positive B depends on B^2 underflowing.
-        fine = fine && (c > 0.0f || c <= -0x1p-100f);
+        // Just outside it, B^2 may be subnormal, which SphereReach avoids.
+        fine = fine && std::fabs(c) >= 0x1p-100f;
     }
     return !fine;
+}
+
+float SphereReach(float c) {
+    if (!(c > 0.0f)) return std::numeric_limits<float>::infinity();
+    // The rounded root is within an ulp or two of t: c lies in
+    // [2^-100, 2^100], so squares near it are normal and finite.
+    const auto up = [](float v) { return std::bit_cast<float>(std::bit_cast<std::uint32_t>(v) + 1); };
+    const auto down = [](float v) { return std::bit_cast<float>(std::bit_cast<std::uint32_t>(v) - 1); };
+    float t = std::sqrt(c);
+    while (t * t < c) t = up(t);
+    while (down(t) * down(t) >= c) t = down(t);
+    return -t;
 }
 
 namespace {

@@ -38,9 +38,13 @@ struct TOcclusionQuery {
     float sphereC[kSphereCount];       // dot(offset, offset) - radius^2
     // Whether the vector paths must compute the sphere roots. They need not
     // for any query whose values are of moderate size and whose origin is not
-    // within 2^-100 of a sphere's surface from inside: then the signs of B, C
-    // and D decide each sphere test (see SphereTestNeedsRoots).
+    // within 2^-100 of a sphere's surface: then the signs of B, C and D
+    // decide each sphere test (see SphereTestNeedsRoots), and sphereReach
+    // decides them in one comparison.
     bool sphereRootsNeeded;
+    // Without the roots, sphere i blocks a ray exactly when B <= sphereReach[i]
+    // or B is NaN (see SphereReach); set only when the roots are not needed.
+    float sphereReach[kSphereCount];
     // Whether the frame is that of the upward normal and the plane can block
     // none of the rays (see GroundFrameQuery): then a ray's direction is
     // (0 - lx, lz, ly + 0) bit for bit, and the vector paths skip the plane.
@@ -67,6 +71,20 @@ bool GroundFrameQuery(const TOcclusionQuery& query);
 // Whether the vector paths must compute the sphere roots for this query to
 // match the scalar kernel; see the sphere test of the vector kernel.
 bool SphereTestNeedsRoots(const TOcclusionQuery& query);
+
+// The bound on B below which a sphere with the given C blocks a ray, for the
+// queries that need no roots (C >= 2^-100 or C <= -2^-100, |C| <= 2^100):
+// -t for C > 0, where t is the least float whose rounded square is at least
+// C, and +infinity for C <= 0.
+//
+// Without roots a ray is blocked when D = B * B - C is not below 0, unless
+// C > 0 and B > 0. D, rounded, is below 0 exactly when the rounded B * B is
+// below C, since rounding is monotonic and the difference of two unequal
+// floats never rounds to zero; both tests are false for a NaN B. For C < 0
+// that holds for every B. For C > 0 the ray must have B <= 0, where the
+// rounded B * B grows with -B and reaches C exactly from -B = t on: so the
+// ray is blocked exactly when B <= -t.
+float SphereReach(float c);
 
 // The query for rays from origin in the frame (axisX, axisY, axisZ).
 TOcclusionQuery MakeOcclusionQuery(const TPlane& plane, const TSphere (&spheres)[kSphereCount], TVec3 origin,

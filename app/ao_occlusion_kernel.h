@@ -100,43 +100,52 @@ typename V::FMask PlaneHits(const TOcclusionQuery& query, typename V::F dx, type
     return V::And(V::And(V::NotEqual(v, zero), V::GreaterEqual(t, zero)), V::Less(t, V::Set(kNoHitDistance)));
 }
 
-// Hit flags of sphere i: skipped when the origin is outside and the sphere
-// behind (C > 0 and B > 0) or when the discriminant D = B^2 - C is negative;
-// otherwise t is the near root -B - sqrt(D), or the far root sqrt(D) - B
-// when the near one is negative, and must be >= 0 and below the record's
-// start distance.
-//
-// Without kRoots the roots are not computed: for the queries that
-// SphereTestNeedsRoots lets through, a sphere that passes the two skips is
-// always hit. With B <= 0 the near root is >= 0 whenever sqrt(D) <= -B, and
-// otherwise the far root sqrt(D) + |B| is positive. With B > 0 the origin is
-// inside (C <= 0, in fact C <= -2^-100): the near root is negative and the
-// far root is >= 0 exactly when sqrt(D) >= B. D = B^2 - C >= B^2 rounded;
-// when B^2 does not underflow, the rounded square root of the rounded B^2 is
-// B itself (a property of binary floating point with rounding to nearest),
-// and when it does, B < 2^-63 while D >= -C >= 2^-100 gives sqrt(D) >= 2^-50.
-// The size limits rule out overflow, so every accepted t is finite.
-template <class V, bool kRoots>
-typename V::FMask SphereHits(const TOcclusionQuery& query, int i, typename V::F dx, typename V::F dy,
-                             typename V::F dz) {
+// B of sphere i, (rs.x * dx + rs.y * dy) + rs.z * dz for its offset rs,
+// with the sign of rs.x given (see CountBatches).
+template <class V>
+typename V::F SphereB(const TOcclusionQuery& query, int i, float rsx, typename V::F dx, typename V::F dy,
+                      typename V::F dz) {
+    const TVec3 rs = query.sphereOffset[i];
+    return V::Add(V::Add(V::Mul(V::Set(rsx), dx), V::Mul(V::Set(rs.y), dy)), V::Mul(V::Set(rs.z), dz));
+}
+
+// Hit flags of sphere i with the roots: skipped when the origin is outside
+// and the sphere behind (C > 0 and B > 0) or when the discriminant
+// D = B^2 - C is negative; otherwise t is the near root -B - sqrt(D), or the
+// far root sqrt(D) - B when the near one is negative, and must be >= 0 and
+// below the record's start distance.
+template <class V>
+typename V::FMask SphereHitsWithRoots(const TOcclusionQuery& query, int i, typename V::F b) {
     using F = typename V::F;
     using FMask = typename V::FMask;
     const F zero = V::Set(0.0f);
-    const TVec3 rs = query.sphereOffset[i];
     const float c = query.sphereC[i];
-    const F b = V::Add(V::Add(V::Mul(V::Set(rs.x), dx), V::Mul(V::Set(rs.y), dy)), V::Mul(V::Set(rs.z), dz));
     const F d = V::Sub(V::Mul(b, b), V::Set(c));
-    FMask hit = V::NotLess(d, zero);
-    if constexpr (kRoots) {
-        const F root = V::Sqrt(d);
-        const F nearT = V::Sub(V::Negate(b), root);
-        const F farT = V::Sub(root, b);
-        const FMask nearOk = V::NotLess(nearT, zero);
-        const F t = V::Select(nearOk, nearT, farT);
-        hit = V::And(V::And(hit, V::Or(nearOk, V::NotLess(farT, zero))), V::Less(t, V::Set(kNoHitDistance)));
-    }
+    const F root = V::Sqrt(d);
+    const F nearT = V::Sub(V::Negate(b), root);
+    const F farT = V::Sub(root, b);
+    const FMask nearOk = V::NotLess(nearT, zero);
+    const F t = V::Select(nearOk, nearT, farT);
+    FMask hit = V::And(V::And(V::NotLess(d, zero), V::Or(nearOk, V::NotLess(farT, zero))),
+                       V::Less(t, V::Set(kNoHitDistance)));
     if (c > 0.0f) hit = V::AndNot(hit, V::Greater(b, zero));
     return hit;
+}
+
+// Flags of the rays that sphere i leaves open, for the queries that need no
+// roots: B > sphereReach[i] (see SphereReach). For those queries a sphere
+// that passes the two skips above is always hit. With B <= 0 the near root
+// is >= 0 whenever sqrt(D) <= -B, and otherwise the far root sqrt(D) + |B|
+// is positive. With B > 0 the origin is inside (C <= -2^-100): the near root
+// is negative and the far root is >= 0 exactly when sqrt(D) >= B.
+// D = B^2 - C >= B^2 rounded; when B^2 does not underflow, the rounded
+// square root of the rounded B^2 is B itself (a property of binary floating
+// point with rounding to nearest), and when it does, B < 2^-63 while
+// D >= -C >= 2^-100 gives sqrt(D) >= 2^-50. The size limits rule out
+// overflow, so every accepted t is finite.
+template <class V>
+typename V::FMask SphereLeavesOpen(const TOcclusionQuery& query, int i, typename V::F b) {
+    return V::Greater(b, V::Set(query.sphereReach[i]));
 }
 
 // Where the directions of the rays go when they are wanted (RayDirections).
@@ -240,12 +249,23 @@ std::uint32_t CountBatches(const TOcclusionQuery& query, std::uint64_t& state, T
                 const F lx = V::Mul(V::ToFloat(cosPhi[2 * g], cosPhi[2 * g + 1]), s);
                 const F ly = V::Mul(V::ToFloat(sinPhi[2 * g], sinPhi[2 * g + 1]), s);
                 const F lz = V::Sqrt(r1);
-                if constexpr (kGround) {
+                if constexpr (kGround && kDirections) {
                     // The scalar kernel's products and sums for the ground frame,
                     // bit for bit (see GroundFrameQuery).
                     dx[j] = V::Sub(V::Set(0.0f), lx);
                     dy[j] = lz;
                     dz[j] = V::Add(ly, V::Set(0.0f));
+                } else if constexpr (kGround) {
+                    // (lx, lz, ly), with the minus sign of the x component moved
+                    // onto the spheres' offsets (kGroundSign). B then differs
+                    // from the scalar kernel's, if at all, in the sign of a zero:
+                    // rs.x * (0 - lx) is -(rs.x * lx) and rs.z * (ly + 0) is
+                    // rs.z * ly but for the signs of zeros, and sums of terms
+                    // that differ in that way do too. No test of B tells the
+                    // two zeros apart.
+                    dx[j] = lx;
+                    dy[j] = lz;
+                    dz[j] = ly;
                 } else {
                     dx[j] = V::Add(V::Add(V::Mul(zx, lz), V::Mul(yx, ly)), V::Mul(xx, lx));
                     dy[j] = V::Add(V::Add(V::Mul(zy, lz), V::Mul(yy, ly)), V::Mul(xy, lx));
@@ -256,17 +276,38 @@ std::uint32_t CountBatches(const TOcclusionQuery& query, std::uint64_t& state, T
                                        dz[j]);
                 }
             }
-            typename V::FMask hit[kTogether];
-            for (int j = 0; j < kTogether; ++j) {
-                // The plane blocks no ray of a ground-frame query.
-                hit[j] = kGround ? V::NoLanes() : PlaneHits<V>(query, dx[j], dy[j], dz[j]);
-            }
-            for (int i = 0; i < kSphereCount; ++i) {
+            constexpr bool kGroundSign = kGround && !kDirections;
+            if constexpr (kRoots) {
+                typename V::FMask hit[kTogether];
                 for (int j = 0; j < kTogether; ++j) {
-                    hit[j] = V::Or(hit[j], SphereHits<V, kRoots>(query, i, dx[j], dy[j], dz[j]));
+                    // The plane blocks no ray of a ground-frame query.
+                    hit[j] = kGround ? V::NoLanes() : PlaneHits<V>(query, dx[j], dy[j], dz[j]);
                 }
+                for (int i = 0; i < kSphereCount; ++i) {
+                    const float rsx = kGroundSign ? -query.sphereOffset[i].x : query.sphereOffset[i].x;
+                    for (int j = 0; j < kTogether; ++j) {
+                        const F b = SphereB<V>(query, i, rsx, dx[j], dy[j], dz[j]);
+                        hit[j] = V::Or(hit[j], SphereHitsWithRoots<V>(query, i, b));
+                    }
+                }
+                for (int j = 0; j < kTogether; ++j) bits[group + j] = V::Bits(hit[j]);
+            } else {
+                typename V::FMask open[kTogether];
+                for (int i = 0; i < kSphereCount; ++i) {
+                    const float rsx = kGroundSign ? -query.sphereOffset[i].x : query.sphereOffset[i].x;
+                    for (int j = 0; j < kTogether; ++j) {
+                        const F b = SphereB<V>(query, i, rsx, dx[j], dy[j], dz[j]);
+                        const typename V::FMask leaves = SphereLeavesOpen<V>(query, i, b);
+                        open[j] = i == 0 ? leaves : V::And(open[j], leaves);
+                    }
+                }
+                if constexpr (!kGround) {
+                    for (int j = 0; j < kTogether; ++j)
+                        open[j] = V::AndNot(open[j], PlaneHits<V>(query, dx[j], dy[j], dz[j]));
+                }
+                constexpr std::uint32_t kAllLanes = (std::uint32_t{1} << kLanes) - 1;
+                for (int j = 0; j < kTogether; ++j) bits[group + j] = ~V::Bits(open[j]) & kAllLanes;
             }
-            for (int j = 0; j < kTogether; ++j) bits[group + j] = V::Bits(hit[j]);
         }
 
         const std::uint32_t left = rays - done;

@@ -347,6 +347,54 @@ TEST(AoOcclusionQuery, SignOnlySphereTestIsRefusedOutsideItsLimits) {
     EXPECT_TRUE(SphereTestNeedsRoots(query));
     query.axisY.z = 5.0f;  // the axes' components now add up to more than 6
     EXPECT_TRUE(SphereTestNeedsRoots(query));
+    // Just outside a sphere, where B^2 near C could be subnormal.
+    query = QueryFrom({0.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, 64);
+    query.sphereC[1] = 0x1p-101f;
+    EXPECT_TRUE(SphereTestNeedsRoots(query));
+    query.sphereC[1] = 0x1p-100f;
+    EXPECT_FALSE(SphereTestNeedsRoots(query));
+}
+
+// SphereReach(c) is -t for the least t whose rounded square reaches c.
+// Scaling c by 4 scales t by 2 exactly, so [1, 4) covers every exponent.
+TEST(AoOcclusionQuery, SphereReachIsTheLeastMagnitudeWhoseSquareReachesC) {
+    const auto down = [](float v) { return std::bit_cast<float>(std::bit_cast<std::uint32_t>(v) - 1); };
+    std::uint32_t failures = 0;
+    for (std::uint32_t bits = 0x3F800000u; bits < 0x40800000u; ++bits) {
+        const float c = std::bit_cast<float>(bits);
+        const float t = -SphereReach(c);
+        failures += !(t * t >= c) || !(down(t) * down(t) < c);
+    }
+    EXPECT_EQ(failures, 0u);
+    EXPECT_EQ(SphereReach(0x1p-100f), -0x1p-50f);
+    EXPECT_EQ(SphereReach(0x1p100f), -0x1p50f);
+    EXPECT_EQ(SphereReach(0.0f), INFINITY);
+    EXPECT_EQ(SphereReach(-0x1p-100f), INFINITY);
+}
+
+// The one comparison against the reach decides exactly what the discriminant
+// and the skip of a sphere behind the origin decide, for B on both sides of
+// the reach, of either sign, NaN included.
+TEST(AoOcclusionQuery, SphereReachDecidesAsTheDiscriminantAndTheSkip) {
+    std::mt19937_64 random(5);
+    std::uniform_int_distribution<int> exponent(-100, 100);
+    std::uniform_real_distribution<float> mantissa(1.0f, 2.0f);
+    const auto step = [](float v, int n) {
+        return std::bit_cast<float>(static_cast<std::uint32_t>(std::bit_cast<std::int32_t>(v) + n));
+    };
+    for (int i = 0; i < 20000; ++i) {
+        const float c = (i % 4 == 0 ? -1.0f : 1.0f) * std::ldexp(mantissa(random), exponent(random));
+        const float reach = SphereReach(c);
+        const float near = std::isinf(reach) ? std::ldexp(mantissa(random), exponent(random) / 2) : reach;
+        for (const float centre : {near, -near}) {
+            for (int n = -3; n <= 3; ++n) {
+                for (const float b : {step(centre, n), NAN}) {
+                    const bool blocked = !((b * b - c) < 0.0f) && !(c > 0.0f && b > 0.0f);
+                    ASSERT_EQ(!(b > reach), blocked) << "c " << c << ", b " << b;
+                }
+            }
+        }
+    }
 }
 
 // The sign-only sphere test relies on sqrt(x * x) == x, each operation

@@ -224,17 +224,30 @@ std::uint32_t CountBatches(const TOcclusionQuery& query, std::uint64_t& state, T
         D sinPhi[kHalves];
         for (int h = 0; h < kHalves; ++h) phi[h] = V::RoundToFloat(V::DrawTimes(second[h], kPhiScaleDouble));
         // kTrigTogether vectors at a time: enough independent chains to keep
-        // the units busy, few enough to stay in registers.
+        // the units busy, few enough to stay in registers. Where V says so,
+        // cosPhi and sinPhi are those of the reduced angle, and the quadrant
+        // is applied after the rounding to single, to twice the lanes per
+        // operation: rounding commutes with negation, and swapping the two
+        // is a selection.
         constexpr int kTrig = V::kTrigTogether;
+        constexpr bool kQuadrantInSingle = V::kQuadrantInSingle;
         static_assert(kHalves % kTrig == 0, "whole groups of angle vectors");
+        Q quadrant[kQuadrantInSingle ? kHalves : 1];
         typename V::DMask fallback = V::NoLanes64();
         for (int h = 0; h < kHalves; h += kTrig) {
-            fallback =
-                V::Or(fallback, AoVectorTrig::CosSinApprox<V, false, kTrig>(phi + h, cosPhi + h, sinPhi + h));
+            if constexpr (kQuadrantInSingle) {
+                fallback = V::Or(fallback, AoVectorTrig::CosSinReduced<V, false, kTrig>(
+                                               phi + h, cosPhi + h, sinPhi + h, quadrant + h));
+            } else {
+                fallback = V::Or(
+                    fallback, AoVectorTrig::CosSinApprox<V, false, kTrig>(phi + h, cosPhi + h, sinPhi + h));
+            }
         }
         if (V::Any(fallback)) [[unlikely]] {
-            for (int h = 0; h < kHalves; ++h)
+            for (int h = 0; h < kHalves; ++h) {
                 AoVectorTrig::CosSinFromLibrary<V>(phi[h], cosPhi[h], sinPhi[h]);
+                if constexpr (kQuadrantInSingle) quadrant[h] = V::Set64(0);  // the results are final
+            }
         }
 
         // Directions, then the hit flags, kTogether batches at a time.
@@ -246,8 +259,12 @@ std::uint32_t CountBatches(const TOcclusionQuery& query, std::uint64_t& state, T
                 const int g = group + j;
                 const F r1 = V::DrawsToUnitFloat(first[2 * g], first[2 * g + 1]);
                 const F s = V::Sqrt(V::Sub(V::Set(1.0f), r1));
-                const F lx = V::Mul(V::ToFloat(cosPhi[2 * g], cosPhi[2 * g + 1]), s);
-                const F ly = V::Mul(V::ToFloat(sinPhi[2 * g], sinPhi[2 * g + 1]), s);
+                F cosF = V::ToFloat(cosPhi[2 * g], cosPhi[2 * g + 1]);
+                F sinF = V::ToFloat(sinPhi[2 * g], sinPhi[2 * g + 1]);
+                if constexpr (kQuadrantInSingle)
+                    V::ApplyQuadrant(quadrant[2 * g], quadrant[2 * g + 1], cosF, sinF);
+                const F lx = V::Mul(cosF, s);
+                const F ly = V::Mul(sinF, s);
                 const F lz = V::Sqrt(r1);
                 if constexpr (kGround && kDirections) {
                     // The scalar kernel's products and sums for the ground frame,

@@ -27,6 +27,9 @@ struct TAvx2 {
     static constexpr int kBatchesTogether = 4;
     // Vectors of angles through the cosine and sine side by side.
     static constexpr int kTrigTogether = 2;
+    // The quadrant is applied to the cosine and sine after their rounding to
+    // single precision, 8 lanes at a time (ApplyQuadrant).
+    static constexpr bool kQuadrantInSingle = true;
     using F = __m256;
     using FMask = __m256;
     using D = __m256d;
@@ -133,6 +136,24 @@ struct TAvx2 {
     // that 2^52 * scale represents exactly (a float's does).
     static D DrawTimes(Q state, double scale) {
         return _mm256_fmadd_pd(BiasedDraw(state), _mm256_set1_pd(scale), _mm256_set1_pd(-0x1p52 * scale));
+    }
+    // cos x and sin x from c = cos r and s = sin r, rounded to single, for
+    // x = r + k * pi/2: k's low bits in the low words of the two halves'
+    // quadrant bits (low lanes first). Quadrant k mod 4: cos x = c, -s, -c,
+    // s; sin x = s, c, -s, -c.
+    static void ApplyQuadrant(Q low, Q high, F& c, F& s) {
+        // The halves' low words side by side, in the lanes' order.
+        const __m256i k = _mm256_castpd_si256(_mm256_permute4x64_pd(
+            _mm256_castps_pd(_mm256_shuffle_ps(_mm256_castsi256_ps(low), _mm256_castsi256_ps(high), 0x88)),
+            0xD8));
+        const F swap = _mm256_castsi256_ps(_mm256_slli_epi32(k, 31));  // odd k: in the sign bit
+        const __m256i signBit = _mm256_set1_epi32(static_cast<int>(0x80000000u));
+        const F sinSign = _mm256_castsi256_ps(_mm256_and_si256(_mm256_slli_epi32(k, 30), signBit));
+        const F cosSign = _mm256_castsi256_ps(
+            _mm256_and_si256(_mm256_slli_epi32(_mm256_add_epi32(k, _mm256_set1_epi32(1)), 30), signBit));
+        const F cosX = _mm256_xor_ps(_mm256_blendv_ps(c, s, swap), cosSign);
+        s = _mm256_xor_ps(_mm256_blendv_ps(s, c, swap), sinSign);
+        c = cosX;
     }
     // Rounds both halves to single; low lanes first.
     static F ToFloat(D low, D high) {

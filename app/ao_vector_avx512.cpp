@@ -37,6 +37,8 @@ struct TAvx512 {
     static constexpr int kBatchesTogether = 2;
     // Vectors of angles through the cosine and sine side by side.
     static constexpr int kTrigTogether = 4;
+    // The quadrant is applied to the cosine and sine in double precision.
+    static constexpr bool kQuadrantInSingle = false;
     using F = __m512;
     using FMask = __mmask16;
     using D = __m512d;

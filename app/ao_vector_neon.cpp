@@ -34,6 +34,8 @@ struct TNeon {
     static constexpr int kBatchesTogether = 4;
     // Vectors of angles through the cosine and sine side by side.
     static constexpr int kTrigTogether = 8;
+    // The quadrant is applied to the cosine and sine in double precision.
+    static constexpr bool kQuadrantInSingle = false;
     using F = float32x4_t;
     using FMask = uint32x4_t;
     using D = float64x2_t;

@@ -82,18 +82,20 @@ typename V::DMask NearFloatMidpoint(typename V::D value) {
     return V::NoBitsOf64(shifted, (std::uint64_t{1} << 29) - 2 * kMidpointGuard);
 }
 
-// cos x and sin x for every lane of the kCount vectors x; returns the mask of
-// the lanes (of any of them) that must be taken from the library instead
-// (see above). Callers whose angles are known to lie within the reduction's
-// domain leave out its check. The vectors go through each step together, so
-// that their independent chains of operations are next to each other.
+// cos r and sin r for every lane of the kCount vectors x, where
+// x = r + k * pi/2 with |r| <= pi/4, and the bits of k + 2^52 + 2^51 in
+// quadrant (k's low two bits are its low two bits); returns the mask of the
+// lanes (of any of them) that must be taken from the library instead (see
+// above). The band test does not depend on the signs of the results nor on
+// which is the cosine, so it holds for cos x and sin x as well. Callers
+// whose angles are known to lie within the reduction's domain leave out its
+// check. The vectors go through each step together, so that their
+// independent chains of operations are next to each other.
 template <class V, bool kCheckDomain, int kCount>
-[[gnu::always_inline]] inline typename V::DMask CosSinApprox(const typename V::D* x, typename V::D* cosOut,
-                                                             typename V::D* sinOut) {
+[[gnu::always_inline]] inline typename V::DMask CosSinReduced(const typename V::D* x, typename V::D* cosR,
+                                                              typename V::D* sinR, typename V::Q* quadrant) {
     using D = typename V::D;
-    using Q = typename V::Q;
-    D k[kCount], rh[kCount], z[kCount], v[kCount], sinR[kCount], cosR[kCount];
-    Q quadrant[kCount];
+    D k[kCount], rh[kCount], z[kCount], v[kCount];
 
     // k = nearest integer to x * 2/pi; its low two bits pick the quadrant.
     for (int i = 0; i < kCount; ++i) {
@@ -101,7 +103,6 @@ template <class V, bool kCheckDomain, int kCount>
         quadrant[i] = V::AsBits(shifted);
         k[i] = V::Sub(shifted, V::Set(kRoundingShift));
     }
-
     // r = x - k * pi/2, rounded once. a = x - k * kPiOver2Hi is exact: both
     // are multiples of 2^-52 and the difference is below 1 in magnitude. r is
     // a - k * kPiOver2Mid rounded: within half an ulp (plus 2^-79 relative)
@@ -143,23 +144,39 @@ template <class V, bool kCheckDomain, int kCount>
         cosR[i] = V::Add(w, tail);
     }
 
+    typename V::DMask fallback = V::NoLanes64();
+    for (int i = 0; i < kCount; ++i) {
+        fallback = V::Or(fallback, V::Or(NearFloatMidpoint<V>(sinR[i]), NearFloatMidpoint<V>(cosR[i])));
+        if constexpr (kCheckDomain) {
+            fallback = V::Or(fallback, V::NotWithin(x[i], kReductionLimit));
+            // sin(-0) is -0, but r + v * P gives +0 there; the kernel's angles
+            // are never negative, other callers' -0 goes to the library.
+            const typename V::Q minusZero = V::Add64(V::AsBits(x[i]), V::Set64(std::uint64_t{1} << 63));
+            fallback = V::Or(fallback, V::NoBitsOf64(minusZero, ~std::uint64_t{0}));
+        }
+    }
+    return fallback;
+}
+
+// cos x and sin x for every lane of the kCount vectors x; returns the mask of
+// the lanes to be taken from the library, as CosSinReduced.
+template <class V, bool kCheckDomain, int kCount>
+[[gnu::always_inline]] inline typename V::DMask CosSinApprox(const typename V::D* x, typename V::D* cosOut,
+                                                             typename V::D* sinOut) {
+    using D = typename V::D;
+    using Q = typename V::Q;
+    D cosR[kCount], sinR[kCount];
+    Q quadrant[kCount];
+    const typename V::DMask fallback = CosSinReduced<V, kCheckDomain, kCount>(x, cosR, sinR, quadrant);
+
     // Quadrant q: sin x = sin r, cos r, -sin r, -cos r; cos x = cos r, -sin r,
     // -cos r, sin r.
-    typename V::DMask fallback = V::NoLanes64();
     for (int i = 0; i < kCount; ++i) {
         const typename V::DMask swap = V::LowBitSet(quadrant[i]);
         const Q sinSign = V::ShiftLeft62(V::And(quadrant[i], V::Set64(2)));
         const Q cosSign = V::ShiftLeft62(V::And(V::Add64(quadrant[i], V::Set64(1)), V::Set64(2)));
         sinOut[i] = V::XorBits(V::Select(swap, cosR[i], sinR[i]), sinSign);
         cosOut[i] = V::XorBits(V::Select(swap, sinR[i], cosR[i]), cosSign);
-        fallback = V::Or(fallback, V::Or(NearFloatMidpoint<V>(sinOut[i]), NearFloatMidpoint<V>(cosOut[i])));
-        if constexpr (kCheckDomain) {
-            fallback = V::Or(fallback, V::NotWithin(x[i], kReductionLimit));
-            // sin(-0) is -0, but r + v * P gives +0 there; the kernel's angles
-            // are never negative, other callers' -0 goes to the library.
-            const Q minusZero = V::Add64(V::AsBits(x[i]), V::Set64(std::uint64_t{1} << 63));
-            fallback = V::Or(fallback, V::NoBitsOf64(minusZero, ~std::uint64_t{0}));
-        }
     }
     return fallback;
 }

@@ -501,3 +501,47 @@ TEST_P(AoOcclusionPaths, GroundFrameRaysWithZeroWeightsMatchScalar) {
         }
     }
 }
+
+// A ray whose angle is one of those whose cosine or sine lies next to a
+// single-precision rounding midpoint: the vector paths then take every
+// cosine and sine of the step's rays from their library route, whatever the
+// other rays' quadrants. Directions and counts still match the scalar ones.
+TEST_P(AoOcclusionPaths, RaysAtTheHardestAnglesMatchScalar) {
+    const std::uint32_t hardest[] = {0x3C107FE6u, 0x3D0650EAu, 0x3DCF5597u, 0x3E5FA70Eu, 0x3EF3830Fu};
+    const auto phiOf = [](std::uint64_t u2) {
+        return static_cast<float>(static_cast<double>(u2) * static_cast<double>(kPhiScale));
+    };
+    std::mt19937_64 random(17);
+    for (const std::uint32_t bits : hardest) {
+        const float angle = std::bit_cast<float>(bits);
+        auto u2 = static_cast<std::uint64_t>(static_cast<double>(angle) / static_cast<double>(kPhiScale));
+        while (phiOf(u2) < angle) ++u2;
+        while (phiOf(u2) > angle) --u2;
+        ASSERT_EQ(phiOf(u2), angle);
+        for (const std::uint32_t ray : {0u, 5u, 37u, 63u}) {
+            // The ray's phi comes from the state after 2 * ray + 2 steps.
+            std::uint64_t start = (random() & 0xFFFF00000000FFFFull) | u2 << 16;
+            for (std::uint32_t step = 0; step < 2 * ray + 2; ++step) start = StateBefore(start);
+            const TCase cases[] = {{{0.5f, -0.5f + kRayEpsilon, -2.5f}, {0.0f, 1.0f, 0.0f}}, RandomCase(random),
+                                   RandomCase(random)};
+            for (const TCase& c : cases) {
+                const TOcclusionQuery query = QueryFrom(c.origin, c.normal, 64);
+                float expected[3][64], actual[3][64];
+                RayDirections(TAoPath::Scalar, query, start, expected[0], expected[1], expected[2]);
+                RayDirections(GetParam(), query, start, actual[0], actual[1], actual[2]);
+                for (int r = 0; r < 64; ++r) {
+                    for (int axis = 0; axis < 3; ++axis) {
+                        ASSERT_EQ(std::bit_cast<std::uint32_t>(actual[axis][r]),
+                                  std::bit_cast<std::uint32_t>(expected[axis][r]))
+                            << "angle " << angle << " at ray " << ray << ": ray " << r << ", axis " << axis;
+                    }
+                }
+                std::uint64_t scalarState = start;
+                std::uint64_t vectorState = start;
+                const std::uint32_t expectedCount = CountOccludedRays(TAoPath::Scalar, query, scalarState);
+                ASSERT_EQ(CountOccludedRays(GetParam(), query, vectorState), expectedCount);
+                ASSERT_EQ(vectorState, scalarState);
+            }
+        }
+    }
+}

@@ -12,9 +12,72 @@
 
 namespace AoBench {
 
+namespace {
+
+// The tests behind GroundFrameQuery and SphereTestNeedsRoots, inline so that
+// MakeOcclusionQuery applies them to the values it has just formed.
+inline bool IsGroundFrame(const TOcclusionQuery& query) {
+    const auto bits = [](float v) { return std::bit_cast<std::uint32_t>(v); };
+    const auto zero = [&](float v) { return (bits(v) & 0x7FFFFFFFu) == 0; };
+    const TVec3 x = query.axisX, y = query.axisY, z = query.axisZ, n = query.plane.normal;
+    // & rather than &&: a few integer comparisons cost less than branches.
+    return (bits(z.x) == 0) & (bits(z.y) == 0x3F800000u) & (bits(z.z) == 0) &  // Z = (+0, 1, +0)
+           (bits(x.x) == 0xBF800000u) & zero(x.y) & zero(x.z) &                // X = (-1, 0, 0)
+           zero(y.x) & zero(y.y) & (bits(y.z) == 0x3F800000u) &                // Y = (0, 0, 1)
+           zero(n.x) & (bits(n.y) == 0x3F800000u) & zero(n.z) & (query.planeDistance > 0.0f);
+}
+
+inline bool NeedsRoots(const TOcclusionQuery& query) {
+    // Sums of magnitudes: a NaN anywhere makes a sum NaN, which fails every
+    // comparison, so it asks for the roots too. This runs once per shaded
+    // point, hence the few comparisons.
+    const auto magnitude = [](TVec3 v) { return std::fabs(v.x) + std::fabs(v.y) + std::fabs(v.z); };
+    // Frame axes whose components add up to at most 6 in magnitude keep every
+    // direction component below 6 (the sample weights are at most 1).
+    // & rather than &&, as above.
+    bool fine = magnitude(query.axisX) + magnitude(query.axisY) + magnitude(query.axisZ) <= 6.0f;
+    for (int i = 0; i < kSphereCount; ++i) {
+        // Then |B| < 2^43, B^2 < 2^86 and with |C| <= 2^100 neither D, its root
+        // nor a distance can overflow.
+        const float size = std::fabs(query.sphereC[i]);
+        fine &= (magnitude(query.sphereOffset[i]) <= 0x1p40f) & (size <= 0x1p100f);
+        // An origin on the surface or just inside it: the far root of a ray
+        // leaving the sphere at a tiny positive B depends on B^2 underflowing.
+        // Just outside it, B^2 may be subnormal, where SphereReach's search
+        // would not be short.
+        fine &= size >= 0x1p-100f;
+    }
+    return !fine;
+}
+
+}  // namespace
+
+bool GroundFrameQuery(const TOcclusionQuery& query) { return IsGroundFrame(query); }
+
+bool SphereTestNeedsRoots(const TOcclusionQuery& query) { return NeedsRoots(query); }
+
+float SphereReach(float c) {
+    if (!(c > 0.0f)) return std::numeric_limits<float>::infinity();
+    // t is the rounded root r = sqrt(c) (1 + e), |e| <= 2^-24, or one of its
+    // neighbours; c lies in [2^-100, 2^100], so the squares are normal and
+    // finite. Float neighbours differ by at least 2^-24 of their size. So the
+    // float above r has a square of at least c (1 - 2^-47), which is within
+    // half an ulp of c if below it and so rounds to c or above; and the float
+    // two below r has a square of about c (1 - 2^-23) at most, more than half
+    // an ulp below c, which rounds to below c.
+    // The rounded square grows with its root, so t is the least of the three
+    // whose rounded square reaches c.
+    const auto up = [](float v) { return std::bit_cast<float>(std::bit_cast<std::uint32_t>(v) + 1); };
+    const auto down = [](float v) { return std::bit_cast<float>(std::bit_cast<std::uint32_t>(v) - 1); };
+    const float root = std::sqrt(c);
+    const float below = down(root);
+    const float t = below * below >= c ? below : (root * root >= c ? root : up(root));
+    return -t;
+}
+
 TOcclusionQuery MakeOcclusionQuery(const TPlane& plane, const TSphere (&spheres)[kSphereCount], TVec3 origin,
                                    TVec3 axisX, TVec3 axisY, TVec3 axisZ, std::uint32_t rayCount) {
-    TOcclusionQuery query{};
+    TOcclusionQuery query;  // every field is set below
     query.origin = origin;
     query.axisX = axisX;
     query.axisY = axisY;
@@ -31,55 +94,11 @@ TOcclusionQuery MakeOcclusionQuery(const TPlane& plane, const TSphere (&spheres)
         query.sphereOffset[i] = rs;
         query.sphereC[i] = Dot(rs, rs) - spheres[i].radius * spheres[i].radius;
     }
-    query.sphereRootsNeeded = SphereTestNeedsRoots(query);
-    if (!query.sphereRootsNeeded) {
-        for (int i = 0; i < kSphereCount; ++i) query.sphereReach[i] = SphereReach(query.sphereC[i]);
-    }
-    query.groundFrame = GroundFrameQuery(query);
+    query.sphereRootsNeeded = NeedsRoots(query);
+    // Cheaper to form than to branch around; not read where roots are needed.
+    for (int i = 0; i < kSphereCount; ++i) query.sphereReach[i] = SphereReach(query.sphereC[i]);
+    query.groundFrame = IsGroundFrame(query);
     return query;
-}
-
-bool GroundFrameQuery(const TOcclusionQuery& query) {
-    const auto bits = [](float v) { return std::bit_cast<std::uint32_t>(v); };
-    const auto zero = [&](float v) { return (bits(v) & 0x7FFFFFFFu) == 0; };
-    const TVec3 x = query.axisX, y = query.axisY, z = query.axisZ, n = query.plane.normal;
-    return bits(z.x) == 0 && bits(z.y) == 0x3F800000u && bits(z.z) == 0 &&  // Z = (+0, 1, +0)
-           bits(x.x) == 0xBF800000u && zero(x.y) && zero(x.z) &&            // X = (-1, 0, 0)
-           zero(y.x) && zero(y.y) && bits(y.z) == 0x3F800000u &&            // Y = (0, 0, 1)
-           zero(n.x) && bits(n.y) == 0x3F800000u && zero(n.z) && query.planeDistance > 0.0f;
-}
-
-bool SphereTestNeedsRoots(const TOcclusionQuery& query) {
-    // Sums of magnitudes: a NaN anywhere makes a sum NaN, which fails every
-    // comparison, so it asks for the roots too. This runs once per shaded
-    // point, hence the few comparisons.
-    const auto magnitude = [](TVec3 v) { return std::fabs(v.x) + std::fabs(v.y) + std::fabs(v.z); };
-    // Frame axes whose components add up to at most 6 in magnitude keep every
-    // direction component below 6 (the sample weights are at most 1).
-    bool fine = magnitude(query.axisX) + magnitude(query.axisY) + magnitude(query.axisZ) <= 6.0f;
-    for (int i = 0; i < kSphereCount; ++i) {
-        // Then |B| < 2^43, B^2 < 2^86 and with |C| <= 2^100 neither D, its root
-        // nor a distance can overflow.
-        const float c = query.sphereC[i];
-        fine = fine && magnitude(query.sphereOffset[i]) <= 0x1p40f && std::fabs(c) <= 0x1p100f;
-        // An origin on the surface or just inside it: the far root of a ray
-        // leaving the sphere at a tiny positive B depends on B^2 underflowing.
-        // Just outside it, B^2 may be subnormal, which SphereReach avoids.
-        fine = fine && std::fabs(c) >= 0x1p-100f;
-    }
-    return !fine;
-}
-
-float SphereReach(float c) {
-    if (!(c > 0.0f)) return std::numeric_limits<float>::infinity();
-    // The rounded root is within an ulp or two of t: c lies in
-    // [2^-100, 2^100], so squares near it are normal and finite.
-    const auto up = [](float v) { return std::bit_cast<float>(std::bit_cast<std::uint32_t>(v) + 1); };
-    const auto down = [](float v) { return std::bit_cast<float>(std::bit_cast<std::uint32_t>(v) - 1); };
-    float t = std::sqrt(c);
-    while (t * t < c) t = up(t);
-    while (down(t) * down(t) >= c) t = down(t);
-    return -t;
 }
 
 namespace {

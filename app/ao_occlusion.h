@@ -43,7 +43,8 @@ struct TOcclusionQuery {
     // decides them in one comparison.
     bool sphereRootsNeeded;
     // Without the roots, sphere i blocks a ray exactly when B <= sphereReach[i]
-    // or B is NaN (see SphereReach); set only when the roots are not needed.
+    // or B is NaN (see SphereReach); meaningful only when the roots are not
+    // needed.
     float sphereReach[kSphereCount];
     // Whether the frame is that of the upward normal and the plane can block
     // none of the rays (see GroundFrameQuery): then a ray's direction is

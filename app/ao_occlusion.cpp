@@ -14,28 +14,34 @@ namespace AoBench {
 
 namespace {
 
+std::uint32_t Bits(float v) { return std::bit_cast<std::uint32_t>(v); }
+
 // The tests behind GroundFrameQuery and SphereTestNeedsRoots, inline so that
-// MakeOcclusionQuery applies them to the values it has just formed.
+// MakeOcclusionQuery applies them to the values it has just formed. Both
+// combine their conditions without branches: a few integer operations cost
+// less than the branches would.
 inline bool IsGroundFrame(const TOcclusionQuery& query) {
-    const auto bits = [](float v) { return std::bit_cast<std::uint32_t>(v); };
-    const auto zero = [&](float v) { return (bits(v) & 0x7FFFFFFFu) == 0; };
+    constexpr std::uint32_t kMagnitude = 0x7FFFFFFFu;  // all but the sign
+    constexpr std::uint32_t kOne = 0x3F800000u, kMinusOne = 0xBF800000u;
     const TVec3 x = query.axisX, y = query.axisY, z = query.axisZ, n = query.plane.normal;
-    // & rather than &&: a few integer comparisons cost less than branches.
-    return (bits(z.x) == 0) & (bits(z.y) == 0x3F800000u) & (bits(z.z) == 0) &  // Z = (+0, 1, +0)
-           (bits(x.x) == 0xBF800000u) & zero(x.y) & zero(x.z) &                // X = (-1, 0, 0)
-           zero(y.x) & zero(y.y) & (bits(y.z) == 0x3F800000u) &                // Y = (0, 0, 1)
-           zero(n.x) & (bits(n.y) == 0x3F800000u) & zero(n.z) & (query.planeDistance > 0.0f);
+    const std::uint32_t eitherZero =
+        (Bits(x.y) | Bits(x.z) | Bits(y.x) | Bits(y.y) | Bits(n.x) | Bits(n.z)) & kMagnitude;
+    const std::uint32_t differ = eitherZero | (Bits(x.x) ^ kMinusOne) |        // X = (-1, 0, 0)
+                                 (Bits(y.z) ^ kOne) |                          // Y = (0, 0, 1)
+                                 Bits(z.x) | (Bits(z.y) ^ kOne) | Bits(z.z) |  // Z = (+0, 1, +0)
+                                 (Bits(n.y) ^ kOne);                           // normal (0, 1, 0)
+    return (differ == 0) & (query.planeDistance > 0.0f);
 }
 
-inline bool NeedsRoots(const TOcclusionQuery& query) {
+inline bool NeedsRoots(const TOcclusionQuery& query, bool groundFrame) {
     // Sums of magnitudes: a NaN anywhere makes a sum NaN, which fails every
-    // comparison, so it asks for the roots too. This runs once per shaded
-    // point, hence the few comparisons.
+    // comparison, so it asks for the roots too.
     const auto magnitude = [](TVec3 v) { return std::fabs(v.x) + std::fabs(v.y) + std::fabs(v.z); };
     // Frame axes whose components add up to at most 6 in magnitude keep every
-    // direction component below 6 (the sample weights are at most 1).
-    // & rather than &&, as above.
-    bool fine = magnitude(query.axisX) + magnitude(query.axisY) + magnitude(query.axisZ) <= 6.0f;
+    // direction component below 6 (the sample weights are at most 1); the
+    // ground frame's add up to 3.
+    bool fine =
+        groundFrame || magnitude(query.axisX) + magnitude(query.axisY) + magnitude(query.axisZ) <= 6.0f;
     for (int i = 0; i < kSphereCount; ++i) {
         // Then |B| < 2^43, B^2 < 2^86 and with |C| <= 2^100 neither D, its root
         // nor a distance can overflow.
@@ -54,7 +60,7 @@ inline bool NeedsRoots(const TOcclusionQuery& query) {
 
 bool GroundFrameQuery(const TOcclusionQuery& query) { return IsGroundFrame(query); }
 
-bool SphereTestNeedsRoots(const TOcclusionQuery& query) { return NeedsRoots(query); }
+bool SphereTestNeedsRoots(const TOcclusionQuery& query) { return NeedsRoots(query, false); }
 
 float SphereReach(float c) {
     if (!(c > 0.0f)) return std::numeric_limits<float>::infinity();
@@ -67,16 +73,16 @@ float SphereReach(float c) {
     // an ulp below c, which rounds to below c.
     // The rounded square grows with its root, so t is the least of the three
     // whose rounded square reaches c.
-    const auto up = [](float v) { return std::bit_cast<float>(std::bit_cast<std::uint32_t>(v) + 1); };
-    const auto down = [](float v) { return std::bit_cast<float>(std::bit_cast<std::uint32_t>(v) - 1); };
     const float root = std::sqrt(c);
-    const float below = down(root);
-    const float t = below * below >= c ? below : (root * root >= c ? root : up(root));
+    const float below = std::bit_cast<float>(Bits(root) - 1);
+    const float t =
+        below * below >= c ? below : (root * root >= c ? root : std::bit_cast<float>(Bits(root) + 1));
     return -t;
 }
 
-TOcclusionQuery MakeOcclusionQuery(const TPlane& plane, const TSphere (&spheres)[kSphereCount], TVec3 origin,
-                                   TVec3 axisX, TVec3 axisY, TVec3 axisZ, std::uint32_t rayCount) {
+TOcclusionQuery MakeOcclusionQuery(const TPlane& plane, const TSphere (&spheres)[kSphereCount],
+                                   const TVec3& origin, const TVec3& axisX, const TVec3& axisY,
+                                   const TVec3& axisZ, std::uint32_t rayCount) {
     TOcclusionQuery query;  // every field is set below
     query.origin = origin;
     query.axisX = axisX;
@@ -90,14 +96,22 @@ TOcclusionQuery MakeOcclusionQuery(const TPlane& plane, const TSphere (&spheres)
     // tests evaluate for every ray: they do not depend on the direction.
     query.planeDistance = Dot(origin, plane.normal) + plane.offset;
     for (int i = 0; i < kSphereCount; ++i) {
-        const TVec3 rs = origin - spheres[i].center;
-        query.sphereOffset[i] = rs;
-        query.sphereC[i] = Dot(rs, rs) - spheres[i].radius * spheres[i].radius;
+        const float rx = origin.x - spheres[i].center.x;
+        const float ry = origin.y - spheres[i].center.y;
+        const float rz = origin.z - spheres[i].center.z;
+        // Dot(rs, rs) - radius^2, term by term (stored member by member, which
+        // compilers keep in registers more readily than a copied TVec3).
+        const float c = ((rx * rx + ry * ry) + rz * rz) - spheres[i].radius * spheres[i].radius;
+        query.sphereOffset[i].x = rx;
+        query.sphereOffset[i].y = ry;
+        query.sphereOffset[i].z = rz;
+        query.sphereC[i] = c;
+        // Cheaper to form than to branch around; not read where roots are
+        // needed.
+        query.sphereReach[i] = SphereReach(c);
     }
-    query.sphereRootsNeeded = NeedsRoots(query);
-    // Cheaper to form than to branch around; not read where roots are needed.
-    for (int i = 0; i < kSphereCount; ++i) query.sphereReach[i] = SphereReach(query.sphereC[i]);
     query.groundFrame = IsGroundFrame(query);
+    query.sphereRootsNeeded = NeedsRoots(query, query.groundFrame);
     return query;
 }
 

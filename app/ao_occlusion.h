@@ -88,8 +88,9 @@ bool SphereTestNeedsRoots(const TOcclusionQuery& query);
 float SphereReach(float c);
 
 // The query for rays from origin in the frame (axisX, axisY, axisZ).
-TOcclusionQuery MakeOcclusionQuery(const TPlane& plane, const TSphere (&spheres)[kSphereCount], TVec3 origin,
-                                   TVec3 axisX, TVec3 axisY, TVec3 axisZ, std::uint32_t rayCount);
+TOcclusionQuery MakeOcclusionQuery(const TPlane& plane, const TSphere (&spheres)[kSphereCount],
+                                   const TVec3& origin, const TVec3& axisX, const TVec3& axisY,
+                                   const TVec3& axisZ, std::uint32_t rayCount);
 
 // Number of the query's rays that hit the scene, on the active path. Advances
 // state by 2 * rayCount generator steps, exactly as drawing r1 and phi for

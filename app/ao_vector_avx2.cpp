@@ -29,6 +29,9 @@ struct TAvx2 {
     static constexpr int kTrigTogether = 2;
     // The quadrant is applied to the cosine and sine after their rounding to
     // single precision, 8 lanes at a time (ApplyQuadrant).
+    // The guard band's test of the cosines and sines, 8 at a time
+    // (AnyLow32WithNoBitsOf).
+    static constexpr bool kPackedMidpointTest = true;
     static constexpr bool kQuadrantInSingle = true;
     using F = __m256;
     using FMask = __m256;
@@ -71,7 +74,8 @@ struct TAvx2 {
     static D Select(DMask m, D a, D b) { return _mm256_blendv_pd(b, a, m); }
     static DMask NoLanes64() { return _mm256_setzero_pd(); }
     static DMask Or(DMask a, DMask b) { return _mm256_or_pd(a, b); }
-    static bool Any(DMask m) { return _mm256_movemask_pd(m) != 0; }
+    // Any bit of any 32-bit half (AnyLow32WithNoBitsOf sets halves).
+    static bool Any(DMask m) { return _mm256_movemask_ps(_mm256_castpd_ps(m)) != 0; }
     static DMask NotWithin(D x, double limit) {
         const D magnitude = _mm256_andnot_pd(_mm256_set1_pd(-0.0), x);
         return _mm256_cmp_pd(magnitude, _mm256_set1_pd(limit), _CMP_NLE_UQ);
@@ -114,6 +118,16 @@ struct TAvx2 {
     static DMask NoBitsOf64(Q a, std::uint64_t bits) {
         return _mm256_castsi256_pd(
             _mm256_cmpeq_epi64(_mm256_and_si256(a, Set64(bits)), _mm256_setzero_si256()));
+    }
+    // Whether, for any double of a or b, the low 32 bits of its pattern plus
+    // add have none of `bits`: the low halves of both side by side (in no
+    // particular order), tested 8 at a time.
+    static DMask AnyLow32WithNoBitsOf(D a, D b, std::uint32_t add, std::uint32_t bits) {
+        const __m256i low =
+            _mm256_castps_si256(_mm256_shuffle_ps(_mm256_castpd_ps(a), _mm256_castpd_ps(b), 0x88));
+        const __m256i sum = _mm256_add_epi32(low, _mm256_set1_epi32(static_cast<int>(add)));
+        return _mm256_castsi256_pd(_mm256_cmpeq_epi32(
+            _mm256_and_si256(sum, _mm256_set1_epi32(static_cast<int>(bits))), _mm256_setzero_si256()));
     }
     static DMask LowBitSet(Q a) {
         return _mm256_castsi256_pd(_mm256_cmpeq_epi64(_mm256_and_si256(a, Set64(1)), Set64(1)));

@@ -38,6 +38,8 @@ struct TAvx512 {
     // Vectors of angles through the cosine and sine side by side.
     static constexpr int kTrigTogether = 4;
     // The quadrant is applied to the cosine and sine in double precision.
+    // The guard band's test lane by lane.
+    static constexpr bool kPackedMidpointTest = false;
     static constexpr bool kQuadrantInSingle = false;
     using F = __m512;
     using FMask = __mmask16;

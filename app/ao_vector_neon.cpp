@@ -35,6 +35,8 @@ struct TNeon {
     // Vectors of angles through the cosine and sine side by side.
     static constexpr int kTrigTogether = 8;
     // The quadrant is applied to the cosine and sine in double precision.
+    // The guard band's test lane by lane.
+    static constexpr bool kPackedMidpointTest = false;
     static constexpr bool kQuadrantInSingle = false;
     using F = float32x4_t;
     using FMask = uint32x4_t;

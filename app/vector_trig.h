@@ -82,11 +82,26 @@ typename V::DMask NearFloatMidpoint(typename V::D value) {
     return V::NoBitsOf64(shifted, (std::uint64_t{1} << 29) - 2 * kMidpointGuard);
 }
 
+// Whether any lane of a or b is within the guard band, as NearFloatMidpoint,
+// for V that can test both at once (V::kPackedMidpointTest); only V::Any of
+// the result is meaningful. The band test reads bits 0..28 of a pattern,
+// which a carry from an addition to the low 32 bits does not reach.
+template <class V>
+typename V::DMask AnyNearFloatMidpoint(typename V::D a, typename V::D b) {
+    if constexpr (V::kPackedMidpointTest) {
+        return V::AnyLow32WithNoBitsOf(a, b, (std::uint32_t{1} << 28) + kMidpointGuard,
+                                       (std::uint32_t{1} << 29) - 2 * kMidpointGuard);
+    } else {
+        return V::Or(NearFloatMidpoint<V>(a), NearFloatMidpoint<V>(b));
+    }
+}
+
 // cos r and sin r for every lane of the kCount vectors x, where
 // x = r + k * pi/2 with |r| <= pi/4, and the bits of k + 2^52 + 2^51 in
 // quadrant (k's low two bits are its low two bits); returns the mask of the
 // lanes (of any of them) that must be taken from the library instead (see
-// above). The band test does not depend on the signs of the results nor on
+// above), or, without kCheckDomain, a mask whose V::Any says whether any
+// must. The band test does not depend on the signs of the results nor on
 // which is the cosine, so it holds for cos x and sin x as well. Callers
 // whose angles are known to lie within the reduction's domain leave out its
 // check. The vectors go through each step together, so that their
@@ -146,13 +161,15 @@ template <class V, bool kCheckDomain, int kCount>
 
     typename V::DMask fallback = V::NoLanes64();
     for (int i = 0; i < kCount; ++i) {
-        fallback = V::Or(fallback, V::Or(NearFloatMidpoint<V>(sinR[i]), NearFloatMidpoint<V>(cosR[i])));
         if constexpr (kCheckDomain) {
+            fallback = V::Or(fallback, V::Or(NearFloatMidpoint<V>(sinR[i]), NearFloatMidpoint<V>(cosR[i])));
             fallback = V::Or(fallback, V::NotWithin(x[i], kReductionLimit));
             // sin(-0) is -0, but r + v * P gives +0 there; the kernel's angles
             // are never negative, other callers' -0 goes to the library.
             const typename V::Q minusZero = V::Add64(V::AsBits(x[i]), V::Set64(std::uint64_t{1} << 63));
             fallback = V::Or(fallback, V::NoBitsOf64(minusZero, ~std::uint64_t{0}));
+        } else {
+            fallback = V::Or(fallback, AnyNearFloatMidpoint<V>(sinR[i], cosR[i]));
         }
     }
     return fallback;

@@ -522,7 +522,8 @@ TEST_P(AoOcclusionPaths, RaysAtTheHardestAnglesMatchScalar) {
             // The ray's phi comes from the state after 2 * ray + 2 steps.
             std::uint64_t start = (random() & 0xFFFF00000000FFFFull) | u2 << 16;
             for (std::uint32_t step = 0; step < 2 * ray + 2; ++step) start = StateBefore(start);
-            const TCase cases[] = {{{0.5f, -0.5f + kRayEpsilon, -2.5f}, {0.0f, 1.0f, 0.0f}}, RandomCase(random),
+            const TCase cases[] = {{{0.5f, -0.5f + kRayEpsilon, -2.5f}, {0.0f, 1.0f, 0.0f}},
+                                   RandomCase(random),
                                    RandomCase(random)};
             for (const TCase& c : cases) {
                 const TOcclusionQuery query = QueryFrom(c.origin, c.normal, 64);

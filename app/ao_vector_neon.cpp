@@ -34,10 +34,12 @@ struct TNeon {
     static constexpr int kBatchesTogether = 4;
     // Vectors of angles through the cosine and sine side by side.
     static constexpr int kTrigTogether = 8;
-    // The quadrant is applied to the cosine and sine in double precision.
-    // The guard band's test lane by lane.
-    static constexpr bool kPackedMidpointTest = false;
-    static constexpr bool kQuadrantInSingle = false;
+    // The guard band's test of the cosines and sines, 4 at a time
+    // (AnyLow32WithNoBitsOf).
+    static constexpr bool kPackedMidpointTest = true;
+    // The quadrant is applied to the cosine and sine after their rounding to
+    // single precision, 4 lanes at a time (ApplyQuadrant).
+    static constexpr bool kQuadrantInSingle = true;
     using F = float32x4_t;
     using FMask = uint32x4_t;
     using D = float64x2_t;
@@ -98,24 +100,30 @@ struct TNeon {
     static Q Load64(const std::uint64_t* p) { return vld1q_u64(p); }
     static void Store64(std::uint64_t* p, Q v) { vst1q_u64(p, v); }
     static Q Add64(Q a, Q b) { return vaddq_u64(a, b); }
-    // The low 64 bits of a * b: the low halves' full product plus the two
-    // cross products (mod 2^32) shifted up; the high halves' product only
-    // reaches bits 64 and up.
-    static Q Mul64(Q a, Q b) {
-        const uint32x2_t aLow = vmovn_u64(a);
-        const uint32x2_t bLow = vmovn_u64(b);
-        const uint32x2_t aHigh = vshrn_n_u64(a, 32);
-        const uint32x2_t bHigh = vshrn_n_u64(b, 32);
-        const uint32x2_t cross = vadd_u32(vmul_u32(aLow, bHigh), vmul_u32(aHigh, bLow));
-        return vaddq_u64(vmull_u32(aLow, bLow), vshlq_n_u64(vmovl_u32(cross), 32));
+    // The generator's multipliers as MulLow48 takes them: their 32-bit halves
+    // swapped, high half below.
+    static constexpr std::uint64_t JumpOperand(std::uint64_t a) { return a << 32 | a >> 32; }
+    // The low 64 bits of s * a (more than the kernel needs), for a multiplier
+    // in the form of JumpOperand: the low halves' full product plus the sum
+    // of the two cross products (mod 2^32) shifted up. One 32-bit multiply
+    // of s's halves by a's swapped ones forms both cross products in place,
+    // and a pairwise widening add sums them.
+    static Q MulLow48(Q s, Q a) {
+        const uint32x4_t cross = vmulq_u32(vreinterpretq_u32_u64(s), vreinterpretq_u32_u64(a));
+        const uint64x2_t low = vmull_u32(vmovn_u64(s), vshrn_n_u64(a, 32));
+        return vaddq_u64(low, vshlq_n_u64(vpaddlq_u32(cross), 32));
     }
-    // The multipliers are used as they are, and products are exact in all
-    // 64 bits.
-    static constexpr std::uint64_t JumpOperand(std::uint64_t a) { return a; }
-    static Q MulLow48(Q s, Q a) { return Mul64(s, a); }
     static Q And(Q a, Q b) { return vandq_u64(a, b); }
     static Q ShiftLeft62(Q a) { return vshlq_n_u64(a, 62); }
     static DMask NoBitsOf64(Q a, std::uint64_t bits) { return vceqzq_u64(vandq_u64(a, vdupq_n_u64(bits))); }
+    // Whether, for any double of a or b, the low 32 bits of its pattern plus
+    // add have none of `bits`: the low halves of both side by side, tested 4
+    // at a time.
+    static DMask AnyLow32WithNoBitsOf(D a, D b, std::uint32_t add, std::uint32_t bits) {
+        const uint32x4_t low = vuzp1q_u32(vreinterpretq_u32_f64(a), vreinterpretq_u32_f64(b));
+        return vreinterpretq_u64_u32(
+            vceqzq_u32(vandq_u32(vaddq_u32(low, vdupq_n_u32(add)), vdupq_n_u32(bits))));
+    }
     static DMask LowBitSet(Q a) { return vtstq_u64(a, vdupq_n_u64(1)); }
     static Q AsBits(D a) { return vreinterpretq_u64_f64(a); }
     static D XorBits(D a, Q bits) { return vreinterpretq_f64_u64(veorq_u64(vreinterpretq_u64_f64(a), bits)); }
@@ -128,6 +136,20 @@ struct TNeon {
     }
     // u * scale rounded once to double (the draw converts exactly).
     static D DrawTimes(Q state, double scale) { return Mul(DrawToDouble(state), Set(scale)); }
+    // cos x and sin x from c = cos r and s = sin r, rounded to single, for
+    // x = r + k * pi/2: k's low bits in the low words of the two halves'
+    // quadrant bits (low lanes first). Quadrant k mod 4: cos x = c, -s, -c,
+    // s; sin x = s, c, -s, -c.
+    static void ApplyQuadrant(Q low, Q high, F& c, F& s) {
+        const uint32x4_t k = vuzp1q_u32(vreinterpretq_u32_u64(low), vreinterpretq_u32_u64(high));
+        const uint32x4_t swap = vtstq_u32(k, vdupq_n_u32(1));
+        const uint32x4_t sinSign = vshlq_n_u32(vandq_u32(k, vdupq_n_u32(2)), 30);
+        const uint32x4_t cosSign = vshlq_n_u32(vandq_u32(vaddq_u32(k, vdupq_n_u32(1)), vdupq_n_u32(2)), 30);
+        const F cosX =
+            vreinterpretq_f32_u32(veorq_u32(vreinterpretq_u32_f32(vbslq_f32(swap, s, c)), cosSign));
+        s = vreinterpretq_f32_u32(veorq_u32(vreinterpretq_u32_f32(vbslq_f32(swap, c, s)), sinSign));
+        c = cosX;
+    }
     // Rounds both halves to single; low lanes first.
     static F ToFloat(D low, D high) { return vcvt_high_f32_f64(vcvt_f32_f64(low), high); }
     // r1 = u1 * 2^-32 for all 4 lanes, formed in double and rounded once.

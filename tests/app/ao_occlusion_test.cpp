@@ -471,6 +471,38 @@ TEST(AoOcclusionQuery, GroundFrameDirectionsAreTheScalarOnesBitForBit) {
 // Draws that make a weight zero: r1 = 1 (s = 0, so lx and ly are zeros) and
 // phi = 0 (ly = +0), and r1 = 0 (lz = +0: a ray along the ground, which the
 // plane must not block).
+namespace {
+
+// Whether the path's directions of a 64-ray query from start match the
+// scalar kernel's bit for bit, and its count and end state too.
+::testing::AssertionResult SixtyFourRaysMatchScalar(TAoPath path, const TOcclusionQuery& query,
+                                                    std::uint64_t start) {
+    float expected[3][64], actual[3][64];
+    RayDirections(TAoPath::Scalar, query, start, expected[0], expected[1], expected[2]);
+    RayDirections(path, query, start, actual[0], actual[1], actual[2]);
+    for (int ray = 0; ray < 64; ++ray) {
+        for (int axis = 0; axis < 3; ++axis) {
+            if (std::bit_cast<std::uint32_t>(actual[axis][ray]) !=
+                std::bit_cast<std::uint32_t>(expected[axis][ray])) {
+                return ::testing::AssertionFailure()
+                       << "ray " << ray << ", axis " << axis << ": " << actual[axis][ray] << " against "
+                       << expected[axis][ray];
+            }
+        }
+    }
+    std::uint64_t scalarState = start;
+    std::uint64_t vectorState = start;
+    const std::uint32_t expectedCount = CountOccludedRays(TAoPath::Scalar, query, scalarState);
+    const std::uint32_t count = CountOccludedRays(path, query, vectorState);
+    if (count != expectedCount) {
+        return ::testing::AssertionFailure() << "count " << count << " against " << expectedCount;
+    }
+    if (vectorState != scalarState) return ::testing::AssertionFailure() << "end states differ";
+    return ::testing::AssertionSuccess();
+}
+
+}  // namespace
+
 TEST_P(AoOcclusionPaths, GroundFrameRaysWithZeroWeightsMatchScalar) {
     const TOcclusionQuery ground = QueryFrom({-1.25f, -0.5f + kRayEpsilon, -3.3f}, {0.0f, 1.0f, 0.0f}, 64);
     ASSERT_TRUE(ground.groundFrame);
@@ -483,21 +515,8 @@ TEST_P(AoOcclusionPaths, GroundFrameRaysWithZeroWeightsMatchScalar) {
             // one after the second.
             std::uint64_t start = StateBefore(draw);
             if (phiZero != 0) start = StateBefore(StateBefore(high | 0x9ABC));  // ray 0's phi = 0
-            float expected[3][64], actual[3][64];
-            RayDirections(TAoPath::Scalar, ground, start, expected[0], expected[1], expected[2]);
-            RayDirections(GetParam(), ground, start, actual[0], actual[1], actual[2]);
-            for (int ray = 0; ray < 64; ++ray) {
-                for (int axis = 0; axis < 3; ++axis) {
-                    ASSERT_EQ(std::bit_cast<std::uint32_t>(actual[axis][ray]),
-                              std::bit_cast<std::uint32_t>(expected[axis][ray]))
-                        << "draw " << std::hex << draw << std::dec << ", ray " << ray << ", axis " << axis;
-                }
-            }
-            std::uint64_t scalarState = start;
-            std::uint64_t vectorState = start;
-            const std::uint32_t expectedCount = CountOccludedRays(TAoPath::Scalar, ground, scalarState);
-            ASSERT_EQ(CountOccludedRays(GetParam(), ground, vectorState), expectedCount);
-            ASSERT_EQ(vectorState, scalarState);
+            ASSERT_TRUE(SixtyFourRaysMatchScalar(GetParam(), ground, start))
+                << "draw " << std::hex << draw << std::dec << ", phi zero " << phiZero;
         }
     }
 }
@@ -527,21 +546,8 @@ TEST_P(AoOcclusionPaths, RaysAtTheHardestAnglesMatchScalar) {
                                    RandomCase(random)};
             for (const TCase& c : cases) {
                 const TOcclusionQuery query = QueryFrom(c.origin, c.normal, 64);
-                float expected[3][64], actual[3][64];
-                RayDirections(TAoPath::Scalar, query, start, expected[0], expected[1], expected[2]);
-                RayDirections(GetParam(), query, start, actual[0], actual[1], actual[2]);
-                for (int r = 0; r < 64; ++r) {
-                    for (int axis = 0; axis < 3; ++axis) {
-                        ASSERT_EQ(std::bit_cast<std::uint32_t>(actual[axis][r]),
-                                  std::bit_cast<std::uint32_t>(expected[axis][r]))
-                            << "angle " << angle << " at ray " << ray << ": ray " << r << ", axis " << axis;
-                    }
-                }
-                std::uint64_t scalarState = start;
-                std::uint64_t vectorState = start;
-                const std::uint32_t expectedCount = CountOccludedRays(TAoPath::Scalar, query, scalarState);
-                ASSERT_EQ(CountOccludedRays(GetParam(), query, vectorState), expectedCount);
-                ASSERT_EQ(vectorState, scalarState);
+                ASSERT_TRUE(SixtyFourRaysMatchScalar(GetParam(), query, start))
+                    << "angle " << angle << " at ray " << ray;
             }
         }
     }

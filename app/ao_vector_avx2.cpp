@@ -137,6 +137,35 @@ struct TAvx2 {
         return _mm256_castsi256_pd(_mm256_xor_si256(_mm256_castpd_si256(a), bits));
     }
 
+    // 32-bit integers and the bits of floats.
+    using I = __m256i;
+    static I AsInt(F a) { return _mm256_castps_si256(a); }
+    static F AsFloat(I a) { return _mm256_castsi256_ps(a); }
+    static I Set32(std::uint32_t v) { return _mm256_set1_epi32(static_cast<int>(v)); }
+    static I Add32(I a, I b) { return _mm256_add_epi32(a, b); }
+    static I Sub32(I a, I b) { return _mm256_sub_epi32(a, b); }
+    static I And32(I a, I b) { return _mm256_and_si256(a, b); }
+    static I Or32(I a, I b) { return _mm256_or_si256(a, b); }
+    static I Xor32(I a, I b) { return _mm256_xor_si256(a, b); }
+    template <int kShift>
+    static I ShiftLeft32(I a) {
+        return _mm256_slli_epi32(a, kShift);
+    }
+    static FMask Equal32(I a, I b) { return AsFloat(_mm256_cmpeq_epi32(a, b)); }
+    static FMask NoBits32(I a, I bits) { return Equal32(And32(a, bits), _mm256_setzero_si256()); }
+    // Bit 0 moved into the sign bit, which is all Select, Bits and the logic
+    // operations read.
+    static FMask LowBitSet32(I a) { return AsFloat(ShiftLeft32<31>(a)); }
+    static bool Any(FMask m) { return _mm256_movemask_ps(m) != 0; }
+    static F XorBits(F a, I bits) { return _mm256_xor_ps(a, AsFloat(bits)); }
+    static I LowHalves(Q low, Q high) {
+        return _mm256_castpd_si256(
+            _mm256_permute4x64_pd(_mm256_castsi256_pd(LowHalvesUnordered(low, high)), 0xD8));
+    }
+    static I LowHalvesUnordered(Q a, Q b) {
+        return _mm256_castps_si256(_mm256_shuffle_ps(_mm256_castsi256_ps(a), _mm256_castsi256_ps(b), 0x88));
+    }
+
     // Conversions.
     // The draw u (bits 16..47 of each generator state) placed in the low
     // mantissa bits of the double 2^52 (exponent word 0x43300000), which is

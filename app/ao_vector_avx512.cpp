@@ -111,6 +111,32 @@ struct TAvx512 {
         return _mm512_castsi512_pd(_mm512_xor_si512(_mm512_castpd_si512(a), bits));
     }
 
+    // 32-bit integers and the bits of floats.
+    using I = __m512i;
+    static I AsInt(F a) { return _mm512_castps_si512(a); }
+    static F AsFloat(I a) { return _mm512_castsi512_ps(a); }
+    static I Set32(std::uint32_t v) { return _mm512_set1_epi32(static_cast<int>(v)); }
+    static I Add32(I a, I b) { return _mm512_add_epi32(a, b); }
+    static I Sub32(I a, I b) { return _mm512_sub_epi32(a, b); }
+    static I And32(I a, I b) { return _mm512_and_si512(a, b); }
+    static I Or32(I a, I b) { return _mm512_or_si512(a, b); }
+    static I Xor32(I a, I b) { return _mm512_xor_si512(a, b); }
+    template <int kShift>
+    static I ShiftLeft32(I a) {
+        return _mm512_slli_epi32(a, kShift);
+    }
+    static FMask Equal32(I a, I b) { return _mm512_cmpeq_epi32_mask(a, b); }
+    static FMask NoBits32(I a, I bits) { return _mm512_testn_epi32_mask(a, bits); }
+    static FMask LowBitSet32(I a) { return _mm512_test_epi32_mask(a, Set32(1)); }
+    static bool Any(FMask m) { return m != 0; }
+    static F XorBits(F a, I bits) { return AsFloat(_mm512_xor_si512(AsInt(a), bits)); }
+    static I LowHalves(Q low, Q high) {
+        const __m512i evenWords =
+            _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+        return _mm512_permutex2var_epi32(low, evenWords, high);
+    }
+    static I LowHalvesUnordered(Q a, Q b) { return LowHalves(a, b); }
+
     // Conversions.
     // Bits 16..47 of each generator state, the draw, as an exact double.
     static D DrawToDouble(Q state) {

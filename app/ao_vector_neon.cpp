@@ -128,6 +128,31 @@ struct TNeon {
     static Q AsBits(D a) { return vreinterpretq_u64_f64(a); }
     static D XorBits(D a, Q bits) { return vreinterpretq_f64_u64(veorq_u64(vreinterpretq_u64_f64(a), bits)); }
 
+    // 32-bit integers and the bits of floats (I and FMask share a type: no
+    // operation is overloaded on both).
+    using I = uint32x4_t;
+    static I AsInt(F a) { return vreinterpretq_u32_f32(a); }
+    static F AsFloat(I a) { return vreinterpretq_f32_u32(a); }
+    static I Set32(std::uint32_t v) { return vdupq_n_u32(v); }
+    static I Add32(I a, I b) { return vaddq_u32(a, b); }
+    static I Sub32(I a, I b) { return vsubq_u32(a, b); }
+    static I And32(I a, I b) { return vandq_u32(a, b); }
+    static I Or32(I a, I b) { return vorrq_u32(a, b); }
+    static I Xor32(I a, I b) { return veorq_u32(a, b); }
+    template <int kShift>
+    static I ShiftLeft32(I a) {
+        return vshlq_n_u32(a, kShift);
+    }
+    static FMask Equal32(I a, I b) { return vceqq_u32(a, b); }
+    static FMask NoBits32(I a, I bits) { return vceqzq_u32(vandq_u32(a, bits)); }
+    static FMask LowBitSet32(I a) { return vtstq_u32(a, vdupq_n_u32(1)); }
+    static bool Any(FMask m) { return vmaxvq_u32(m) != 0; }
+    static F XorBits(F a, I bits) { return vreinterpretq_f32_u32(veorq_u32(vreinterpretq_u32_f32(a), bits)); }
+    static I LowHalves(Q low, Q high) {
+        return vuzp1q_u32(vreinterpretq_u32_u64(low), vreinterpretq_u32_u64(high));
+    }
+    static I LowHalvesUnordered(Q a, Q b) { return LowHalves(a, b); }
+
     // Conversions.
     // Bits 16..47 of each generator state, the draw, as an exact double (it is
     // below 2^32, so the conversion does not round).

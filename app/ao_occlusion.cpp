@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "app/ao_vector_paths.h"
+#include "base/contract.h"
 
 namespace AoBench {
 
@@ -117,6 +118,73 @@ TOcclusionQuery MakeOcclusionQuery(const TPlane& plane, const TSphere (&spheres)
 
 namespace {
 
+constexpr TVec3 kUp{0.0f, 1.0f, 0.0f};
+
+// The frame of the ground plane's normal, which most shaded points have:
+// LookAt's result depends on its arguments alone, so it is built once.
+const TMatrix4& UpNormalFrame() {
+    static const TMatrix4 frame = [] {
+        TMatrix4 m = TMatrix4::Identity();
+        LookAt(m, -kUp, kUp);
+        return m;
+    }();
+    return frame;
+}
+
+bool IsUpNormal(const TVec3& normal) {
+    return Bits(normal.x) == 0 && Bits(normal.y) == 0x3F800000u && Bits(normal.z) == 0;
+}
+
+}  // namespace
+
+TOcclusionQuery MakeShadedPointQuery(const TPlane& plane, const TSphere (&spheres)[kSphereCount],
+                                     const TVec3& point, const TVec3& normal, std::uint32_t rayCount) {
+    const TVec3 origin = point + normal * kRayEpsilon;
+    TMatrix4 ownFrame;
+    const TMatrix4* frame = &UpNormalFrame();
+    if (!IsUpNormal(normal)) {
+        ownFrame = TMatrix4::Identity();
+        LookAt(ownFrame, -normal, kUp);
+        frame = &ownFrame;
+    }
+    return MakeOcclusionQuery(plane, spheres, origin, frame->Row(0), frame->Row(1), frame->Row(2), rayCount);
+}
+
+void MakeOcclusionQueriesScalar(const TPlane& plane, const TSphere (&spheres)[kSphereCount],
+                                const TShadedPoints& points, std::uint32_t count, std::uint32_t rayCount,
+                                TOcclusionQuery* queries) {
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const TVec3 point{points.pointX[i], points.pointY[i], points.pointZ[i]};
+        const TVec3 normal{points.normalX[i], points.normalY[i], points.normalZ[i]};
+        queries[i] = MakeShadedPointQuery(plane, spheres, point, normal, rayCount);
+    }
+}
+
+namespace {
+
+void CheckQueryBatch(std::uint32_t count) {
+    KAV_CONTRACT(count <= static_cast<std::uint32_t>(kPrimaryBatch),
+                 "a batch of %u shaded points is larger than the %d a batch holds", count, kPrimaryBatch);
+}
+
+}  // namespace
+
+void MakeOcclusionQueries(const TPlane& plane, const TSphere (&spheres)[kSphereCount],
+                          const TShadedPoints& points, std::uint32_t count, std::uint32_t rayCount,
+                          TOcclusionQuery* queries) {
+    CheckQueryBatch(count);
+    ActiveAoPathEntries().makeQueries(plane, spheres, points, count, rayCount, queries);
+}
+
+void MakeOcclusionQueries(TAoPath path, const TPlane& plane, const TSphere (&spheres)[kSphereCount],
+                          const TShadedPoints& points, std::uint32_t count, std::uint32_t rayCount,
+                          TOcclusionQuery* queries) {
+    CheckQueryBatch(count);
+    AoPathEntries(path).makeQueries(plane, spheres, points, count, rayCount, queries);
+}
+
+namespace {
+
 // The next ray's direction: draws r1, then phi, from the generator.
 TVec3 NextRayDirection(const TOcclusionQuery& query, std::uint64_t& state) {
     const float r1 = static_cast<float>(static_cast<double>(StepRandom(state)) * 0x1p-32);
@@ -150,21 +218,16 @@ void RayDirectionsScalar(const TOcclusionQuery& query, std::uint64_t state, floa
     }
 }
 
-std::size_t EvaluateCosSinScalar(const float* angles, std::size_t count, float* cosOut, float* sinOut,
-                                 double* rawCos, double* rawSin) {
+std::size_t EvaluateCosSinScalar(const float* angles, std::size_t count, float* cosOut, float* sinOut) {
     for (std::size_t i = 0; i < count; ++i) {
-        const double c = std::cos(static_cast<double>(angles[i]));
-        const double s = std::sin(static_cast<double>(angles[i]));
-        cosOut[i] = static_cast<float>(c);
-        sinOut[i] = static_cast<float>(s);
-        if (rawCos != nullptr) rawCos[i] = c;
-        if (rawSin != nullptr) rawSin[i] = s;
+        cosOut[i] = static_cast<float>(std::cos(static_cast<double>(angles[i])));
+        sinOut[i] = static_cast<float>(std::sin(static_cast<double>(angles[i])));
     }
     return 0;
 }
 
 std::uint32_t CountOccludedRays(TAoPath path, const TOcclusionQuery& query, std::uint64_t& state) {
-    return AoPathEntries(path).countOccluded(query, state);
+    return SupportedAoPathEntries(path).countOccluded(query, state);
 }
 
 std::uint32_t CountOccludedRays(const TOcclusionQuery& query, std::uint64_t& state) {
@@ -173,12 +236,18 @@ std::uint32_t CountOccludedRays(const TOcclusionQuery& query, std::uint64_t& sta
 
 void RayDirections(TAoPath path, const TOcclusionQuery& query, std::uint64_t state, float* dx, float* dy,
                    float* dz) {
-    AoPathEntries(path).rayDirections(query, state, dx, dy, dz);
+    SupportedAoPathEntries(path).rayDirections(query, state, dx, dy, dz);
 }
 
-std::size_t EvaluateCosSin(TAoPath path, const float* angles, std::size_t count, float* cosOut, float* sinOut,
-                           double* rawCos, double* rawSin) {
-    return AoPathEntries(path).evaluateCosSin(angles, count, cosOut, sinOut, rawCos, rawSin);
+std::size_t EvaluateCosSin(TAoPath path, const float* angles, std::size_t count, float* cosOut,
+                           float* sinOut) {
+    for (std::size_t i = 0; i < count; ++i) {
+        // Negated, so that NaN fails too.
+        KAV_CONTRACT(!(angles[i] < 0.0f || angles[i] > kMaxKernelAngle) && angles[i] == angles[i],
+                     "angle %a is not one the kernel draws (0 to %a)", static_cast<double>(angles[i]),
+                     static_cast<double>(kMaxKernelAngle));
+    }
+    return SupportedAoPathEntries(path).evaluateCosSin(angles, count, cosOut, sinOut);
 }
 
 }  // namespace AoBench

@@ -16,6 +16,7 @@
 #include <cstdint>
 
 #include "app/ao_paths.h"
+#include "app/ao_primary_rays.h"
 #include "app/ao_scene.h"
 
 namespace AoBench {
@@ -92,6 +93,39 @@ TOcclusionQuery MakeOcclusionQuery(const TPlane& plane, const TSphere (&spheres)
                                    const TVec3& origin, const TVec3& axisX, const TVec3& axisY,
                                    const TVec3& axisZ, std::uint32_t rayCount);
 
+// The query of the render's shaded point: rays from point + normal *
+// kRayEpsilon in the frame of LookAt(identity, -normal, (0, 1, 0)), whose
+// rows 0, 1 and 2 are the axes X, Y and Z. The frame of the ground's normal
+// (0, 1, 0), which most points have, is built once.
+TOcclusionQuery MakeShadedPointQuery(const TPlane& plane, const TSphere (&spheres)[kSphereCount],
+                                     const TVec3& point, const TVec3& normal, std::uint32_t rayCount);
+
+// A batch of shaded points, member by member: point i and its surface normal.
+struct TShadedPoints {
+    float pointX[kPrimaryBatch];
+    float pointY[kPrimaryBatch];
+    float pointZ[kPrimaryBatch];
+    float normalX[kPrimaryBatch];
+    float normalY[kPrimaryBatch];
+    float normalZ[kPrimaryBatch];
+};
+
+// The queries of points 0 .. count-1 (count <= kPrimaryBatch) into
+// queries[0 .. count-1], on the active path: queries[i] is
+// MakeShadedPointQuery of point i, every field bit for bit on every path
+// (but for the payloads of NaNs, which no test of the kernel reads: the
+// scalar code's compiler may swap the operands of a commutative operation,
+// which picks the other operand's payload where both are NaN). Thread-safe:
+// touches nothing but its arguments.
+void MakeOcclusionQueries(const TPlane& plane, const TSphere (&spheres)[kSphereCount],
+                          const TShadedPoints& points, std::uint32_t count, std::uint32_t rayCount,
+                          TOcclusionQuery* queries);
+
+// The same on a given path, which the CPU must support (AoPathSupported).
+void MakeOcclusionQueries(TAoPath path, const TPlane& plane, const TSphere (&spheres)[kSphereCount],
+                          const TShadedPoints& points, std::uint32_t count, std::uint32_t rayCount,
+                          TOcclusionQuery* queries);
+
 // Number of the query's rays that hit the scene, on the active path. Advances
 // state by 2 * rayCount generator steps, exactly as drawing r1 and phi for
 // each ray in turn does. Thread-safe: touches nothing but its arguments.
@@ -107,23 +141,29 @@ void RayDirections(TAoPath path, const TOcclusionQuery& query, std::uint64_t sta
                    float* dz);
 
 // Cosine and sine of each angle, evaluated in double precision on the angle
-// widened from single and rounded to single: what the kernel computes for a
-// direction. The path must be supported. On every path the results equal
-// (float)std::cos((double)angle) and (float)std::sin((double)angle) for every
-// angle the kernel can draw.
+// widened from single and rounded to single, by the code the path's render
+// runs for a direction. The path must be supported, and every angle must be
+// one the kernel can draw: within [0, kMaxKernelAngle]. On every path the
+// results equal (float)std::cos((double)angle) and
+// (float)std::sin((double)angle) for every such angle.
 //
-// rawCos and rawSin, when not null, receive the vector evaluation's own
-// double results; the scalar path stores the library's. Returns how many
-// results the vector evaluation could not round safely and took from the
-// library instead (always 0 on the scalar path).
-std::size_t EvaluateCosSin(TAoPath path, const float* angles, std::size_t count, float* cosOut, float* sinOut,
-                           double* rawCos = nullptr, double* rawSin = nullptr);
+// Returns how many groups of angles (a step's worth of rays on the path)
+// took their results from the library instead of the vector evaluation,
+// because one of them lay too close to a rounding midpoint (always 0 on the
+// scalar path).
+std::size_t EvaluateCosSin(TAoPath path, const float* angles, std::size_t count, float* cosOut,
+                           float* sinOut);
+
+// The largest angle the kernel draws: u2 * K for u2 = 2^32 - 1, rounded.
+inline constexpr float kMaxKernelAngle = 0x1.921fb6p+2f;
 
 // The scalar path, which runs on every CPU and is the reference for the
 // others (the vector paths are declared in ao_vector_paths.h).
 std::uint32_t CountOccludedScalar(const TOcclusionQuery& query, std::uint64_t& state);
+void MakeOcclusionQueriesScalar(const TPlane& plane, const TSphere (&spheres)[kSphereCount],
+                                const TShadedPoints& points, std::uint32_t count, std::uint32_t rayCount,
+                                TOcclusionQuery* queries);
 void RayDirectionsScalar(const TOcclusionQuery& query, std::uint64_t state, float* dx, float* dy, float* dz);
-std::size_t EvaluateCosSinScalar(const float* angles, std::size_t count, float* cosOut, float* sinOut,
-                                 double* rawCos, double* rawSin);
+std::size_t EvaluateCosSinScalar(const float* angles, std::size_t count, float* cosOut, float* sinOut);
 
 }  // namespace AoBench

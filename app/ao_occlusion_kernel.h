@@ -86,6 +86,62 @@ std::uint64_t JumpState(std::uint64_t state, std::uint64_t steps) {
 inline constexpr std::uint32_t kRenderRays = 64;
 inline constexpr TRandomJump kRenderRaysJump = RandomJump(2 * kRenderRays);
 
+// The cosines and sines of a step's angles, rounded to single: phi holds the
+// kBatchesPerStep * kLanes angles as halves (batch g's lanes in [2g] and
+// [2g + 1], low lanes first), cosF and sinF receive them per batch. This is
+// the only evaluation of the render's cosines and sines, and the exhaustive
+// checks call it too (EvaluateCosSin). Returns whether the step's results
+// came from the library (CosSinFromLibrary), which happens when any of them
+// lies within the guard band of a rounding midpoint.
+//
+// kTrigTogether vectors go through the evaluation at a time: enough
+// independent chains to keep the units busy, few enough to stay in
+// registers. With V::kQuadrantInSingle, the quadrant is applied after the
+// rounding to single, to twice the lanes per operation
+// (ApplyQuadrantInSingle).
+template <class V>
+[[gnu::always_inline]] inline bool StepCosSin(const typename V::D* phi, typename V::F* cosF,
+                                              typename V::F* sinF) {
+    using D = typename V::D;
+    using Q = typename V::Q;
+    constexpr int kBatches = V::kBatchesPerStep;
+    constexpr int kHalves = 2 * kBatches;
+    constexpr int kTrig = V::kTrigTogether;
+    static_assert(kHalves % kTrig == 0, "whole groups of angle vectors");
+    D cosR[kHalves];
+    D sinR[kHalves];
+    Q quadrant[kHalves];
+    auto nearMidpoint = AoVectorTrig::NoMidpointLanes<V>();
+    // Kept a loop: unrolled, the groups run slower (measured on AVX2).
+#pragma GCC unroll 1
+    for (int h = 0; h < kHalves; h += kTrig) {
+        AoVectorTrig::CosSinReduced<V, kTrig>(phi + h, cosR + h, sinR + h, quadrant + h);
+        for (int i = h; i < h + kTrig; ++i)
+            nearMidpoint = V::Or(nearMidpoint, AoVectorTrig::NearFloatMidpointEither<V>(sinR[i], cosR[i]));
+    }
+    if (V::Any(nearMidpoint)) [[unlikely]] {
+        for (int h = 0; h < kHalves; ++h) AoVectorTrig::CosSinFromLibrary<V>(phi[h], cosR[h], sinR[h]);
+        for (int g = 0; g < kBatches; ++g) {
+            cosF[g] = V::ToFloat(cosR[2 * g], cosR[2 * g + 1]);
+            sinF[g] = V::ToFloat(sinR[2 * g], sinR[2 * g + 1]);
+        }
+        return true;
+    }
+    for (int g = 0; g < kBatches; ++g) {
+        if constexpr (V::kQuadrantInSingle) {
+            cosF[g] = V::ToFloat(cosR[2 * g], cosR[2 * g + 1]);
+            sinF[g] = V::ToFloat(sinR[2 * g], sinR[2 * g + 1]);
+            AoVectorTrig::ApplyQuadrantInSingle<V>(quadrant[2 * g], quadrant[2 * g + 1], cosF[g], sinF[g]);
+        } else {
+            for (int h = 2 * g; h < 2 * g + 2; ++h)
+                AoVectorTrig::ApplyQuadrantInDouble<V>(quadrant[h], cosR[h], sinR[h]);
+            cosF[g] = V::ToFloat(cosR[2 * g], cosR[2 * g + 1]);
+            sinF[g] = V::ToFloat(sinR[2 * g], sinR[2 * g + 1]);
+        }
+    }
+    return false;
+}
+
 // Hit flags of the plane test for directions (dx, dy, dz): the plane accepts
 // when dot(normal, d) is not 0 and 0 <= t < the record's start distance.
 template <class V>
@@ -220,37 +276,10 @@ std::uint32_t CountBatches(const TOcclusionQuery& query, std::uint64_t& state, T
         // rounded once to single. phi lies in [0, 2 pi (1 + 2^-24)], well
         // inside the reduction's domain.
         D phi[kHalves];
-        D cosPhi[kHalves];
-        D sinPhi[kHalves];
         for (int h = 0; h < kHalves; ++h) phi[h] = V::RoundToFloat(V::DrawTimes(second[h], kPhiScaleDouble));
-        // kTrigTogether vectors at a time: enough independent chains to keep
-        // the units busy, few enough to stay in registers. Where V says so,
-        // cosPhi and sinPhi are those of the reduced angle, and the quadrant
-        // is applied after the rounding to single, to twice the lanes per
-        // operation: rounding commutes with negation, and swapping the two
-        // is a selection.
-        constexpr int kTrig = V::kTrigTogether;
-        constexpr bool kQuadrantInSingle = V::kQuadrantInSingle;
-        static_assert(kHalves % kTrig == 0, "whole groups of angle vectors");
-        Q quadrant[kQuadrantInSingle ? kHalves : 1];
-        typename V::DMask fallback = V::NoLanes64();
-        // Kept a loop: unrolled, the groups run slower (measured on AVX2).
-#pragma GCC unroll 1
-        for (int h = 0; h < kHalves; h += kTrig) {
-            if constexpr (kQuadrantInSingle) {
-                fallback = V::Or(fallback, AoVectorTrig::CosSinReduced<V, false, kTrig>(
-                                               phi + h, cosPhi + h, sinPhi + h, quadrant + h));
-            } else {
-                fallback = V::Or(
-                    fallback, AoVectorTrig::CosSinApprox<V, false, kTrig>(phi + h, cosPhi + h, sinPhi + h));
-            }
-        }
-        if (V::Any(fallback)) [[unlikely]] {
-            for (int h = 0; h < kHalves; ++h) {
-                AoVectorTrig::CosSinFromLibrary<V>(phi[h], cosPhi[h], sinPhi[h]);
-                if constexpr (kQuadrantInSingle) quadrant[h] = V::Set64(0);  // the results are final
-            }
-        }
+        F cosPhi[kBatches];
+        F sinPhi[kBatches];
+        StepCosSin<V>(phi, cosPhi, sinPhi);
 
         // Directions, then the hit flags, kTogether batches at a time.
         std::uint32_t bits[kBatches];
@@ -261,41 +290,36 @@ std::uint32_t CountBatches(const TOcclusionQuery& query, std::uint64_t& state, T
                 const int g = group + j;
                 const F r1 = V::DrawsToUnitFloat(first[2 * g], first[2 * g + 1]);
                 const F s = V::Sqrt(V::Sub(V::Set(1.0f), r1));
-                F cosF = V::ToFloat(cosPhi[2 * g], cosPhi[2 * g + 1]);
-                F sinF = V::ToFloat(sinPhi[2 * g], sinPhi[2 * g + 1]);
-                if constexpr (kQuadrantInSingle)
-                    V::ApplyQuadrant(quadrant[2 * g], quadrant[2 * g + 1], cosF, sinF);
-                const F lx = V::Mul(cosF, s);
-                const F ly = V::Mul(sinF, s);
+                const F lx = V::Mul(cosPhi[g], s);
+                const F ly = V::Mul(sinPhi[g], s);
                 const F lz = V::Sqrt(r1);
-                if constexpr (kGround && kDirections) {
-                    // The scalar kernel's products and sums for the ground frame,
-                    // bit for bit (see GroundFrameQuery).
-                    dx[j] = V::Sub(V::Set(0.0f), lx);
-                    dy[j] = lz;
-                    dz[j] = V::Add(ly, V::Set(0.0f));
-                } else if constexpr (kGround) {
+                if constexpr (kGround) {
                     // (lx, lz, ly), with the minus sign of the x component moved
-                    // onto the spheres' offsets (kGroundSign). B then differs
-                    // from the scalar kernel's, if at all, in the sign of a zero:
-                    // rs.x * (0 - lx) is -(rs.x * lx) and rs.z * (ly + 0) is
-                    // rs.z * ly but for the signs of zeros, and sums of terms
-                    // that differ in that way do too. No test of B tells the
-                    // two zeros apart.
+                    // onto the spheres' offsets. B then differs from the scalar
+                    // kernel's, if at all, in the sign of a zero: rs.x * (0 - lx)
+                    // is -(rs.x * lx) and rs.z * (ly + 0) is rs.z * ly but for
+                    // the signs of zeros, and sums of terms that differ in that
+                    // way do too. No test of B tells the two zeros apart.
                     dx[j] = lx;
                     dy[j] = lz;
                     dz[j] = ly;
+                    if constexpr (kDirections) {
+                        // The scalar kernel's own directions for the ground frame,
+                        // bit for bit (see GroundFrameQuery).
+                        StoreDirections<V>(out, done + static_cast<std::uint32_t>(g * kLanes), rays,
+                                           V::Sub(V::Set(0.0f), lx), lz, V::Add(ly, V::Set(0.0f)));
+                    }
                 } else {
                     dx[j] = V::Add(V::Add(V::Mul(zx, lz), V::Mul(yx, ly)), V::Mul(xx, lx));
                     dy[j] = V::Add(V::Add(V::Mul(zy, lz), V::Mul(yy, ly)), V::Mul(xy, lx));
                     dz[j] = V::Add(V::Add(V::Mul(zz, lz), V::Mul(yz, ly)), V::Mul(xz, lx));
-                }
-                if constexpr (kDirections) {
-                    StoreDirections<V>(out, done + static_cast<std::uint32_t>(g * kLanes), rays, dx[j], dy[j],
-                                       dz[j]);
+                    if constexpr (kDirections) {
+                        StoreDirections<V>(out, done + static_cast<std::uint32_t>(g * kLanes), rays, dx[j],
+                                           dy[j], dz[j]);
+                    }
                 }
             }
-            constexpr bool kGroundSign = kGround && !kDirections;
+            constexpr bool kGroundSign = kGround;
             if constexpr (kRoots) {
                 typename V::FMask hit[kTogether];
                 for (int j = 0; j < kTogether; ++j) {
@@ -352,65 +376,57 @@ std::uint32_t CountBatches(const TOcclusionQuery& query, std::uint64_t& state, T
     }
 }
 
-template <class V>
-std::uint32_t CountOccluded(const TOcclusionQuery& query, std::uint64_t& state) {
+// The number of the query's rays that hit the scene (see CountOccludedRays);
+// with directions, their directions too (see RayDirections), by the same
+// code with the same switches.
+template <class V, bool kDirections = false>
+std::uint32_t CountOccluded(const TOcclusionQuery& query, std::uint64_t& state, TDirectionsOut out = {}) {
     if (query.groundFrame) {
-        return query.sphereRootsNeeded ? CountBatches<V, true, true>(query, state)
-                                       : CountBatches<V, false, true>(query, state);
+        return query.sphereRootsNeeded ? CountBatches<V, true, true, kDirections>(query, state, out)
+                                       : CountBatches<V, false, true, kDirections>(query, state, out);
     }
-    return query.sphereRootsNeeded ? CountBatches<V, true, false>(query, state)
-                                   : CountBatches<V, false, false>(query, state);
+    return query.sphereRootsNeeded ? CountBatches<V, true, false, kDirections>(query, state, out)
+                                   : CountBatches<V, false, false, kDirections>(query, state, out);
 }
 
-// The directions of the query's rays; see RayDirections.
 template <class V>
 void RayDirections(const TOcclusionQuery& query, std::uint64_t state, float* dx, float* dy, float* dz) {
-    if (query.groundFrame) {
-        CountBatches<V, true, true, true>(query, state, {dx, dy, dz});
-    } else {
-        CountBatches<V, true, false, true>(query, state, {dx, dy, dz});
-    }
+    CountOccluded<V, true>(query, state, {dx, dy, dz});
 }
 
-// Cosine and sine rounded to single for an array of angles, as the kernel
-// evaluates them; see EvaluateCosSin.
+// Cosine and sine rounded to single for an array of angles within the
+// kernel's range, by the render's own evaluation (StepCosSin), a step's
+// worth of angles at a time; see EvaluateCosSin. Returns the number of steps
+// whose results came from the library.
 template <class V>
-std::size_t EvaluateCosSin(const float* angles, std::size_t count, float* cosOut, float* sinOut,
-                           double* rawCos, double* rawSin) {
+std::size_t EvaluateCosSin(const float* angles, std::size_t count, float* cosOut, float* sinOut) {
     using D = typename V::D;
+    using F = typename V::F;
+    constexpr int kBatches = V::kBatchesPerStep;
     constexpr std::size_t kHalf = V::kLanes / 2;
-    std::size_t taken = 0;
-    for (std::size_t i = 0; i < count; i += kHalf) {
-        const std::size_t n = count - i < kHalf ? count - i : kHalf;
-        alignas(64) float in[kHalf] = {};
+    constexpr std::size_t kStep = kBatches * V::kLanes;
+    std::size_t fromLibrary = 0;
+    for (std::size_t i = 0; i < count; i += kStep) {
+        const std::size_t n = count - i < kStep ? count - i : kStep;
+        alignas(64) float in[kStep] = {};  // the unused lanes evaluate angle 0
         for (std::size_t j = 0; j < n; ++j) in[j] = angles[i + j];
-        const D x = V::WidenFloats(in);
-
-        D c, s;
-        const typename V::DMask fallback = AoVectorTrig::CosSinLanes<V>(x, c, s);
-        alignas(64) double approxCos[kHalf];
-        alignas(64) double approxSin[kHalf];
-        V::Store(approxCos, c);
-        V::Store(approxSin, s);
-        alignas(64) std::uint64_t take[kHalf];
-        V::StoreMask(take, fallback);
-        for (std::size_t j = 0; j < n; ++j) {
-            if (take[j] != 0) ++taken;
-            if (rawCos != nullptr) rawCos[i + j] = approxCos[j];
-            if (rawSin != nullptr) rawSin[i + j] = approxSin[j];
+        D phi[2 * kBatches];
+        for (int h = 0; h < 2 * kBatches; ++h) phi[h] = V::WidenFloats(in + h * kHalf);
+        F cosF[kBatches];
+        F sinF[kBatches];
+        if (StepCosSin<V>(phi, cosF, sinF)) ++fromLibrary;
+        alignas(64) float cosAll[kStep];
+        alignas(64) float sinAll[kStep];
+        for (int g = 0; g < kBatches; ++g) {
+            V::Store(cosAll + g * V::kLanes, cosF[g]);
+            V::Store(sinAll + g * V::kLanes, sinF[g]);
         }
-
-        if (V::Any(fallback)) AoVectorTrig::CosSinFromLibrary<V>(x, c, s);
-        alignas(64) float cosF[kHalf];
-        alignas(64) float sinF[kHalf];
-        V::NarrowToFloats(cosF, c);
-        V::NarrowToFloats(sinF, s);
         for (std::size_t j = 0; j < n; ++j) {
-            cosOut[i + j] = cosF[j];
-            sinOut[i + j] = sinF[j];
+            cosOut[i + j] = cosAll[j];
+            sinOut[i + j] = sinAll[j];
         }
     }
-    return taken;
+    return fromLibrary;
 }
 
 }  // namespace AoBench::AoVectorKernel

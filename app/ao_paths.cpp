@@ -1,130 +1,126 @@
-// ao_paths.cpp - CPU feature detection and the choice of the kernel's path.
+// ao_paths.cpp - the table of the kernel's paths, CPU feature detection and
+// the choice of the active path.
 
 #include "app/ao_paths.h"
 
 #include <atomic>
 
 #include "app/ao_vector_paths.h"
+#include "base/contract.h"
 
 namespace AoBench {
 
+extern const TAoPathEntries kScalarPathEntries = {TAoPath::Scalar,     CountOccludedScalar,
+                                                  RayDirectionsScalar, EvaluateCosSinScalar,
+                                                  TracePrimaryScalar,  MakeOcclusionQueriesScalar};
+
 namespace {
 
-const TCpuFeatures& RunningCpu() {
+#if defined(KAV_AO_X86_PATHS)
+constexpr const TAoPathEntries* kAvx2 = &kAvx2PathEntries;
+constexpr const TAoPathEntries* kAvx512 = &kAvx512PathEntries;
+#else
+constexpr const TAoPathEntries* kAvx2 = nullptr;
+constexpr const TAoPathEntries* kAvx512 = nullptr;
+#endif
+#if defined(KAV_AO_NEON_PATH)
+constexpr const TAoPathEntries* kNeon = &kNeonPathEntries;
+#else
+constexpr const TAoPathEntries* kNeon = nullptr;
+#endif
+
+// Row i is the path TAoPath(i).
+constexpr TAoTarget kTargets[] = {
+    {TAoPath::Scalar, "scalar", 1, 0, &kScalarPathEntries},
+    {TAoPath::Avx2, "avx2", 8, kCpuAvx2 | kCpuFma, kAvx2},
+    // The compiler may also use AVX2 and FMA instructions in code built for
+    // AVX-512, so those are required as well.
+    {TAoPath::Avx512, "avx512", 16, kCpuAvx512F | kCpuAvx512Dq | kCpuAvx2 | kCpuFma, kAvx512},
+    // Part of the AArch64 architecture: every such CPU has it.
+    {TAoPath::Neon, "neon", 4, kCpuNeon, kNeon},
+};
+constexpr int kTargetCount = static_cast<int>(std::size(kTargets));
+
+constexpr bool RowsInOrder() {
+    for (int i = 0; i < kTargetCount; ++i) {
+        if (static_cast<int>(kTargets[i].path) != i) return false;
+    }
+    return true;
+}
+static_assert(RowsInOrder(), "row i of the table is the path TAoPath(i)");
+
+constexpr TAoPath kPaths[] = {TAoPath::Scalar, TAoPath::Avx2, TAoPath::Avx512, TAoPath::Neon};
+static_assert(std::size(kPaths) == std::size(kTargets), "one path per row");
+
+TCpuFeatures RunningCpu() {
     static const TCpuFeatures features = DetectCpuFeatures();
     return features;
 }
 
-bool ValidPath(TAoPath path) {
-    const int value = static_cast<int>(path);
-    return value >= 0 && value < kAoPathCount;
-}
-
 }  // namespace
 
+std::span<const TAoPath> AoPaths() { return kPaths; }
+
+const TAoTarget* AoTargetOf(TAoPath path) {
+    const int row = static_cast<int>(path);
+    return row >= 0 && row < kTargetCount ? &kTargets[row] : nullptr;
+}
+
 const char* AoPathName(TAoPath path) {
-    switch (path) {
-        case TAoPath::Scalar:
-            return "scalar";
-        case TAoPath::Avx2:
-            return "avx2";
-        case TAoPath::Avx512:
-            return "avx512";
-        case TAoPath::Neon:
-            return "neon";
-    }
-    return "unknown";
+    const TAoTarget* target = AoTargetOf(path);
+    return target != nullptr ? target->name : "unknown";
 }
 
 TCpuFeatures DetectCpuFeatures() {
-    TCpuFeatures features;
+    TCpuFeatures features = 0;
 #if defined(KAV_AO_X86_PATHS)
     // The run-time library's checks include the operating system's support
     // for saving the wide registers, not only the CPUID bits.
     __builtin_cpu_init();
-    features.avx2 = __builtin_cpu_supports("avx2") != 0;
-    features.fma = __builtin_cpu_supports("fma") != 0;
-    features.avx512f = __builtin_cpu_supports("avx512f") != 0;
-    features.avx512dq = __builtin_cpu_supports("avx512dq") != 0;
+    if (__builtin_cpu_supports("avx2")) features |= kCpuAvx2;
+    if (__builtin_cpu_supports("fma")) features |= kCpuFma;
+    if (__builtin_cpu_supports("avx512f")) features |= kCpuAvx512F;
+    if (__builtin_cpu_supports("avx512dq")) features |= kCpuAvx512Dq;
 #endif
 #if defined(KAV_AO_NEON_PATH)
-    // Part of the AArch64 architecture: every such CPU has it.
-    features.neon = true;
+    features |= kCpuNeon;
 #endif
     return features;
 }
 
 bool AoPathCompiled(TAoPath path) {
-    switch (path) {
-        case TAoPath::Scalar:
-            return true;
-        case TAoPath::Avx2:
-        case TAoPath::Avx512:
-#if defined(KAV_AO_X86_PATHS)
-            return true;
-#else
-            return false;
-#endif
-        case TAoPath::Neon:
-#if defined(KAV_AO_NEON_PATH)
-            return true;
-#else
-            return false;
-#endif
+    const TAoTarget* target = AoTargetOf(path);
+    return target != nullptr && target->entries != nullptr;
+}
+
+bool AoPathRunsOn(TAoPath path, TCpuFeatures features) {
+    return AoPathCompiled(path) && (features & AoTargetOf(path)->required) == AoTargetOf(path)->required;
+}
+
+TAoPath WidestAoPath(TCpuFeatures features) {
+    const TAoTarget* widest = &kTargets[0];
+    for (const TAoTarget& target : kTargets) {
+        if (target.lanes > widest->lanes && AoPathRunsOn(target.path, features)) widest = &target;
     }
-    return false;
+    return widest->path;
 }
 
-bool AoPathRunsOn(TAoPath path, const TCpuFeatures& features) {
-    if (!AoPathCompiled(path)) return false;
-    switch (path) {
-        case TAoPath::Scalar:
-            return true;
-        case TAoPath::Avx2:
-            return features.avx2 && features.fma;
-        case TAoPath::Avx512:
-            // The compiler may also use AVX2 and FMA instructions in code built
-            // for AVX-512, so those are required as well.
-            return features.avx512f && features.avx512dq && features.avx2 && features.fma;
-        case TAoPath::Neon:
-            return features.neon;
-    }
-    return false;
-}
-
-TAoPath WidestAoPath(const TCpuFeatures& features) {
-    if (AoPathRunsOn(TAoPath::Avx512, features)) return TAoPath::Avx512;
-    if (AoPathRunsOn(TAoPath::Avx2, features)) return TAoPath::Avx2;
-    if (AoPathRunsOn(TAoPath::Neon, features)) return TAoPath::Neon;
-    return TAoPath::Scalar;
-}
-
-bool AoPathSupported(TAoPath path) { return ValidPath(path) && AoPathRunsOn(path, RunningCpu()); }
-
-extern const TAoPathEntries kScalarPathEntries = {TAoPath::Scalar, CountOccludedScalar, RayDirectionsScalar,
-                                                  EvaluateCosSinScalar, TracePrimaryScalar};
+bool AoPathSupported(TAoPath path) { return AoPathRunsOn(path, RunningCpu()); }
 
 const TAoPathEntries& AoPathEntries(TAoPath path) {
-    switch (path) {
-#if defined(KAV_AO_X86_PATHS)
-        case TAoPath::Avx2:
-            return kAvx2PathEntries;
-        case TAoPath::Avx512:
-            return kAvx512PathEntries;
-#endif
-#if defined(KAV_AO_NEON_PATH)
-        case TAoPath::Neon:
-            return kNeonPathEntries;
-#endif
-        default:
-            return kScalarPathEntries;
-    }
+    return AoPathCompiled(path) ? *AoTargetOf(path)->entries : kScalarPathEntries;
+}
+
+const TAoPathEntries& SupportedAoPathEntries(TAoPath path) {
+    KAV_CONTRACT(AoPathSupported(path), "the kernel's path %s (%d) does not run on this CPU or in this build",
+                 AoPathName(path), static_cast<int>(path));
+    return *AoTargetOf(path)->entries;
 }
 
 namespace {
 
-// The table of the active path; null until the first use picks the widest
-// supported one.
+// The entry points of the active path; null until the first use picks the
+// widest supported one.
 std::atomic<const TAoPathEntries*> activeEntries{nullptr};
 
 }  // namespace

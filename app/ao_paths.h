@@ -1,50 +1,56 @@
-// ao_paths.h - the code paths of the AO kernel's ray work (scalar, AVX2,
-// AVX-512, NEON), which of them this build holds, which the running CPU can
-// execute, and the one that is in use.
+// ao_paths.h - the code paths of the AO kernel's ray work, which of them
+// this build holds, which the running CPU can execute, and the one in use.
 //
 // Every path computes bit for bit what the scalar kernel computes, so the
-// choice changes only the speed. The widest path the CPU supports is chosen
-// on first use; tests and benchmarks may force another one.
+// choice changes only the speed. The paths are the rows of one table (see
+// ao_vector_paths.h); everything here reads it. The widest path the CPU
+// supports is chosen on first use; tests and benchmarks may force another.
 
 #pragma once
 
+#include <cstdint>
+#include <span>
+
 namespace AoBench {
 
+// A row of the table of paths; Scalar is row 0.
 enum class TAoPath : int {
     Scalar = 0,
-    Avx2 = 1,    // 8 lanes; needs AVX2 and FMA
-    Avx512 = 2,  // 16 lanes; needs AVX-512 F and DQ
-    Neon = 3,    // 4 lanes; every 64-bit ARM CPU has it
+    Avx2 = 1,
+    Avx512 = 2,
+    Neon = 3,
 };
 
-inline constexpr int kAoPathCount = 4;
-
-// The instruction-set extensions the vector paths rely on.
-struct TCpuFeatures {
-    bool avx2 = false;
-    bool fma = false;
-    bool avx512f = false;
-    bool avx512dq = false;
-    bool neon = false;  // Advanced SIMD with double precision (AArch64)
+// The instruction-set extensions a path may need, as bits of TCpuFeatures.
+enum TCpuFeature : std::uint32_t {
+    kCpuAvx2 = 1u << 0,
+    kCpuFma = 1u << 1,
+    kCpuAvx512F = 1u << 2,
+    kCpuAvx512Dq = 1u << 3,
+    kCpuNeon = 1u << 4,  // Advanced SIMD with double precision (AArch64)
 };
+using TCpuFeatures = std::uint32_t;
 
-// "scalar", "avx2", "avx512", "neon"; "unknown" for a value outside the
-// enumeration.
+// Every path of the table, Scalar first, whether this build holds it or not.
+std::span<const TAoPath> AoPaths();
+
+// The path's name ("scalar", "avx2", ...); "unknown" for a value outside the
+// table.
 const char* AoPathName(TAoPath path);
 
-// What the running CPU (and its operating system) supports. All false on
-// builds and machines without the vector paths.
+// What the running CPU (and its operating system) supports; 0 on builds and
+// machines without the vector paths.
 TCpuFeatures DetectCpuFeatures();
 
-// Whether this build holds the path's code: AVX2 and AVX-512 exist in x86-64
-// builds by GCC or Clang, NEON in AArch64 builds.
+// Whether this build holds the path's code.
 bool AoPathCompiled(TAoPath path);
 
 // Whether the path is compiled and a CPU with these features can run it.
-bool AoPathRunsOn(TAoPath path, const TCpuFeatures& features);
+bool AoPathRunsOn(TAoPath path, TCpuFeatures features);
 
-// The widest path that runs with these features; Scalar always does.
-TAoPath WidestAoPath(const TCpuFeatures& features);
+// The path with the most lanes that runs with these features; Scalar always
+// runs.
+TAoPath WidestAoPath(TCpuFeatures features);
 
 // AoPathRunsOn for the running CPU.
 bool AoPathSupported(TAoPath path);

@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "app/ao_vector_paths.h"
+#include "base/contract.h"
 
 namespace AoBench {
 
@@ -54,13 +55,25 @@ void TracePrimaryScalar(const TPrimaryScene& scene, const float* px, const float
     }
 }
 
+namespace {
+
+// A batch larger than the hit records would be written past their arrays.
+void CheckPrimaryBatch(std::uint32_t count) {
+    KAV_CONTRACT(count <= static_cast<std::uint32_t>(kPrimaryBatch),
+                 "a batch of %u primary rays (at most %d)", count, kPrimaryBatch);
+}
+
+}  // namespace
+
 void TracePrimaryRays(TAoPath path, const TPrimaryScene& scene, const float* px, const float* py,
                       std::uint32_t count, TPrimaryHits& hits) {
-    AoPathEntries(path).tracePrimary(scene, px, py, count, hits);
+    CheckPrimaryBatch(count);
+    SupportedAoPathEntries(path).tracePrimary(scene, px, py, count, hits);
 }
 
 void TracePrimaryRays(const TPrimaryScene& scene, const float* px, const float* py, std::uint32_t count,
                       TPrimaryHits& hits) {
+    CheckPrimaryBatch(count);
     ActiveAoPathEntries().tracePrimary(scene, px, py, count, hits);
 }
 

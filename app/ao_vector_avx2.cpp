@@ -11,6 +11,7 @@
 
 #include "app/ao_occlusion_kernel.h"
 #include "app/ao_primary_kernel.h"
+#include "app/ao_query_kernel.h"
 
 namespace AoBench {
 
@@ -119,16 +120,6 @@ struct TAvx2 {
         return _mm256_castsi256_pd(
             _mm256_cmpeq_epi64(_mm256_and_si256(a, Set64(bits)), _mm256_setzero_si256()));
     }
-    // Whether, for any double of a or b, the low 32 bits of its pattern plus
-    // add have none of `bits`: the low halves of both side by side (in no
-    // particular order), tested 8 at a time.
-    static DMask AnyLow32WithNoBitsOf(D a, D b, std::uint32_t add, std::uint32_t bits) {
-        const __m256i low =
-            _mm256_castps_si256(_mm256_shuffle_ps(_mm256_castpd_ps(a), _mm256_castpd_ps(b), 0x88));
-        const __m256i sum = _mm256_add_epi32(low, _mm256_set1_epi32(static_cast<int>(add)));
-        return _mm256_castsi256_pd(_mm256_cmpeq_epi32(
-            _mm256_and_si256(sum, _mm256_set1_epi32(static_cast<int>(bits))), _mm256_setzero_si256()));
-    }
     static DMask LowBitSet(Q a) {
         return _mm256_castsi256_pd(_mm256_cmpeq_epi64(_mm256_and_si256(a, Set64(1)), Set64(1)));
     }
@@ -180,24 +171,6 @@ struct TAvx2 {
     static D DrawTimes(Q state, double scale) {
         return _mm256_fmadd_pd(BiasedDraw(state), _mm256_set1_pd(scale), _mm256_set1_pd(-0x1p52 * scale));
     }
-    // cos x and sin x from c = cos r and s = sin r, rounded to single, for
-    // x = r + k * pi/2: k's low bits in the low words of the two halves'
-    // quadrant bits (low lanes first). Quadrant k mod 4: cos x = c, -s, -c,
-    // s; sin x = s, c, -s, -c.
-    static void ApplyQuadrant(Q low, Q high, F& c, F& s) {
-        // The halves' low words side by side, in the lanes' order.
-        const __m256i k = _mm256_castpd_si256(_mm256_permute4x64_pd(
-            _mm256_castps_pd(_mm256_shuffle_ps(_mm256_castsi256_ps(low), _mm256_castsi256_ps(high), 0x88)),
-            0xD8));
-        const F swap = _mm256_castsi256_ps(_mm256_slli_epi32(k, 31));  // odd k: in the sign bit
-        const __m256i signBit = _mm256_set1_epi32(static_cast<int>(0x80000000u));
-        const F sinSign = _mm256_castsi256_ps(_mm256_and_si256(_mm256_slli_epi32(k, 30), signBit));
-        const F cosSign = _mm256_castsi256_ps(
-            _mm256_and_si256(_mm256_slli_epi32(_mm256_add_epi32(k, _mm256_set1_epi32(1)), 30), signBit));
-        const F cosX = _mm256_xor_ps(_mm256_blendv_ps(c, s, swap), cosSign);
-        s = _mm256_xor_ps(_mm256_blendv_ps(s, c, swap), sinSign);
-        c = cosX;
-    }
     // Rounds both halves to single; low lanes first.
     static F ToFloat(D low, D high) {
         return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm256_cvtpd_ps(low)), _mm256_cvtpd_ps(high), 1);
@@ -225,14 +198,18 @@ void TracePrimaryAvx2(const TPrimaryScene& scene, const float* px, const float* 
     AoVectorKernel::TracePrimary<TAvx2>(scene, px, py, count, hits);
 }
 
-std::size_t EvaluateCosSinAvx2(const float* angles, std::size_t count, float* cosOut, float* sinOut,
-                               double* rawCos, double* rawSin) {
-    return AoVectorKernel::EvaluateCosSin<TAvx2>(angles, count, cosOut, sinOut, rawCos, rawSin);
+std::size_t EvaluateCosSinAvx2(const float* angles, std::size_t count, float* cosOut, float* sinOut) {
+    return AoVectorKernel::EvaluateCosSin<TAvx2>(angles, count, cosOut, sinOut);
+}
+
+void MakeQueriesAvx2(const TPlane& plane, const TSphere (&spheres)[kSphereCount], const TShadedPoints& points,
+                     std::uint32_t count, std::uint32_t rayCount, TOcclusionQuery* queries) {
+    AoVectorKernel::MakeQueries<TAvx2>(plane, spheres, points, count, rayCount, queries);
 }
 
 }  // namespace
 
-extern const TAoPathEntries kAvx2PathEntries = {TAoPath::Avx2, CountOccludedAvx2, RayDirectionsAvx2,
-                                                EvaluateCosSinAvx2, TracePrimaryAvx2};
+extern const TAoPathEntries kAvx2PathEntries = {TAoPath::Avx2,      CountOccludedAvx2, RayDirectionsAvx2,
+                                                EvaluateCosSinAvx2, TracePrimaryAvx2,  MakeQueriesAvx2};
 
 }  // namespace AoBench

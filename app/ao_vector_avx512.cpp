@@ -21,6 +21,7 @@
 
 #include "app/ao_occlusion_kernel.h"
 #include "app/ao_primary_kernel.h"
+#include "app/ao_query_kernel.h"
 
 namespace AoBench {
 
@@ -37,10 +38,8 @@ struct TAvx512 {
     static constexpr int kBatchesTogether = 2;
     // Vectors of angles through the cosine and sine side by side.
     static constexpr int kTrigTogether = 4;
-    // The quadrant is applied to the cosine and sine in double precision.
-    // The guard band's test lane by lane.
-    static constexpr bool kPackedMidpointTest = false;
-    static constexpr bool kQuadrantInSingle = false;
+    static constexpr bool kPackedMidpointTest = true;
+    static constexpr bool kQuadrantInSingle = true;
     using F = __m512;
     using FMask = __mmask16;
     using D = __m512d;
@@ -176,14 +175,20 @@ void TracePrimaryAvx512(const TPrimaryScene& scene, const float* px, const float
     AoVectorKernel::TracePrimary<TAvx512>(scene, px, py, count, hits);
 }
 
-std::size_t EvaluateCosSinAvx512(const float* angles, std::size_t count, float* cosOut, float* sinOut,
-                                 double* rawCos, double* rawSin) {
-    return AoVectorKernel::EvaluateCosSin<TAvx512>(angles, count, cosOut, sinOut, rawCos, rawSin);
+std::size_t EvaluateCosSinAvx512(const float* angles, std::size_t count, float* cosOut, float* sinOut) {
+    return AoVectorKernel::EvaluateCosSin<TAvx512>(angles, count, cosOut, sinOut);
+}
+
+void MakeQueriesAvx512(const TPlane& plane, const TSphere (&spheres)[kSphereCount],
+                       const TShadedPoints& points, std::uint32_t count, std::uint32_t rayCount,
+                       TOcclusionQuery* queries) {
+    AoVectorKernel::MakeQueries<TAvx512>(plane, spheres, points, count, rayCount, queries);
 }
 
 }  // namespace
 
-extern const TAoPathEntries kAvx512PathEntries = {TAoPath::Avx512, CountOccludedAvx512, RayDirectionsAvx512,
-                                                  EvaluateCosSinAvx512, TracePrimaryAvx512};
+extern const TAoPathEntries kAvx512PathEntries = {TAoPath::Avx512,     CountOccludedAvx512,
+                                                  RayDirectionsAvx512, EvaluateCosSinAvx512,
+                                                  TracePrimaryAvx512,  MakeQueriesAvx512};
 
 }  // namespace AoBench

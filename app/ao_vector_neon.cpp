@@ -19,6 +19,7 @@
 
 #include "app/ao_occlusion_kernel.h"
 #include "app/ao_primary_kernel.h"
+#include "app/ao_query_kernel.h"
 
 namespace AoBench {
 
@@ -116,14 +117,6 @@ struct TNeon {
     static Q And(Q a, Q b) { return vandq_u64(a, b); }
     static Q ShiftLeft62(Q a) { return vshlq_n_u64(a, 62); }
     static DMask NoBitsOf64(Q a, std::uint64_t bits) { return vceqzq_u64(vandq_u64(a, vdupq_n_u64(bits))); }
-    // Whether, for any double of a or b, the low 32 bits of its pattern plus
-    // add have none of `bits`: the low halves of both side by side, tested 4
-    // at a time.
-    static DMask AnyLow32WithNoBitsOf(D a, D b, std::uint32_t add, std::uint32_t bits) {
-        const uint32x4_t low = vuzp1q_u32(vreinterpretq_u32_f64(a), vreinterpretq_u32_f64(b));
-        return vreinterpretq_u64_u32(
-            vceqzq_u32(vandq_u32(vaddq_u32(low, vdupq_n_u32(add)), vdupq_n_u32(bits))));
-    }
     static DMask LowBitSet(Q a) { return vtstq_u64(a, vdupq_n_u64(1)); }
     static Q AsBits(D a) { return vreinterpretq_u64_f64(a); }
     static D XorBits(D a, Q bits) { return vreinterpretq_f64_u64(veorq_u64(vreinterpretq_u64_f64(a), bits)); }
@@ -161,20 +154,6 @@ struct TNeon {
     }
     // u * scale rounded once to double (the draw converts exactly).
     static D DrawTimes(Q state, double scale) { return Mul(DrawToDouble(state), Set(scale)); }
-    // cos x and sin x from c = cos r and s = sin r, rounded to single, for
-    // x = r + k * pi/2: k's low bits in the low words of the two halves'
-    // quadrant bits (low lanes first). Quadrant k mod 4: cos x = c, -s, -c,
-    // s; sin x = s, c, -s, -c.
-    static void ApplyQuadrant(Q low, Q high, F& c, F& s) {
-        const uint32x4_t k = vuzp1q_u32(vreinterpretq_u32_u64(low), vreinterpretq_u32_u64(high));
-        const uint32x4_t swap = vtstq_u32(k, vdupq_n_u32(1));
-        const uint32x4_t sinSign = vshlq_n_u32(vandq_u32(k, vdupq_n_u32(2)), 30);
-        const uint32x4_t cosSign = vshlq_n_u32(vandq_u32(vaddq_u32(k, vdupq_n_u32(1)), vdupq_n_u32(2)), 30);
-        const F cosX =
-            vreinterpretq_f32_u32(veorq_u32(vreinterpretq_u32_f32(vbslq_f32(swap, s, c)), cosSign));
-        s = vreinterpretq_f32_u32(veorq_u32(vreinterpretq_u32_f32(vbslq_f32(swap, c, s)), sinSign));
-        c = cosX;
-    }
     // Rounds both halves to single; low lanes first.
     static F ToFloat(D low, D high) { return vcvt_high_f32_f64(vcvt_f32_f64(low), high); }
     // r1 = u1 * 2^-32 for all 4 lanes, formed in double and rounded once.
@@ -200,14 +179,18 @@ void TracePrimaryNeon(const TPrimaryScene& scene, const float* px, const float* 
     AoVectorKernel::TracePrimary<TNeon>(scene, px, py, count, hits);
 }
 
-std::size_t EvaluateCosSinNeon(const float* angles, std::size_t count, float* cosOut, float* sinOut,
-                               double* rawCos, double* rawSin) {
-    return AoVectorKernel::EvaluateCosSin<TNeon>(angles, count, cosOut, sinOut, rawCos, rawSin);
+std::size_t EvaluateCosSinNeon(const float* angles, std::size_t count, float* cosOut, float* sinOut) {
+    return AoVectorKernel::EvaluateCosSin<TNeon>(angles, count, cosOut, sinOut);
+}
+
+void MakeQueriesNeon(const TPlane& plane, const TSphere (&spheres)[kSphereCount], const TShadedPoints& points,
+                     std::uint32_t count, std::uint32_t rayCount, TOcclusionQuery* queries) {
+    AoVectorKernel::MakeQueries<TNeon>(plane, spheres, points, count, rayCount, queries);
 }
 
 }  // namespace
 
-extern const TAoPathEntries kNeonPathEntries = {TAoPath::Neon, CountOccludedNeon, RayDirectionsNeon,
-                                                EvaluateCosSinNeon, TracePrimaryNeon};
+extern const TAoPathEntries kNeonPathEntries = {TAoPath::Neon,      CountOccludedNeon, RayDirectionsNeon,
+                                                EvaluateCosSinNeon, TracePrimaryNeon,  MakeQueriesNeon};
 
 }  // namespace AoBench

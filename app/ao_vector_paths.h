@@ -1,12 +1,10 @@
-// ao_vector_paths.h - the table of the AO kernel's entry points, one table
-// per path: the scalar kernel's, and one from each vector unit
-// (ao_vector_avx2.cpp, ao_vector_avx512.cpp, ao_vector_neon.cpp), each
-// compiled for its own instruction set.
+// ao_vector_paths.h - the table of the AO kernel's paths: for each, its name,
+// what the CPU must have, and its entry points where this build holds it.
 //
-// A vector unit's table exists only where AoPathCompiled says so, and its
-// functions may be called only where AoPathSupported says so. AoPathEntries
-// hands out the table of a path; the dispatching functions of ao_occlusion.h
-// and ao_primary_rays.h read the active one.
+// The scalar entry points are always there; each vector unit
+// (ao_vector_*.cpp, compiled for its own instruction set) supplies one
+// table of entry points, which may be called only where AoPathSupported says
+// so. A new path is its unit, one row in ao_paths.cpp and its build lines.
 
 #pragma once
 
@@ -23,27 +21,43 @@ struct TAoPathEntries {
     TAoPath path;  // the path whose entry points these are
     std::uint32_t (*countOccluded)(const TOcclusionQuery& query, std::uint64_t& state);
     void (*rayDirections)(const TOcclusionQuery& query, std::uint64_t state, float* dx, float* dy, float* dz);
-    std::size_t (*evaluateCosSin)(const float* angles, std::size_t count, float* cosOut, float* sinOut,
-                                  double* rawCos, double* rawSin);
+    std::size_t (*evaluateCosSin)(const float* angles, std::size_t count, float* cosOut, float* sinOut);
     void (*tracePrimary)(const TPrimaryScene& scene, const float* px, const float* py, std::uint32_t count,
                          TPrimaryHits& hits);
+    void (*makeQueries)(const TPlane& plane, const TSphere (&spheres)[kSphereCount],
+                        const TShadedPoints& points, std::uint32_t count, std::uint32_t rayCount,
+                        TOcclusionQuery* queries);
 };
 
-// The table of a path; the scalar kernel's for a path this build does not
-// hold or a value outside the enumeration.
+// A row of the table of paths.
+struct TAoTarget {
+    TAoPath path;
+    const char* name;
+    int lanes;                      // floats per vector; the widest supported path wins
+    TCpuFeatures required;          // all of them
+    const TAoPathEntries* entries;  // null where this build does not hold the path
+};
+
+// The row of a path; null for a value outside the table.
+const TAoTarget* AoTargetOf(TAoPath path);
+
+// The entry points of a path; the scalar kernel's for a path this build does
+// not hold or a value outside the table.
 const TAoPathEntries& AoPathEntries(TAoPath path);
+
+// The entry points of a path the caller names explicitly; stops the program
+// when the CPU cannot run it (see KAV_CONTRACT).
+const TAoPathEntries& SupportedAoPathEntries(TAoPath path);
 
 // The table of the active path (ActiveAoPath is its `path`): one load of an
 // atomic pointer, set when the path is chosen or forced.
 const TAoPathEntries& ActiveAoPathEntries();
 
+// The entry points of each path, defined by its unit; only the table names
+// those this build holds.
 extern const TAoPathEntries kScalarPathEntries;
-#if defined(KAV_AO_X86_PATHS)
 extern const TAoPathEntries kAvx2PathEntries;
 extern const TAoPathEntries kAvx512PathEntries;
-#endif
-#if defined(KAV_AO_NEON_PATH)
 extern const TAoPathEntries kNeonPathEntries;
-#endif
 
 }  // namespace AoBench

@@ -82,33 +82,80 @@ typename V::DMask NearFloatMidpoint(typename V::D value) {
     return V::NoBitsOf64(shifted, (std::uint64_t{1} << 29) - 2 * kMidpointGuard);
 }
 
-// Whether any lane of a or b is within the guard band, as NearFloatMidpoint,
-// for V that can test both at once (V::kPackedMidpointTest); only V::Any of
-// the result is meaningful. The band test reads bits 0..28 of a pattern,
-// which a carry from an addition to the low 32 bits does not reach.
+// Lanes of a or b within the guard band, as NearFloatMidpoint, tested on
+// both at once as 32-bit lanes; only V::Any of the result is meaningful. The
+// band test reads bits 0..28 of a pattern, all in its low 32-bit half, which
+// a carry out of bit 31 would not reach anyway.
 template <class V>
-typename V::DMask AnyNearFloatMidpoint(typename V::D a, typename V::D b) {
+typename V::FMask NearFloatMidpointPacked(typename V::D a, typename V::D b) {
+    const typename V::I low = V::LowHalvesUnordered(V::AsBits(a), V::AsBits(b));
+    return V::NoBits32(V::Add32(low, V::Set32((std::uint32_t{1} << 28) + kMidpointGuard)),
+                       V::Set32((std::uint32_t{1} << 29) - 2 * kMidpointGuard));
+}
+
+// The guard-band test of a cosine and a sine vector in the form V prefers
+// (V::kPackedMidpointTest), and the empty mask of that form; V::Any of the
+// union of the results says whether any lane is within the band.
+template <class V>
+auto NearFloatMidpointEither(typename V::D a, typename V::D b) {
     if constexpr (V::kPackedMidpointTest) {
-        return V::AnyLow32WithNoBitsOf(a, b, (std::uint32_t{1} << 28) + kMidpointGuard,
-                                       (std::uint32_t{1} << 29) - 2 * kMidpointGuard);
+        return NearFloatMidpointPacked<V>(a, b);
     } else {
         return V::Or(NearFloatMidpoint<V>(a), NearFloatMidpoint<V>(b));
     }
 }
+template <class V>
+auto NoMidpointLanes() {
+    if constexpr (V::kPackedMidpointTest) {
+        return V::NoLanes();
+    } else {
+        return V::NoLanes64();
+    }
+}
+
+// cos x and sin x from c = cos r and s = sin r, already rounded to single,
+// for x = r + k * pi/2, with k's low bits in the low words of the quadrant
+// vectors of the two halves (low lanes first). Exact: rounding to nearest
+// commutes with negation, and the swap is a selection. Quadrant k mod 4:
+// cos x = c, -s, -c, s; sin x = s, c, -s, -c.
+template <class V>
+void ApplyQuadrantInSingle(typename V::Q low, typename V::Q high, typename V::F& c, typename V::F& s) {
+    using I = typename V::I;
+    const I k = V::LowHalves(low, high);
+    const typename V::FMask swap = V::LowBitSet32(k);
+    const I two = V::Set32(2);
+    const I sinSign = V::template ShiftLeft32<30>(V::And32(k, two));
+    const I cosSign = V::template ShiftLeft32<30>(V::And32(V::Add32(k, V::Set32(1)), two));
+    const typename V::F cosX = V::XorBits(V::Select(swap, s, c), cosSign);
+    s = V::XorBits(V::Select(swap, c, s), sinSign);
+    c = cosX;
+}
+
+// The same in double precision, before the rounding: for the evaluation of
+// any angle, and for V that keeps it there (V::kQuadrantInSingle false).
+template <class V>
+void ApplyQuadrantInDouble(typename V::Q quadrant, typename V::D& c, typename V::D& s) {
+    using Q = typename V::Q;
+    const typename V::DMask swap = V::LowBitSet(quadrant);
+    const Q sinSign = V::ShiftLeft62(V::And(quadrant, V::Set64(2)));
+    const Q cosSign = V::ShiftLeft62(V::And(V::Add64(quadrant, V::Set64(1)), V::Set64(2)));
+    const typename V::D cosX = V::XorBits(V::Select(swap, s, c), cosSign);
+    s = V::XorBits(V::Select(swap, c, s), sinSign);
+    c = cosX;
+}
 
 // cos r and sin r for every lane of the kCount vectors x, where
 // x = r + k * pi/2 with |r| <= pi/4, and the bits of k + 2^52 + 2^51 in
-// quadrant (k's low two bits are its low two bits); returns the mask of the
-// lanes (of any of them) that must be taken from the library instead (see
-// above), or, without kCheckDomain, a mask whose V::Any says whether any
-// must. The band test does not depend on the signs of the results nor on
-// which is the cosine, so it holds for cos x and sin x as well. Callers
-// whose angles are known to lie within the reduction's domain leave out its
-// check. The vectors go through each step together, so that their
-// independent chains of operations are next to each other.
-template <class V, bool kCheckDomain, int kCount>
-[[gnu::always_inline]] inline typename V::DMask CosSinReduced(const typename V::D* x, typename V::D* cosR,
-                                                              typename V::D* sinR, typename V::Q* quadrant) {
+// quadrant (k's low two bits are its low two bits). x must lie within the
+// reduction's domain, [-kReductionLimit, kReductionLimit] but -0. Each
+// result is within the accuracy above unless it is within the guard band;
+// the band test does not depend on the signs of the results nor on which is
+// the cosine, so it holds for cos x and sin x as well. The vectors go
+// through each step together, so that their independent chains of
+// operations are next to each other.
+template <class V, int kCount>
+[[gnu::always_inline]] inline void CosSinReduced(const typename V::D* x, typename V::D* cosR,
+                                                 typename V::D* sinR, typename V::Q* quadrant) {
     using D = typename V::D;
     D k[kCount], rh[kCount], z[kCount], v[kCount];
 
@@ -158,54 +205,26 @@ template <class V, bool kCheckDomain, int kCount>
         const D tail = V::Fma(z2[i], q, V::Sub(V::Sub(V::Set(1.0), w), halfZ));
         cosR[i] = V::Add(w, tail);
     }
-
-    typename V::DMask fallback = V::NoLanes64();
-    for (int i = 0; i < kCount; ++i) {
-        if constexpr (kCheckDomain) {
-            fallback = V::Or(fallback, V::Or(NearFloatMidpoint<V>(sinR[i]), NearFloatMidpoint<V>(cosR[i])));
-            fallback = V::Or(fallback, V::NotWithin(x[i], kReductionLimit));
-            // sin(-0) is -0, but r + v * P gives +0 there; the kernel's angles
-            // are never negative, other callers' -0 goes to the library.
-            const typename V::Q minusZero = V::Add64(V::AsBits(x[i]), V::Set64(std::uint64_t{1} << 63));
-            fallback = V::Or(fallback, V::NoBitsOf64(minusZero, ~std::uint64_t{0}));
-        } else {
-            fallback = V::Or(fallback, AnyNearFloatMidpoint<V>(sinR[i], cosR[i]));
-        }
-    }
-    return fallback;
 }
 
-// cos x and sin x for every lane of the kCount vectors x; returns the mask of
-// the lanes to be taken from the library, as CosSinReduced.
-template <class V, bool kCheckDomain, int kCount>
-[[gnu::always_inline]] inline typename V::DMask CosSinApprox(const typename V::D* x, typename V::D* cosOut,
-                                                             typename V::D* sinOut) {
-    using D = typename V::D;
-    using Q = typename V::Q;
-    D cosR[kCount], sinR[kCount];
-    Q quadrant[kCount];
-    const typename V::DMask fallback = CosSinReduced<V, kCheckDomain, kCount>(x, cosR, sinR, quadrant);
-
-    // Quadrant q: sin x = sin r, cos r, -sin r, -cos r; cos x = cos r, -sin r,
-    // -cos r, sin r.
-    for (int i = 0; i < kCount; ++i) {
-        const typename V::DMask swap = V::LowBitSet(quadrant[i]);
-        const Q sinSign = V::ShiftLeft62(V::And(quadrant[i], V::Set64(2)));
-        const Q cosSign = V::ShiftLeft62(V::And(V::Add64(quadrant[i], V::Set64(1)), V::Set64(2)));
-        sinOut[i] = V::XorBits(V::Select(swap, cosR[i], sinR[i]), sinSign);
-        cosOut[i] = V::XorBits(V::Select(swap, sinR[i], cosR[i]), cosSign);
-    }
-    return fallback;
-}
-
-// CosSinApprox for one vector of any angles.
+// cos x and sin x for one vector of any angles; returns the mask of the lanes
+// that must be taken from the library instead: those within the guard band
+// and those outside the reduction's domain.
 template <class V>
 typename V::DMask CosSinLanes(typename V::D x, typename V::D& cosOut, typename V::D& sinOut) {
-    return CosSinApprox<V, true, 1>(&x, &cosOut, &sinOut);
+    typename V::Q quadrant;
+    CosSinReduced<V, 1>(&x, &cosOut, &sinOut, &quadrant);
+    typename V::DMask fallback = V::Or(V::Or(NearFloatMidpoint<V>(sinOut), NearFloatMidpoint<V>(cosOut)),
+                                       V::NotWithin(x, kReductionLimit));
+    // sin(-0) is -0, but r + v * P gives +0 there.
+    const typename V::Q minusZero = V::Add64(V::AsBits(x), V::Set64(std::uint64_t{1} << 63));
+    fallback = V::Or(fallback, V::NoBitsOf64(minusZero, ~std::uint64_t{0}));
+    ApplyQuadrantInDouble<V>(quadrant, cosOut, sinOut);
+    return fallback;
 }
 
 // cos x and sin x exactly as the library computes them wherever the result
-// matters after rounding to single precision: the lanes CosSinApprox cannot
+// matters after rounding to single precision: the lanes CosSinLanes cannot
 // round safely are taken from the library. Rarely needed in the kernel, so
 // kept out of line. Returns the number of lanes so taken.
 template <class V>

@@ -3,8 +3,9 @@
 // picture on the calling thread and on the test object's four workers, and
 // the BMP write. Rates are in occlusion rays per second ("rays").
 //
-// Each benchmark is registered once per path, named ".../scalar",
-// ".../avx2", ".../avx512", so that one run gives the ratios between paths.
+// Each benchmark is registered once per path of the table that the CPU runs,
+// named after it (".../scalar", ".../avx2", ...), so that one run gives the
+// ratios between paths.
 
 #include <cstdint>
 #include <filesystem>
@@ -187,8 +188,7 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark("BM_CoreClock", BM_CoreClock);
 #endif
     benchmark::RegisterBenchmark("BM_NextRandom", BM_NextRandom);
-    const TAoPath paths[] = {TAoPath::Scalar, TAoPath::Avx2, TAoPath::Avx512, TAoPath::Neon};
-    for (TAoPath path : paths) {
+    for (TAoPath path : AoPaths()) {
         if (!AoPathSupported(path)) continue;
         const std::string name = AoPathName(path);
         benchmark::RegisterBenchmark(("BM_AmbientOcclusion/" + name).c_str(), BM_AmbientOcclusion, path);

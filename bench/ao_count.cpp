@@ -4,7 +4,7 @@
 //
 //   aobench_count PATH [ROWS]
 //
-// PATH is scalar, avx2, avx512 or neon; ROWS (0..256, default 256) rows are
+// PATH is a path's name (scalar, avx2, ...); ROWS (0..256, default 256) rows are
 // rendered from the top. ROWS = 0 does everything but the render, so the
 // difference of two counts is the render's own. Prints the path, the rows,
 // the shaded points and occlusion rays, and a digest of the rendered pixels
@@ -36,9 +36,9 @@ public:
 };
 
 bool ParsePath(const char* name, TAoPath& path) {
-    for (int i = 0; i < kAoPathCount; ++i) {
-        if (std::strcmp(name, AoPathName(static_cast<TAoPath>(i))) == 0) {
-            path = static_cast<TAoPath>(i);
+    for (TAoPath candidate : AoPaths()) {
+        if (std::strcmp(name, AoPathName(candidate)) == 0) {
+            path = candidate;
             return true;
         }
     }
@@ -46,7 +46,9 @@ bool ParsePath(const char* name, TAoPath& path) {
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: aobench_count scalar|avx2|avx512|neon [ROWS 0..%d]\n", kSize);
+    std::fputs("usage: aobench_count PATH [ROWS], PATH one of:", stderr);
+    for (TAoPath path : AoPaths()) std::fprintf(stderr, " %s", AoPathName(path));
+    std::fprintf(stderr, ", ROWS 0..%d\n", kSize);
     return 2;
 }
 

@@ -20,6 +20,7 @@
 #include "app/ao_random_jump.h"
 #include "app/ao_render.h"
 #include "app/ao_scene.h"
+#include "tests/app/ao_path_params.h"
 
 namespace {
 
@@ -28,16 +29,6 @@ using namespace AoBench;
 const TPlane kPlane{{0.0f, 1.0f, 0.0f}, 0.5f};
 const TSphere kSpheres[kSphereCount] = {
     {{-2.0f, 0.0f, -3.5f}, 0.5f}, {{-0.5f, 0.0f, -3.0f}, 0.5f}, {{1.0f, 0.0f, -2.2f}, 0.5f}};
-
-// Forces a path for the lifetime of the object.
-class TForcedPath {
-public:
-    explicit TForcedPath(TAoPath path) : selected(SelectAoPath(path)) {}
-    ~TForcedPath() { UseWidestAoPath(); }
-    TForcedPath(const TForcedPath&) = delete;
-    TForcedPath& operator=(const TForcedPath&) = delete;
-    const bool selected;
-};
 
 TOcclusionQuery QueryFrom(TVec3 origin, TVec3 normal, std::uint32_t rays) {
     TMatrix4 frame = TMatrix4::Identity();
@@ -74,16 +65,7 @@ TCase RandomCase(std::mt19937_64& random) {
     }
 }
 
-std::vector<TAoPath> VectorPaths() { return {TAoPath::Avx2, TAoPath::Avx512, TAoPath::Neon}; }
-
-class AoOcclusionPaths : public ::testing::TestWithParam<TAoPath> {
-protected:
-    void SetUp() override {
-        if (!AoPathSupported(GetParam())) GTEST_SKIP() << AoPathName(GetParam()) << " is not supported here";
-    }
-};
-
-std::string PathName(const ::testing::TestParamInfo<TAoPath>& info) { return AoPathName(info.param); }
+class AoOcclusionPaths : public TVectorPathTest {};
 
 TEST_P(AoOcclusionPaths, CountAndFinalStateMatchScalarOnRandomQueries) {
     std::mt19937_64 random(20240611);
@@ -234,7 +216,7 @@ TEST_P(AoOcclusionPaths, SingleThreadRenderIsBitIdenticalToScalar) {
     EXPECT_EQ(render.states, expected.states);
 }
 
-INSTANTIATE_TEST_SUITE_P(Vector, AoOcclusionPaths, ::testing::ValuesIn(VectorPaths()), PathName);
+KAV_INSTANTIATE_VECTOR_PATHS(AoOcclusionPaths);
 
 // Overrides AmbientOcclusion and hands every call on to the base class.
 class TDelegatingAo : public TTest3DLoop_AmbOccTest_AO {

@@ -15,6 +15,7 @@
 #include "app/ao_paths.h"
 #include "app/ao_primary_rays.h"
 #include "app/ao_scene.h"
+#include "tests/app/ao_path_params.h"
 
 namespace {
 
@@ -43,12 +44,8 @@ void ExpectSameHits(const TPrimaryHits& expected, const TPrimaryHits& actual, st
     }
 }
 
-class AoPrimaryRayPaths : public ::testing::TestWithParam<TAoPath> {
+class AoPrimaryRayPaths : public TVectorPathTest {
 protected:
-    void SetUp() override {
-        if (!AoPathSupported(GetParam())) GTEST_SKIP() << AoPathName(GetParam()) << " is not supported here";
-    }
-
     void ExpectLikeScalar(const TPrimaryScene& scene, const float* px, const float* py, std::uint32_t count,
                           const std::string& where) {
         TPrimaryHits expected;
@@ -146,11 +143,7 @@ TEST_P(AoPrimaryRayPaths, OtherScenesMatchScalar) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Vector, AoPrimaryRayPaths,
-                         ::testing::Values(TAoPath::Avx2, TAoPath::Avx512, TAoPath::Neon),
-                         [](const ::testing::TestParamInfo<TAoPath>& path) {
-                             return AoPathName(path.param);
-                         });
+KAV_INSTANTIATE_VECTOR_PATHS(AoPrimaryRayPaths);
 
 TEST(AoPrimaryRays, ScalarPathFollowsTheKernel) {
     const TPrimaryScene scene = MakePrimaryScene(kPlane, kSpheres);

@@ -27,6 +27,7 @@
 #include "app/ao_occlusion.h"
 #include "app/ao_random_jump.h"
 #include "app/ao_scene.h"
+#include "app/ao_vector_ops.h"
 #include "app/vector_trig.h"
 
 namespace AoBench::AoVectorKernel {
@@ -379,7 +380,7 @@ std::uint32_t CountBatches(const TOcclusionQuery& query, std::uint64_t& state, T
 // The number of the query's rays that hit the scene (see CountOccludedRays);
 // with directions, their directions too (see RayDirections), by the same
 // code with the same switches.
-template <class V, bool kDirections = false>
+template <AoVectorOps V, bool kDirections = false>
 std::uint32_t CountOccluded(const TOcclusionQuery& query, std::uint64_t& state, TDirectionsOut out = {}) {
     if (query.groundFrame) {
         return query.sphereRootsNeeded ? CountBatches<V, true, true, kDirections>(query, state, out)
@@ -389,7 +390,7 @@ std::uint32_t CountOccluded(const TOcclusionQuery& query, std::uint64_t& state, 
                                    : CountBatches<V, false, false, kDirections>(query, state, out);
 }
 
-template <class V>
+template <AoVectorOps V>
 void RayDirections(const TOcclusionQuery& query, std::uint64_t state, float* dx, float* dy, float* dz) {
     CountOccluded<V, true>(query, state, {dx, dy, dz});
 }
@@ -398,7 +399,7 @@ void RayDirections(const TOcclusionQuery& query, std::uint64_t state, float* dx,
 // kernel's range, by the render's own evaluation (StepCosSin), a step's
 // worth of angles at a time; see EvaluateCosSin. Returns the number of steps
 // whose results came from the library.
-template <class V>
+template <AoVectorOps V>
 std::size_t EvaluateCosSin(const float* angles, std::size_t count, float* cosOut, float* sinOut) {
     using D = typename V::D;
     using F = typename V::F;

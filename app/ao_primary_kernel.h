@@ -18,6 +18,7 @@
 
 #include "app/ao_primary_rays.h"
 #include "app/ao_scene.h"
+#include "app/ao_vector_ops.h"
 
 namespace AoBench::AoVectorKernel {
 
@@ -100,7 +101,7 @@ void TracePrimaryLanes(const TPrimaryScene& scene, const float* pxIn, const floa
     hits.hitMask |= static_cast<std::uint64_t>(V::Bits(hit)) << first;
 }
 
-template <class V>
+template <AoVectorOps V>
 void TracePrimary(const TPrimaryScene& scene, const float* px, const float* py, std::uint32_t count,
                   TPrimaryHits& hits) {
     constexpr int kLanes = V::kLanes;

@@ -17,8 +17,9 @@ namespace AoBench {
 
 namespace {
 
-// The operation set of the shared kernel: 8 floats, or 4 doubles or 64-bit
-// integers, per register; comparisons yield lanes of all ones or all zeros.
+// 8 floats, or 4 doubles or 64-bit integers, per register. A mask lane's
+// flag is its sign bit, which is all that blends, movemask and the logic
+// operations need.
 struct TAvx2 {
     static constexpr int kLanes = 8;
     // The occlusion kernel's schedule: 32 rays per step, all four batches side
@@ -26,12 +27,7 @@ struct TAvx2 {
     // the 16 registers).
     static constexpr int kBatchesPerStep = 4;
     static constexpr int kBatchesTogether = 4;
-    // Vectors of angles through the cosine and sine side by side.
     static constexpr int kTrigTogether = 2;
-    // The quadrant is applied to the cosine and sine after their rounding to
-    // single precision, 8 lanes at a time (ApplyQuadrant).
-    // The guard band's test of the cosines and sines, 8 at a time
-    // (AnyLow32WithNoBitsOf).
     static constexpr bool kPackedMidpointTest = true;
     static constexpr bool kQuadrantInSingle = true;
     using F = __m256;
@@ -40,7 +36,6 @@ struct TAvx2 {
     using DMask = __m256d;
     using Q = __m256i;
 
-    // Single precision.
     static F Set(float v) { return _mm256_set1_ps(v); }
     static F Load(const float* p) { return _mm256_loadu_ps(p); }
     static void Store(float* p, F v) { _mm256_storeu_ps(p, v); }
@@ -50,8 +45,6 @@ struct TAvx2 {
     static F Div(F a, F b) { return _mm256_div_ps(a, b); }
     static F Sqrt(F a) { return _mm256_sqrt_ps(a); }
     static F Negate(F a) { return _mm256_xor_ps(a, _mm256_set1_ps(-0.0f)); }
-    // Ordered comparisons are false for NaN, the negated ones true, exactly
-    // like the scalar kernel's `<`, `>=` and `!(x < y)`.
     static FMask Less(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_LT_OQ); }
     static FMask NotLess(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_NLT_UQ); }
     static FMask Greater(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_GT_OQ); }
@@ -64,18 +57,15 @@ struct TAvx2 {
     static FMask NoLanes() { return _mm256_setzero_ps(); }
     static std::uint32_t Bits(FMask m) { return static_cast<std::uint32_t>(_mm256_movemask_ps(m)); }
 
-    // Double precision.
     static D Set(double v) { return _mm256_set1_pd(v); }
     static D Add(D a, D b) { return _mm256_add_pd(a, b); }
     static D Sub(D a, D b) { return _mm256_sub_pd(a, b); }
     static D Mul(D a, D b) { return _mm256_mul_pd(a, b); }
-    static D Fma(D a, D b, D c) { return _mm256_fmadd_pd(a, b, c); }    // a * b + c
-    static D Fms(D a, D b, D c) { return _mm256_fmsub_pd(a, b, c); }    // a * b - c
-    static D Fnma(D a, D b, D c) { return _mm256_fnmadd_pd(a, b, c); }  // c - a * b
+    static D Fma(D a, D b, D c) { return _mm256_fmadd_pd(a, b, c); }
+    static D Fnma(D a, D b, D c) { return _mm256_fnmadd_pd(a, b, c); }
     static D Select(DMask m, D a, D b) { return _mm256_blendv_pd(b, a, m); }
     static DMask NoLanes64() { return _mm256_setzero_pd(); }
     static DMask Or(DMask a, DMask b) { return _mm256_or_pd(a, b); }
-    // Any bit of any 32-bit half (AnyLow32WithNoBitsOf sets halves).
     static bool Any(DMask m) { return _mm256_movemask_ps(_mm256_castpd_ps(m)) != 0; }
     static DMask NotWithin(D x, double limit) {
         const D magnitude = _mm256_andnot_pd(_mm256_set1_pd(-0.0), x);
@@ -92,7 +82,6 @@ struct TAvx2 {
     static Q Load64(const std::uint64_t* p) {
         return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
     }
-    static void Store64(std::uint64_t* p, Q v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
     static Q Add64(Q a, Q b) { return _mm256_add_epi64(a, b); }
     // The generator's multipliers as MulLow48 takes them: the low 32 bits as
     // they are, and above them the 16-bit words a2 = bits 32..47 and
@@ -157,7 +146,6 @@ struct TAvx2 {
         return _mm256_castps_si256(_mm256_shuffle_ps(_mm256_castsi256_ps(a), _mm256_castsi256_ps(b), 0x88));
     }
 
-    // Conversions.
     // The draw u (bits 16..47 of each generator state) placed in the low
     // mantissa bits of the double 2^52 (exponent word 0x43300000), which is
     // then 2^52 + u exactly; the state's bits 48..63 are dropped.
@@ -171,7 +159,6 @@ struct TAvx2 {
     static D DrawTimes(Q state, double scale) {
         return _mm256_fmadd_pd(BiasedDraw(state), _mm256_set1_pd(scale), _mm256_set1_pd(-0x1p52 * scale));
     }
-    // Rounds both halves to single; low lanes first.
     static F ToFloat(D low, D high) {
         return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm256_cvtpd_ps(low)), _mm256_cvtpd_ps(high), 1);
     }
@@ -182,7 +169,6 @@ struct TAvx2 {
     }
     static D RoundToFloat(D a) { return _mm256_cvtps_pd(_mm256_cvtpd_ps(a)); }
     static D WidenFloats(const float* p) { return _mm256_cvtps_pd(_mm_loadu_ps(p)); }
-    static void NarrowToFloats(float* p, D a) { _mm_storeu_ps(p, _mm256_cvtpd_ps(a)); }
 };
 
 std::uint32_t CountOccludedAvx2(const TOcclusionQuery& query, std::uint64_t& state) {
@@ -206,6 +192,8 @@ void MakeQueriesAvx2(const TPlane& plane, const TSphere (&spheres)[kSphereCount]
                      std::uint32_t count, std::uint32_t rayCount, TOcclusionQuery* queries) {
     AoVectorKernel::MakeQueries<TAvx2>(plane, spheres, points, count, rayCount, queries);
 }
+
+static_assert(AoVectorKernel::AoVectorOps<TAvx2>);
 
 }  // namespace
 

@@ -27,8 +27,8 @@ namespace AoBench {
 
 namespace {
 
-// The operation set of the shared kernel: 16 floats, or 8 doubles or 64-bit
-// integers, per register; comparisons yield bit masks.
+// 16 floats, or 8 doubles or 64-bit integers, per register; masks are the
+// mask registers' bits.
 struct TAvx512 {
     static constexpr int kLanes = 16;
     // The occlusion kernel's schedule: a shaded point's 64 rays in one step,
@@ -36,7 +36,6 @@ struct TAvx512 {
     // registers and spill).
     static constexpr int kBatchesPerStep = 4;
     static constexpr int kBatchesTogether = 2;
-    // Vectors of angles through the cosine and sine side by side.
     static constexpr int kTrigTogether = 4;
     static constexpr bool kPackedMidpointTest = true;
     static constexpr bool kQuadrantInSingle = true;
@@ -46,7 +45,6 @@ struct TAvx512 {
     using DMask = __mmask8;
     using Q = __m512i;
 
-    // Single precision.
     static F Set(float v) { return _mm512_set1_ps(v); }
     static F Load(const float* p) { return _mm512_loadu_ps(p); }
     static void Store(float* p, F v) { _mm512_storeu_ps(p, v); }
@@ -56,8 +54,6 @@ struct TAvx512 {
     static F Div(F a, F b) { return _mm512_div_ps(a, b); }
     static F Sqrt(F a) { return _mm512_sqrt_ps(a); }
     static F Negate(F a) { return _mm512_xor_ps(a, _mm512_set1_ps(-0.0f)); }
-    // Ordered comparisons are false for NaN, the negated ones true, exactly
-    // like the scalar kernel's `<`, `>=` and `!(x < y)`.
     static FMask Less(F a, F b) { return _mm512_cmp_ps_mask(a, b, _CMP_LT_OQ); }
     static FMask NotLess(F a, F b) { return _mm512_cmp_ps_mask(a, b, _CMP_NLT_UQ); }
     static FMask Greater(F a, F b) { return _mm512_cmp_ps_mask(a, b, _CMP_GT_OQ); }
@@ -70,14 +66,12 @@ struct TAvx512 {
     static FMask NoLanes() { return 0; }
     static std::uint32_t Bits(FMask m) { return m; }
 
-    // Double precision.
     static D Set(double v) { return _mm512_set1_pd(v); }
     static D Add(D a, D b) { return _mm512_add_pd(a, b); }
     static D Sub(D a, D b) { return _mm512_sub_pd(a, b); }
     static D Mul(D a, D b) { return _mm512_mul_pd(a, b); }
-    static D Fma(D a, D b, D c) { return _mm512_fmadd_pd(a, b, c); }    // a * b + c
-    static D Fms(D a, D b, D c) { return _mm512_fmsub_pd(a, b, c); }    // a * b - c
-    static D Fnma(D a, D b, D c) { return _mm512_fnmadd_pd(a, b, c); }  // c - a * b
+    static D Fma(D a, D b, D c) { return _mm512_fmadd_pd(a, b, c); }
+    static D Fnma(D a, D b, D c) { return _mm512_fnmadd_pd(a, b, c); }
     static D Select(DMask m, D a, D b) { return _mm512_mask_blend_pd(m, b, a); }
     static DMask NoLanes64() { return 0; }
     static DMask Or(DMask a, DMask b) { return static_cast<DMask>(a | b); }
@@ -94,7 +88,6 @@ struct TAvx512 {
     // 64-bit integers and the bits of doubles.
     static Q Set64(std::uint64_t v) { return _mm512_set1_epi64(static_cast<long long>(v)); }
     static Q Load64(const std::uint64_t* p) { return _mm512_loadu_si512(p); }
-    static void Store64(std::uint64_t* p, Q v) { _mm512_storeu_si512(p, v); }
     static Q Add64(Q a, Q b) { return _mm512_add_epi64(a, b); }
     static Q Mul64(Q a, Q b) { return _mm512_mullo_epi64(a, b); }
     // The multipliers are used as they are, and products are exact in all
@@ -136,14 +129,12 @@ struct TAvx512 {
     }
     static I LowHalvesUnordered(Q a, Q b) { return LowHalves(a, b); }
 
-    // Conversions.
     // Bits 16..47 of each generator state, the draw, as an exact double.
     static D DrawToDouble(Q state) {
         return _mm512_cvtepu64_pd(_mm512_and_si512(_mm512_srli_epi64(state, 16), Set64(0xFFFFFFFFu)));
     }
     // u * scale rounded once to double (the draw converts exactly).
     static D DrawTimes(Q state, double scale) { return Mul(DrawToDouble(state), Set(scale)); }
-    // Rounds both halves to single; low lanes first.
     static F ToFloat(D low, D high) {
         return _mm512_insertf32x8(_mm512_castps256_ps512(_mm512_cvtpd_ps(low)), _mm512_cvtpd_ps(high), 1);
     }
@@ -159,7 +150,6 @@ struct TAvx512 {
     }
     static D RoundToFloat(D a) { return _mm512_cvtps_pd(_mm512_cvtpd_ps(a)); }
     static D WidenFloats(const float* p) { return _mm512_cvtps_pd(_mm256_loadu_ps(p)); }
-    static void NarrowToFloats(float* p, D a) { _mm256_storeu_ps(p, _mm512_cvtpd_ps(a)); }
 };
 
 std::uint32_t CountOccludedAvx512(const TOcclusionQuery& query, std::uint64_t& state) {
@@ -184,6 +174,8 @@ void MakeQueriesAvx512(const TPlane& plane, const TSphere (&spheres)[kSphereCoun
                        TOcclusionQuery* queries) {
     AoVectorKernel::MakeQueries<TAvx512>(plane, spheres, points, count, rayCount, queries);
 }
+
+static_assert(AoVectorKernel::AoVectorOps<TAvx512>);
 
 }  // namespace
 

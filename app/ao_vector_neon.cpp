@@ -2,14 +2,9 @@
 // cosine and sine, primary rays) for 64-bit ARM, whose Advanced SIMD (NEON)
 // unit every AArch64 CPU has: no run-time check is needed there.
 //
-// Exactness: every single- and double-precision operation below is the IEEE
-// operation of the scalar kernel, rounded to nearest (the default mode, also
-// for the conversions between double and single), and the build forbids the
-// compiler to fuse a separate multiply and add (-ffp-contract=off), which
-// matters here because the NEON arithmetic intrinsics are ordinary operators
-// to the compiler. The only fused operations are the explicit Fma, Fms and
-// Fnma of the cosine and sine, whose error analysis assumes them fused, as on
-// x86-64.
+// The NEON arithmetic intrinsics are ordinary operators to the compiler, so
+// here the build's ban on contraction (-ffp-contract=off) is what keeps a
+// multiply and an add apart; Fma and Fnma are explicit fused instructions.
 
 #include "app/ao_vector_paths.h"
 
@@ -25,21 +20,16 @@ namespace AoBench {
 
 namespace {
 
-// The operation set of the shared kernel: 4 floats, or 2 doubles or 64-bit
-// integers, per register; comparisons yield lanes of all ones or all zeros.
+// 4 floats, or 2 doubles or 64-bit integers, per register; masks are lanes
+// of all ones or all zeros.
 struct TNeon {
     static constexpr int kLanes = 4;
     // The occlusion kernel's schedule: 16 rays per step, the four batches side
     // by side through every stage (32 registers hold them).
     static constexpr int kBatchesPerStep = 4;
     static constexpr int kBatchesTogether = 4;
-    // Vectors of angles through the cosine and sine side by side.
     static constexpr int kTrigTogether = 8;
-    // The guard band's test of the cosines and sines, 4 at a time
-    // (AnyLow32WithNoBitsOf).
     static constexpr bool kPackedMidpointTest = true;
-    // The quadrant is applied to the cosine and sine after their rounding to
-    // single precision, 4 lanes at a time (ApplyQuadrant).
     static constexpr bool kQuadrantInSingle = true;
     using F = float32x4_t;
     using FMask = uint32x4_t;
@@ -47,7 +37,6 @@ struct TNeon {
     using DMask = uint64x2_t;
     using Q = uint64x2_t;  // DMask and Q share a type: no operation is overloaded on both
 
-    // Single precision.
     static F Set(float v) { return vdupq_n_f32(v); }
     static F Load(const float* p) { return vld1q_f32(p); }
     static void Store(float* p, F v) { vst1q_f32(p, v); }
@@ -56,9 +45,7 @@ struct TNeon {
     static F Mul(F a, F b) { return vmulq_f32(a, b); }
     static F Div(F a, F b) { return vdivq_f32(a, b); }
     static F Sqrt(F a) { return vsqrtq_f32(a); }
-    static F Negate(F a) { return vnegq_f32(a); }  // flips the sign bit only, like -x
-    // The ordered comparisons are false for NaN, the negated ones true, exactly
-    // like the scalar kernel's `<`, `>=` and `!(x < y)`.
+    static F Negate(F a) { return vnegq_f32(a); }
     static FMask Less(F a, F b) { return vcltq_f32(a, b); }
     static FMask NotLess(F a, F b) { return vmvnq_u32(vcltq_f32(a, b)); }
     static FMask Greater(F a, F b) { return vcgtq_f32(a, b); }
@@ -67,27 +54,23 @@ struct TNeon {
     static F Select(FMask m, F a, F b) { return vbslq_f32(m, a, b); }
     static FMask And(FMask a, FMask b) { return vandq_u32(a, b); }
     static FMask Or(FMask a, FMask b) { return vorrq_u32(a, b); }
-    static FMask AndNot(FMask a, FMask b) { return vbicq_u32(a, b); }  // a and not b
+    static FMask AndNot(FMask a, FMask b) { return vbicq_u32(a, b); }
     static FMask NoLanes() { return vdupq_n_u32(0); }
-    // Bit l set for each set lane l.
     static std::uint32_t Bits(FMask m) {
         static constexpr std::uint32_t kLaneBits[4] = {1, 2, 4, 8};
         return vaddvq_u32(vandq_u32(m, vld1q_u32(kLaneBits)));
     }
 
-    // Double precision.
     static D Set(double v) { return vdupq_n_f64(v); }
     static D Add(D a, D b) { return vaddq_f64(a, b); }
     static D Sub(D a, D b) { return vsubq_f64(a, b); }
     static D Mul(D a, D b) { return vmulq_f64(a, b); }
-    static D Fma(D a, D b, D c) { return vfmaq_f64(c, a, b); }             // a * b + c, fused
-    static D Fms(D a, D b, D c) { return vfmaq_f64(vnegq_f64(c), a, b); }  // a * b - c, fused
-    static D Fnma(D a, D b, D c) { return vfmsq_f64(c, a, b); }            // c - a * b, fused
+    static D Fma(D a, D b, D c) { return vfmaq_f64(c, a, b); }
+    static D Fnma(D a, D b, D c) { return vfmsq_f64(c, a, b); }
     static D Select(DMask m, D a, D b) { return vbslq_f64(m, a, b); }
     static DMask NoLanes64() { return vdupq_n_u64(0); }
     static DMask Or(DMask a, DMask b) { return vorrq_u64(a, b); }
     static bool Any(DMask m) { return vmaxvq_u32(vreinterpretq_u32_u64(m)) != 0; }
-    // |x| > limit, or x is NaN.
     static DMask NotWithin(D x, double limit) {
         return vreinterpretq_u64_u32(
             vmvnq_u32(vreinterpretq_u32_u64(vcleq_f64(vabsq_f64(x), vdupq_n_f64(limit)))));
@@ -99,7 +82,6 @@ struct TNeon {
     // 64-bit integers and the bits of doubles.
     static Q Set64(std::uint64_t v) { return vdupq_n_u64(v); }
     static Q Load64(const std::uint64_t* p) { return vld1q_u64(p); }
-    static void Store64(std::uint64_t* p, Q v) { vst1q_u64(p, v); }
     static Q Add64(Q a, Q b) { return vaddq_u64(a, b); }
     // The generator's multipliers as MulLow48 takes them: their 32-bit halves
     // swapped, high half below.
@@ -146,7 +128,6 @@ struct TNeon {
     }
     static I LowHalvesUnordered(Q a, Q b) { return LowHalves(a, b); }
 
-    // Conversions.
     // Bits 16..47 of each generator state, the draw, as an exact double (it is
     // below 2^32, so the conversion does not round).
     static D DrawToDouble(Q state) {
@@ -154,7 +135,6 @@ struct TNeon {
     }
     // u * scale rounded once to double (the draw converts exactly).
     static D DrawTimes(Q state, double scale) { return Mul(DrawToDouble(state), Set(scale)); }
-    // Rounds both halves to single; low lanes first.
     static F ToFloat(D low, D high) { return vcvt_high_f32_f64(vcvt_f32_f64(low), high); }
     // r1 = u1 * 2^-32 for all 4 lanes, formed in double and rounded once.
     static F DrawsToUnitFloat(Q low, Q high) {
@@ -163,7 +143,6 @@ struct TNeon {
     }
     static D RoundToFloat(D a) { return vcvt_f64_f32(vcvt_f32_f64(a)); }
     static D WidenFloats(const float* p) { return vcvt_f64_f32(vld1_f32(p)); }
-    static void NarrowToFloats(float* p, D a) { vst1_f32(p, vcvt_f32_f64(a)); }
 };
 
 std::uint32_t CountOccludedNeon(const TOcclusionQuery& query, std::uint64_t& state) {
@@ -187,6 +166,8 @@ void MakeQueriesNeon(const TPlane& plane, const TSphere (&spheres)[kSphereCount]
                      std::uint32_t count, std::uint32_t rayCount, TOcclusionQuery* queries) {
     AoVectorKernel::MakeQueries<TNeon>(plane, spheres, points, count, rayCount, queries);
 }
+
+static_assert(AoVectorKernel::AoVectorOps<TNeon>);
 
 }  // namespace
 

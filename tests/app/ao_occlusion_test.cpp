@@ -67,47 +67,50 @@ TCase RandomCase(std::mt19937_64& random) {
 
 class AoOcclusionPaths : public TVectorPathTest {};
 
-TEST_P(AoOcclusionPaths, CountAndFinalStateMatchScalarOnRandomQueries) {
+// Whether the path's directions of the query's rays from start match the
+// scalar kernel's bit for bit, and its count and end state too (which must be
+// the start jumped by two steps per ray).
+::testing::AssertionResult RaysMatchScalar(TAoPath path, const TOcclusionQuery& query, std::uint64_t start) {
+    std::vector<float> expected[3], actual[3];
+    for (int axis = 0; axis < 3; ++axis) {
+        expected[axis].assign(query.rayCount, 0.0f);
+        actual[axis].assign(query.rayCount, 0.0f);
+    }
+    RayDirections(TAoPath::Scalar, query, start, expected[0].data(), expected[1].data(), expected[2].data());
+    RayDirections(path, query, start, actual[0].data(), actual[1].data(), actual[2].data());
+    for (std::uint32_t ray = 0; ray < query.rayCount; ++ray) {
+        for (int axis = 0; axis < 3; ++axis) {
+            if (std::bit_cast<std::uint32_t>(actual[axis][ray]) !=
+                std::bit_cast<std::uint32_t>(expected[axis][ray])) {
+                return ::testing::AssertionFailure()
+                       << "ray " << ray << ", axis " << axis << ": " << actual[axis][ray] << " against "
+                       << expected[axis][ray];
+            }
+        }
+    }
+    std::uint64_t scalarState = start;
+    std::uint64_t vectorState = start;
+    const std::uint32_t expectedCount = CountOccludedRays(TAoPath::Scalar, query, scalarState);
+    const std::uint32_t count = CountOccludedRays(path, query, vectorState);
+    if (count != expectedCount) {
+        return ::testing::AssertionFailure() << "count " << count << " against " << expectedCount;
+    }
+    if (vectorState != scalarState) return ::testing::AssertionFailure() << "end states differ";
+    if (scalarState != ApplyRandomJump(RandomJump(2 * std::uint64_t{query.rayCount}), start)) {
+        return ::testing::AssertionFailure() << "the scalar kernel's end state is not the jump's";
+    }
+    return ::testing::AssertionSuccess();
+}
+
+TEST_P(AoOcclusionPaths, RandomQueriesMatchScalar) {
     std::mt19937_64 random(20240611);
-    // Ray counts around the lane widths exercise partial batches.
+    // Ray counts around the lane widths exercise partial batches and steps.
     const std::uint32_t counts[] = {1, 2, 7, 8, 9, 15, 16, 17, 31, 33, 63, 64, 65, 100};
     for (int i = 0; i < 4000; ++i) {
         const TCase c = RandomCase(random);
         const std::uint32_t rays = i % 2 == 0 ? 64 : counts[i / 2 % std::size(counts)];
-        const TOcclusionQuery query = QueryFrom(c.origin, c.normal, rays);
-        const std::uint64_t start = random();
-        std::uint64_t scalarState = start;
-        std::uint64_t vectorState = start;
-        const std::uint32_t expected = CountOccludedRays(TAoPath::Scalar, query, scalarState);
-        ASSERT_EQ(CountOccludedRays(GetParam(), query, vectorState), expected)
+        ASSERT_TRUE(RaysMatchScalar(GetParam(), QueryFrom(c.origin, c.normal, rays), random()))
             << "case " << i << ", " << rays << " rays";
-        ASSERT_EQ(vectorState, scalarState) << "case " << i;
-        ASSERT_EQ(scalarState, ApplyRandomJump(RandomJump(2 * std::uint64_t{rays}), start));
-    }
-}
-
-TEST_P(AoOcclusionPaths, RayDirectionsMatchScalarBitForBit) {
-    std::mt19937_64 random(31);
-    std::vector<float> expected[3], actual[3];
-    for (int i = 0; i < 2000; ++i) {
-        const TCase c = RandomCase(random);
-        const auto rays = static_cast<std::uint32_t>(i % 3 == 0 ? 1 + random() % 100 : 64);
-        const TOcclusionQuery query = QueryFrom(c.origin, c.normal, rays);
-        for (int axis = 0; axis < 3; ++axis) {
-            expected[axis].assign(rays, 0.0f);
-            actual[axis].assign(rays, 0.0f);
-        }
-        const std::uint64_t state = random();
-        RayDirections(TAoPath::Scalar, query, state, expected[0].data(), expected[1].data(),
-                      expected[2].data());
-        RayDirections(GetParam(), query, state, actual[0].data(), actual[1].data(), actual[2].data());
-        for (std::uint32_t ray = 0; ray < rays; ++ray) {
-            for (int axis = 0; axis < 3; ++axis) {
-                ASSERT_EQ(std::bit_cast<std::uint32_t>(actual[axis][ray]),
-                          std::bit_cast<std::uint32_t>(expected[axis][ray]))
-                    << "case " << i << ", ray " << ray << ", axis " << axis;
-            }
-        }
     }
 }
 
@@ -132,14 +135,7 @@ TEST_P(AoOcclusionPaths, OriginsOnAndJustInsideSpheresMatchScalar) {
     for (const TEdge& edge : edges) {
         const TOcclusionQuery query = QueryFrom(edge.c.origin, edge.c.normal, 64);
         EXPECT_EQ(query.sphereRootsNeeded, edge.rootsNeeded);
-        for (int i = 0; i < 50; ++i) {
-            const std::uint64_t start = random();
-            std::uint64_t scalarState = start;
-            std::uint64_t vectorState = start;
-            const std::uint32_t expected = CountOccludedRays(TAoPath::Scalar, query, scalarState);
-            ASSERT_EQ(CountOccludedRays(GetParam(), query, vectorState), expected);
-            ASSERT_EQ(vectorState, scalarState);
-        }
+        for (int i = 0; i < 50; ++i) ASSERT_TRUE(RaysMatchScalar(GetParam(), query, random()));
     }
 }
 
@@ -277,35 +273,6 @@ TEST(AoShadingRoutes, AnOverrideSeesEveryCallAndDrawsFromTheRowsSequence) {
     EXPECT_EQ(test.rngStates[0], expected);
 }
 
-// Each worker's slot must end on its own sequence, and the slots together
-// must have moved on by exactly the picture's draws, also when every row
-// holds its slot's state apart from the field.
-TEST(AoShadingRoutes, RowsOnThePoolKeepEverySlotsSequence) {
-    TTest3DLoop_AmbOccTest_AO test;
-    test.Setup();
-    std::uint64_t before[TTest3DLoop_AmbOccTest_AO::kRandomStateCount];
-    std::copy(std::begin(test.rngStates), std::end(test.rngStates), before);
-    KavV33D::TBitmap bitmap;
-    bitmap.Create(256, 256, 32);
-    test.RenderMultiThread(&bitmap);
-
-    constexpr std::uint64_t kDraws = 142874ull * 128;  // shaded sub-samples x draws each
-    std::uint64_t total = 0;
-    for (int slot = 1; slot <= 4; ++slot) {
-        std::uint64_t state = before[slot];
-        std::uint64_t steps = 0;
-        while (state != test.rngStates[slot] && steps <= kDraws) {
-            StepRandom(state);
-            ++steps;
-        }
-        ASSERT_LE(steps, kDraws) << "slot " << slot << " left its sequence";
-        EXPECT_EQ(steps % 128, 0u) << slot;
-        total += steps;
-    }
-    EXPECT_EQ(total, kDraws);
-    EXPECT_EQ(test.rngStates[0], before[0]);
-}
-
 TEST(AoOcclusionQuery, PerPointTermsFollowTheScalarTests) {
     const TVec3 origin{0.25f, -0.4999f, -2.75f};
     const TOcclusionQuery query = QueryFrom(origin, {0.0f, 1.0f, 0.0f}, 64);
@@ -392,10 +359,6 @@ TEST(AoOcclusionQuery, RoundedRootOfRoundedSquareIsExact) {
     EXPECT_EQ(failures, 0u);
 }
 
-}  // namespace
-
-namespace {
-
 // The generator state whose next step gives `next`: the multiplier is odd,
 // so it has an inverse modulo 2^64 (found by Newton's iteration).
 std::uint64_t StateBefore(std::uint64_t next) {
@@ -403,8 +366,6 @@ std::uint64_t StateBefore(std::uint64_t next) {
     for (int i = 0; i < 6; ++i) inverse *= 2 - kRandomMultiplier * inverse;
     return (next - kRandomIncrement) * inverse;
 }
-
-}  // namespace
 
 TEST(AoOcclusionQuery, GroundFrameIsRecognisedOnlyWhereExact) {
     const TVec3 up{0.0f, 1.0f, 0.0f};
@@ -453,38 +414,6 @@ TEST(AoOcclusionQuery, GroundFrameDirectionsAreTheScalarOnesBitForBit) {
 // Draws that make a weight zero: r1 = 1 (s = 0, so lx and ly are zeros) and
 // phi = 0 (ly = +0), and r1 = 0 (lz = +0: a ray along the ground, which the
 // plane must not block).
-namespace {
-
-// Whether the path's directions of a 64-ray query from start match the
-// scalar kernel's bit for bit, and its count and end state too.
-::testing::AssertionResult SixtyFourRaysMatchScalar(TAoPath path, const TOcclusionQuery& query,
-                                                    std::uint64_t start) {
-    float expected[3][64], actual[3][64];
-    RayDirections(TAoPath::Scalar, query, start, expected[0], expected[1], expected[2]);
-    RayDirections(path, query, start, actual[0], actual[1], actual[2]);
-    for (int ray = 0; ray < 64; ++ray) {
-        for (int axis = 0; axis < 3; ++axis) {
-            if (std::bit_cast<std::uint32_t>(actual[axis][ray]) !=
-                std::bit_cast<std::uint32_t>(expected[axis][ray])) {
-                return ::testing::AssertionFailure()
-                       << "ray " << ray << ", axis " << axis << ": " << actual[axis][ray] << " against "
-                       << expected[axis][ray];
-            }
-        }
-    }
-    std::uint64_t scalarState = start;
-    std::uint64_t vectorState = start;
-    const std::uint32_t expectedCount = CountOccludedRays(TAoPath::Scalar, query, scalarState);
-    const std::uint32_t count = CountOccludedRays(path, query, vectorState);
-    if (count != expectedCount) {
-        return ::testing::AssertionFailure() << "count " << count << " against " << expectedCount;
-    }
-    if (vectorState != scalarState) return ::testing::AssertionFailure() << "end states differ";
-    return ::testing::AssertionSuccess();
-}
-
-}  // namespace
-
 TEST_P(AoOcclusionPaths, GroundFrameRaysWithZeroWeightsMatchScalar) {
     const TOcclusionQuery ground = QueryFrom({-1.25f, -0.5f + kRayEpsilon, -3.3f}, {0.0f, 1.0f, 0.0f}, 64);
     ASSERT_TRUE(ground.groundFrame);
@@ -497,7 +426,7 @@ TEST_P(AoOcclusionPaths, GroundFrameRaysWithZeroWeightsMatchScalar) {
             // one after the second.
             std::uint64_t start = StateBefore(draw);
             if (phiZero != 0) start = StateBefore(StateBefore(high | 0x9ABC));  // ray 0's phi = 0
-            ASSERT_TRUE(SixtyFourRaysMatchScalar(GetParam(), ground, start))
+            ASSERT_TRUE(RaysMatchScalar(GetParam(), ground, start))
                 << "draw " << std::hex << draw << std::dec << ", phi zero " << phiZero;
         }
     }
@@ -528,9 +457,11 @@ TEST_P(AoOcclusionPaths, RaysAtTheHardestAnglesMatchScalar) {
                                    RandomCase(random)};
             for (const TCase& c : cases) {
                 const TOcclusionQuery query = QueryFrom(c.origin, c.normal, 64);
-                ASSERT_TRUE(SixtyFourRaysMatchScalar(GetParam(), query, start))
+                ASSERT_TRUE(RaysMatchScalar(GetParam(), query, start))
                     << "angle " << angle << " at ray " << ray;
             }
         }
     }
 }
+
+}  // namespace

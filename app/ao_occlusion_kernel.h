@@ -278,6 +278,15 @@ std::uint32_t CountBatches(const TOcclusionQuery& query, std::uint64_t& state, T
         // inside the reduction's domain.
         D phi[kHalves];
         for (int h = 0; h < kHalves; ++h) phi[h] = V::RoundToFloat(V::DrawTimes(second[h], kPhiScaleDouble));
+        // The weights that do not depend on the angle first, so that their
+        // square roots overlap the cosine and sine.
+        F sWeight[kBatches];
+        F lzWeight[kBatches];
+        for (int g = 0; g < kBatches; ++g) {
+            const F r1 = V::DrawsToUnitFloat(first[2 * g], first[2 * g + 1]);
+            sWeight[g] = V::Sqrt(V::Sub(V::Set(1.0f), r1));
+            lzWeight[g] = V::Sqrt(r1);
+        }
         F cosPhi[kBatches];
         F sinPhi[kBatches];
         StepCosSin<V>(phi, cosPhi, sinPhi);
@@ -289,11 +298,9 @@ std::uint32_t CountBatches(const TOcclusionQuery& query, std::uint64_t& state, T
             F dx[kTogether], dy[kTogether], dz[kTogether];
             for (int j = 0; j < kTogether; ++j) {
                 const int g = group + j;
-                const F r1 = V::DrawsToUnitFloat(first[2 * g], first[2 * g + 1]);
-                const F s = V::Sqrt(V::Sub(V::Set(1.0f), r1));
-                const F lx = V::Mul(cosPhi[g], s);
-                const F ly = V::Mul(sinPhi[g], s);
-                const F lz = V::Sqrt(r1);
+                const F lx = V::Mul(cosPhi[g], sWeight[g]);
+                const F ly = V::Mul(sinPhi[g], sWeight[g]);
+                const F lz = lzWeight[g];
                 if constexpr (kGround) {
                     // (lx, lz, ly), with the minus sign of the x component moved
                     // onto the spheres' offsets. B then differs from the scalar

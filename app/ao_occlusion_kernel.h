@@ -87,13 +87,14 @@ std::uint64_t JumpState(std::uint64_t state, std::uint64_t steps) {
 inline constexpr std::uint32_t kRenderRays = 64;
 inline constexpr TRandomJump kRenderRaysJump = RandomJump(2 * kRenderRays);
 
-// The cosines and sines of a step's angles, rounded to single: phi holds the
-// kBatchesPerStep * kLanes angles as halves (batch g's lanes in [2g] and
-// [2g + 1], low lanes first), cosF and sinF receive them per batch. This is
-// the only evaluation of the render's cosines and sines, and the exhaustive
-// checks call it too (EvaluateCosSin). Returns whether the step's results
-// came from the library (CosSinFromLibrary), which happens when any of them
-// lies within the guard band of a rounding midpoint.
+// The cosines and sines of the angles of V::kBatchesTogether batches (a
+// group), rounded to single: phi holds their angles as halves (batch g's
+// lanes in [2g] and [2g + 1], low lanes first), cosF and sinF receive them
+// per batch. This is the only evaluation of the render's cosines and sines,
+// and the exhaustive checks call it too (EvaluateCosSin). Returns whether the
+// group's results came from the library (CosSinFromLibrary), which happens
+// when any of them lies within the guard band of a rounding midpoint; either
+// way every result is the library's after rounding.
 //
 // kTrigTogether vectors go through the evaluation at a time: enough
 // independent chains to keep the units busy, few enough to stay in
@@ -101,11 +102,11 @@ inline constexpr TRandomJump kRenderRaysJump = RandomJump(2 * kRenderRays);
 // rounding to single, to twice the lanes per operation
 // (ApplyQuadrantInSingle).
 template <class V>
-[[gnu::always_inline]] inline bool StepCosSin(const typename V::D* phi, typename V::F* cosF,
-                                              typename V::F* sinF) {
+[[gnu::always_inline]] inline bool GroupCosSin(const typename V::D* phi, typename V::F* cosF,
+                                               typename V::F* sinF) {
     using D = typename V::D;
     using Q = typename V::Q;
-    constexpr int kBatches = V::kBatchesPerStep;
+    constexpr int kBatches = V::kBatchesTogether;
     constexpr int kHalves = 2 * kBatches;
     constexpr int kTrig = V::kTrigTogether;
     static_assert(kHalves % kTrig == 0, "whole groups of angle vectors");
@@ -287,19 +288,21 @@ std::uint32_t CountBatches(const TOcclusionQuery& query, std::uint64_t& state, T
             sWeight[g] = V::Sqrt(V::Sub(V::Set(1.0f), r1));
             lzWeight[g] = V::Sqrt(r1);
         }
-        F cosPhi[kBatches];
-        F sinPhi[kBatches];
-        StepCosSin<V>(phi, cosPhi, sinPhi);
 
-        // Directions, then the hit flags, kTogether batches at a time.
+        // Per group of kTogether batches: the cosines and sines, the
+        // directions, then the hit flags. The groups' chains are independent,
+        // so one group's geometry overlaps the next one's angles.
         std::uint32_t bits[kBatches];
         constexpr int kTogether = V::kBatchesTogether;
         for (int group = 0; group < kBatches; group += kTogether) {
+            F cosPhi[kTogether];
+            F sinPhi[kTogether];
+            GroupCosSin<V>(phi + 2 * group, cosPhi, sinPhi);
             F dx[kTogether], dy[kTogether], dz[kTogether];
             for (int j = 0; j < kTogether; ++j) {
                 const int g = group + j;
-                const F lx = V::Mul(cosPhi[g], sWeight[g]);
-                const F ly = V::Mul(sinPhi[g], sWeight[g]);
+                const F lx = V::Mul(cosPhi[j], sWeight[g]);
+                const F ly = V::Mul(sinPhi[j], sWeight[g]);
                 const F lz = lzWeight[g];
                 if constexpr (kGround) {
                     // (lx, lz, ly), with the minus sign of the x component moved
@@ -403,28 +406,28 @@ void RayDirections(const TOcclusionQuery& query, std::uint64_t state, float* dx,
 }
 
 // Cosine and sine rounded to single for an array of angles within the
-// kernel's range, by the render's own evaluation (StepCosSin), a step's
-// worth of angles at a time; see EvaluateCosSin. Returns the number of steps
-// whose results came from the library.
+// kernel's range, by the render's own evaluation (GroupCosSin), a group's
+// worth of angles at a time; see EvaluateCosSin. Returns the number of
+// groups whose results came from the library.
 template <AoVectorOps V>
 std::size_t EvaluateCosSin(const float* angles, std::size_t count, float* cosOut, float* sinOut) {
     using D = typename V::D;
     using F = typename V::F;
-    constexpr int kBatches = V::kBatchesPerStep;
+    constexpr int kBatches = V::kBatchesTogether;
     constexpr std::size_t kHalf = V::kLanes / 2;
-    constexpr std::size_t kStep = kBatches * V::kLanes;
+    constexpr std::size_t kGroup = kBatches * V::kLanes;
     std::size_t fromLibrary = 0;
-    for (std::size_t i = 0; i < count; i += kStep) {
-        const std::size_t n = count - i < kStep ? count - i : kStep;
-        alignas(64) float in[kStep] = {};  // the unused lanes evaluate angle 0
+    for (std::size_t i = 0; i < count; i += kGroup) {
+        const std::size_t n = count - i < kGroup ? count - i : kGroup;
+        alignas(64) float in[kGroup] = {};  // the unused lanes evaluate angle 0
         for (std::size_t j = 0; j < n; ++j) in[j] = angles[i + j];
         D phi[2 * kBatches];
         for (int h = 0; h < 2 * kBatches; ++h) phi[h] = V::WidenFloats(in + h * kHalf);
         F cosF[kBatches];
         F sinF[kBatches];
-        if (StepCosSin<V>(phi, cosF, sinF)) ++fromLibrary;
-        alignas(64) float cosAll[kStep];
-        alignas(64) float sinAll[kStep];
+        if (GroupCosSin<V>(phi, cosF, sinF)) ++fromLibrary;
+        alignas(64) float cosAll[kGroup];
+        alignas(64) float sinAll[kGroup];
         for (int g = 0; g < kBatches; ++g) {
             V::Store(cosAll + g * V::kLanes, cosF[g]);
             V::Store(sinAll + g * V::kLanes, sinF[g]);

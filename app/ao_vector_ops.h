@@ -47,7 +47,7 @@ concept AoVectorOps = requires(typename V::F f, typename V::FMask fm, typename V
     // batches of kLanes rays; kBatchesTogether batches go through the
     // geometry side by side and kTrigTogether vectors of angles through the
     // cosine and sine. kQuadrantInSingle and kPackedMidpointTest choose the
-    // cheaper of two exact forms (see StepCosSin) where the unit measured it
+    // cheaper of two exact forms (see GroupCosSin) where the unit measured it
     // faster.
     requires V::kLanes >= 2 && V::kLanes % 2 == 0;
     requires V::kBatchesPerStep >= 1 && V::kBatchesPerStep % V::kBatchesTogether == 0;

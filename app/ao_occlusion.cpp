@@ -180,7 +180,7 @@ void MakeOcclusionQueries(TAoPath path, const TPlane& plane, const TSphere (&sph
                           const TShadedPoints& points, std::uint32_t count, std::uint32_t rayCount,
                           TOcclusionQuery* queries) {
     CheckQueryBatch(count);
-    AoPathEntries(path).makeQueries(plane, spheres, points, count, rayCount, queries);
+    SupportedAoPathEntries(path).makeQueries(plane, spheres, points, count, rayCount, queries);
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #include "app/ao_render.h"
 
 #include <bit>
+#include <cstring>
 
 #include "app/ao_occlusion.h"
 #include "app/ao_primary_rays.h"
@@ -13,14 +14,15 @@
 using AoBench::CheckRandomSlot;
 using AoBench::CountOccludedRays;
 using AoBench::kPrimaryBatch;
-using AoBench::kRayEpsilon;
-using AoBench::MakeOcclusionQuery;
+using AoBench::MakeOcclusionQueries;
 using AoBench::MakePrimaryScene;
+using AoBench::MakeShadedPointQuery;
 using AoBench::StepRandom;
 using AoBench::TOcclusionQuery;
 using AoBench::TPrimaryHits;
 using AoBench::TPrimaryScene;
 using AoBench::TracePrimaryRays;
+using AoBench::TShadedPoints;
 
 namespace {
 
@@ -29,8 +31,6 @@ constexpr std::uint64_t kDefaultRandomState = 0x1234ABCD330Eull;
 // Initial generator state per thread slot, slot 0 first.
 constexpr std::uint64_t kSlotRandomStates[TTest3DLoop_AmbOccTest_AO::kRandomStateCount] = {
     0x2B24688, 0x44978A2, 0x550205B, 0x47BF459, 0x35889EB, 0x1697BA4, 0x4E20F02, 0x4221027};
-
-constexpr TVec3 kUp{0.0f, 1.0f, 0.0f};
 
 }  // namespace
 
@@ -74,11 +74,24 @@ namespace {
 // share a cache line, and a load and store of it per shaded point would have
 // the workers' cores take that line from each other hundreds of thousands of
 // times per picture.
+//
+// The lease also carries the occlusion queries that the row prepared for the
+// hit sub-samples of its current batch of primary rays, so that the base
+// class's AmbientOcclusion, called through the virtual table with those
+// sub-samples' points, finds them.
+struct TPreparedQueries {
+    TShadedPoints points;  // what they were prepared for
+    TOcclusionQuery queries[kPrimaryBatch];
+    std::uint32_t count;  // 0 between batches
+    std::uint32_t next;   // the one RenderRow shades now
+};
+
 struct TStateLease {
     const TTest3DLoop_AmbOccTest_AO* owner;
     int slot;
     std::uint64_t state;
-    TStateLease* previous;  // the lease this one hides, for a row within a row
+    TStateLease* previous;       // the lease this one hides, for a row within a row
+    TPreparedQueries* prepared;  // null until the row prepares its first batch
 };
 
 // The innermost lease open on this thread.
@@ -97,7 +110,7 @@ TStateLease* LeaseOf(const TTest3DLoop_AmbOccTest_AO* owner, int slot) {
 class TRowLease {
 public:
     TRowLease(const TTest3DLoop_AmbOccTest_AO* owner, int slot, std::uint64_t& slotState)
-        : field(slotState), lease{owner, slot, slotState, openLease} {
+        : field(slotState), lease{owner, slot, slotState, openLease, nullptr} {
         openLease = &lease;
     }
     ~TRowLease() {
@@ -106,6 +119,9 @@ public:
     }
     TRowLease(const TRowLease&) = delete;
     TRowLease& operator=(const TRowLease&) = delete;
+
+    // Hands the row's prepared queries to its AmbientOcclusion calls.
+    void Prepared(TPreparedQueries* prepared) { lease.prepared = prepared; }
 
 private:
     std::uint64_t& field;
@@ -122,44 +138,49 @@ std::uint32_t TTest3DLoop_AmbOccTest_AO::NextRandom(int slot) {
 
 namespace {
 
-// The frame of the ground plane's normal, which most shaded points have:
-// LookAt's result depends on its arguments alone, so it is built once.
-const TMatrix4& UpNormalFrame() {
-    static const TMatrix4 frame = [] {
-        TMatrix4 m = TMatrix4::Identity();
-        LookAt(m, -kUp, kUp);
-        return m;
-    }();
-    return frame;
+// The aoSamples x aoSamples rays of a shaded point.
+std::uint32_t RayCount(std::int32_t aoSamples) {
+    return aoSamples > 0 ? static_cast<std::uint32_t>(aoSamples) * static_cast<std::uint32_t>(aoSamples) : 0;
 }
 
-bool IsUpNormal(const TVec3& normal) {
-    return std::bit_cast<std::uint32_t>(normal.x) == 0 &&
-           std::bit_cast<std::uint32_t>(normal.y) == 0x3F800000u &&
-           std::bit_cast<std::uint32_t>(normal.z) == 0;
+std::uint32_t Bits(float v) { return std::bit_cast<std::uint32_t>(v); }
+
+// The query the lease's row prepared for the sub-sample it shades now, if it
+// was prepared for this point and normal and for the owner's scene and
+// sample count as they are (a class that overrides AmbientOcclusion may pass
+// other points, or change the scene, before it calls the base class's).
+const TOcclusionQuery* PreparedQuery(const TStateLease& lease, const TTest3DLoop_AmbOccTest_AO& owner,
+                                     const TVec3& point, const TVec3& normal) {
+    const TPreparedQueries* prepared = lease.prepared;
+    if (prepared == nullptr || prepared->next >= prepared->count) return nullptr;
+    const std::uint32_t i = prepared->next;
+    const TShadedPoints& points = prepared->points;
+    const std::uint32_t differ =
+        (Bits(points.pointX[i]) ^ Bits(point.x)) | (Bits(points.pointY[i]) ^ Bits(point.y)) |
+        (Bits(points.pointZ[i]) ^ Bits(point.z)) | (Bits(points.normalX[i]) ^ Bits(normal.x)) |
+        (Bits(points.normalY[i]) ^ Bits(normal.y)) | (Bits(points.normalZ[i]) ^ Bits(normal.z));
+    const TOcclusionQuery& query = prepared->queries[i];
+    if (differ != 0 || query.rayCount != RayCount(owner.aoSamples) ||
+        std::memcmp(&query.plane, &owner.plane, sizeof(TPlane)) != 0 ||
+        std::memcmp(query.spheres, owner.spheres, sizeof(owner.spheres)) != 0) {
+        return nullptr;
+    }
+    return &query;
 }
 
 }  // namespace
 
-float TTest3DLoop_AmbOccTest_AO::OpenFraction(const TVec3& point, const TVec3& normal,
-                                              std::uint64_t& state) const {
-    const TVec3 origin = point + normal * kRayEpsilon;
-
-    TMatrix4 ownFrame;
-    const TMatrix4* frame = &UpNormalFrame();
-    if (!IsUpNormal(normal)) {
-        ownFrame = TMatrix4::Identity();
-        LookAt(ownFrame, -normal, kUp);
-        frame = &ownFrame;
-    }
-
+float TTest3DLoop_AmbOccTest_AO::OpenFraction(const TVec3& point, const TVec3& normal, std::uint64_t& state,
+                                              const TOcclusionQuery* prepared) const {
     // The aoSamples x aoSamples rays, row by row, are one sequence of rays on
     // the active path; each draws r1, then phi, from the generator.
-    const std::uint32_t rays =
-        aoSamples > 0 ? static_cast<std::uint32_t>(aoSamples) * static_cast<std::uint32_t>(aoSamples) : 0;
-    const TOcclusionQuery query =
-        MakeOcclusionQuery(plane, spheres, origin, frame->Row(0), frame->Row(1), frame->Row(2), rays);
-    const std::uint32_t hits = CountOccludedRays(query, state);
+    TOcclusionQuery own;
+    const TOcclusionQuery* query = prepared;
+    if (query == nullptr) {
+        own = MakeShadedPointQuery(plane, spheres, point, normal, RayCount(aoSamples));
+        query = &own;
+    }
+    const std::uint32_t hits = CountOccludedRays(*query, state);
 
     // A float count that grows by 1 per hit is exact up to 2^24 and stays
     // there, since 2^24 + 1 rounds back to 2^24.
@@ -174,12 +195,12 @@ TVec3* TTest3DLoop_AmbOccTest_AO::AmbientOcclusion(const TVec3& point, const TVe
     CheckRandomSlot(slot);
     float open = 0.0f;
     if (TStateLease* lease = LeaseOf(this, slot)) {
-        open = OpenFraction(point, normal, lease->state);
+        open = OpenFraction(point, normal, lease->state, PreparedQuery(*lease, *this, point, normal));
     } else {
         // Outside a row the state is taken into a local for the estimate and
         // stored back once, for the same reason rows lease it.
         std::uint64_t state = rngStates[slot];
-        open = OpenFraction(point, normal, state);
+        open = OpenFraction(point, normal, state, nullptr);
         rngStates[slot] = state;
     }
     colour = {open, open, open};
@@ -228,22 +249,47 @@ void TTest3DLoop_AmbOccTest_AO::RenderRow(int row, KavV33D::TVBitmap* bitmap, st
     // Every shaded sub-sample goes through the virtual AmbientOcclusion, so an
     // override sees every call; the row's draws go to its lease of the slot's
     // state, given back when the row ends.
-    const TRowLease lease(this, slot, rngStates[slot]);
+    TRowLease lease(this, slot, rngStates[slot]);
 
     // The sub-samples are queued in the kernel's order (pixel by pixel, v
     // outer, u inner) and their primary rays traced a batch at a time: those
-    // draw no random numbers. The shading then visits the queued sub-samples
-    // in the same order, so every draw is made in the scalar kernel's order.
+    // draw no random numbers, and neither does building the occlusion queries
+    // of the batch's hit sub-samples, which follows, V::kLanes points at a
+    // time. The shading then visits the queued sub-samples in the same order,
+    // so every draw is made in the scalar kernel's order. (Each shaded
+    // sub-sample draws exactly 2 * aoSamples^2 numbers, so its generator state
+    // is a fixed jump from the batch's first; the kernel already forms the
+    // state after a point's draws from the state before them alone.)
     const TPrimaryScene scene = MakePrimaryScene(plane, spheres);
     float queuedX[kPrimaryBatch];
     float queuedY[kPrimaryBatch];
     std::uint32_t queued = 0;
     TPrimaryHits hits;
+    TPreparedQueries prepared;
+    prepared.count = 0;
+    prepared.next = 0;
+    lease.Prepared(&prepared);
     TVec3 acc{0.0f, 0.0f, 0.0f};
     std::uint32_t pixelShaded = 0;  // sub-samples of pixel `nextPixel` done
     int nextPixel = 0;
     const auto shadeQueued = [&] {
         TracePrimaryRays(scene, queuedX, queuedY, queued, hits);
+        std::uint32_t shaded = 0;
+        TShadedPoints& points = prepared.points;
+        for (std::uint32_t i = 0; i < queued; ++i) {
+            if (((hits.hitMask >> i) & 1) == 0) continue;
+            points.pointX[shaded] = hits.pointX[i];
+            points.pointY[shaded] = hits.pointY[i];
+            points.pointZ[shaded] = hits.pointZ[i];
+            points.normalX[shaded] = hits.normalX[i];
+            points.normalY[shaded] = hits.normalY[i];
+            points.normalZ[shaded] = hits.normalZ[i];
+            ++shaded;
+        }
+        MakeOcclusionQueries(plane, spheres, points, shaded, RayCount(aoSamples), prepared.queries);
+        prepared.count = shaded;
+        prepared.next = 0;
+
         for (std::uint32_t i = 0; i < queued; ++i) {
             if (((hits.hitMask >> i) & 1) != 0) {
                 const TVec3 point{hits.pointX[i], hits.pointY[i], hits.pointZ[i]};
@@ -251,6 +297,7 @@ void TTest3DLoop_AmbOccTest_AO::RenderRow(int row, KavV33D::TVBitmap* bitmap, st
                 TVec3 colour;
                 AmbientOcclusion(point, normal, colour, slot);
                 acc = acc + colour;
+                ++prepared.next;
             }
             if (++pixelShaded == perPixel) {
                 rowBits[nextPixel++] = PackPixel(acc, invSub2);
@@ -259,6 +306,7 @@ void TTest3DLoop_AmbOccTest_AO::RenderRow(int row, KavV33D::TVBitmap* bitmap, st
             }
         }
         queued = 0;
+        prepared.count = 0;
     };
 
     const int pixelCount = bitmap->GetWidth();

@@ -15,6 +15,10 @@
 
 class TTest3DLoop_AmbOccTest_AO;
 
+namespace AoBench {
+struct TOcclusionQuery;
+}
+
 // One picture row of a multi-threaded render. Jobs are held by value in the
 // test object's job array and queued by address; the worker that runs a job
 // stamps its own thread slot into threadSlot just before Execute.
@@ -52,10 +56,16 @@ public:
     virtual void Setup();
     // Fraction of the hemisphere around normal that is open, as a grey colour
     // written into colour; returns &colour. Advances rngStates[slot] by
-    // 2 * aoSamples^2 steps.
+    // 2 * aoSamples^2 steps. Within a row of this object and slot it takes the
+    // occlusion query that the row prepared for the sub-sample it shades, when
+    // point, normal, scene and sample count are bit for bit those it was
+    // prepared for; it builds the query itself otherwise. Either way the
+    // query is the same.
     virtual TVec3* AmbientOcclusion(const TVec3& point, const TVec3& normal, TVec3& colour, int slot);
     // Shades pixels 0..width-1 of picture row `row` into rowBits, each shaded
-    // sub-sample through the virtual AmbientOcclusion. For the row's duration
+    // sub-sample through the virtual AmbientOcclusion, with the occlusion
+    // queries of each batch of sub-samples prepared ahead, in vector form
+    // where the CPU has a vector path. For the row's duration
     // the calling thread holds rngStates[slot] in a lease of its own, which
     // AmbientOcclusion and NextRandom use for that slot on that thread; the
     // field itself is brought up to date when the row ends.
@@ -81,8 +91,10 @@ public:
 
 private:
     // AmbientOcclusion's estimate with the generator state passed in: the
-    // fraction of the hemisphere around normal that is open.
-    float OpenFraction(const TVec3& point, const TVec3& normal, std::uint64_t& state) const;
+    // fraction of the hemisphere around normal that is open. prepared, when
+    // not null, is the point's query, built ahead.
+    float OpenFraction(const TVec3& point, const TVec3& normal, std::uint64_t& state,
+                       const AoBench::TOcclusionQuery* prepared) const;
 };
 
 namespace AoBench {

@@ -2,6 +2,7 @@
 // and random-state bookkeeping, and the row jobs of the multi-threaded render.
 
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -164,6 +165,97 @@ TEST(AoRenderRows, MultiThreadRowsLandWhereSingleThreadPutsThem) {
     EXPECT_GT(distinct, 1000u);
     EXPECT_EQ(multiPixels, singlePixels);
     for (int slot = 0; slot < 8; ++slot) EXPECT_EQ(multi.rngStates[slot], single.rngStates[slot]) << slot;
+}
+
+// An override that shades some sub-samples at another point or normal,
+// draws extra numbers, shades twice, or changes the scene or the sample
+// count for one call; Shade is the base class's AmbientOcclusion here.
+class TTweakingAo : public TTest3DLoop_AmbOccTest_AO {
+public:
+    TVec3* AmbientOcclusion(const TVec3& point, const TVec3& normal, TVec3& colour, int slot) override {
+        const std::uint32_t call = calls++;
+        switch (call % 7) {
+            case 1:
+                return Shade(point + TVec3{0.0f, 0.25f, 0.0f}, normal, colour, slot);
+            case 2:
+                return Shade(point, Normalized({normal.z, normal.x, normal.y + 0.5f}), colour, slot);
+            case 3:
+                NextRandom(slot);
+                return Shade(point, normal, colour, slot);
+            case 4: {
+                TVec3 second;
+                Shade(point, normal, second, slot);
+                Shade(point, normal, colour, slot);
+                colour = (colour + second) * 0.5f;
+                return &colour;
+            }
+            case 5: {
+                const TSphere kept = spheres[1];
+                spheres[1].center.y += 0.3f;
+                Shade(point, normal, colour, slot);
+                spheres[1] = kept;
+                return &colour;
+            }
+            case 6: {
+                aoSamples = call % 2 == 0 ? 3 : 8;  // the row's own count every other time
+                Shade(point, normal, colour, slot);
+                aoSamples = 8;
+                return &colour;
+            }
+            default:
+                return Shade(point, normal, colour, slot);
+        }
+    }
+    virtual TVec3* Shade(const TVec3& point, const TVec3& normal, TVec3& colour, int slot) {
+        return TTest3DLoop_AmbOccTest_AO::AmbientOcclusion(point, normal, colour, slot);
+    }
+    std::uint32_t calls = 0;
+};
+
+// The same, with the shading done by the scalar kernel as written out here
+// (LookAt's frame, the rays' draws through NextRandom, one intersection test
+// per ray).
+class TScalarTweakingAo : public TTweakingAo {
+public:
+    TVec3* Shade(const TVec3& point, const TVec3& normal, TVec3& colour, int slot) override {
+        const TVec3 origin = point + normal * kRayEpsilon;
+        TMatrix4 frame = TMatrix4::Identity();
+        LookAt(frame, -normal, TVec3{0.0f, 1.0f, 0.0f});
+        float occluded = 0.0f;
+        for (int ray = 0; ray < aoSamples * aoSamples; ++ray) {
+            const float r1 = static_cast<float>(static_cast<double>(NextRandom(slot)) * 0x1p-32);
+            const float phi =
+                static_cast<float>(static_cast<double>(NextRandom(slot)) * static_cast<double>(kPhiScale));
+            const float s = std::sqrt(1.0f - r1);
+            const float lx = static_cast<float>(std::cos(static_cast<double>(phi))) * s;
+            const float ly = static_cast<float>(std::sin(static_cast<double>(phi))) * s;
+            const float lz = std::sqrt(r1);
+            const TVec3 dir = (frame.Row(2) * lz + frame.Row(1) * ly) + frame.Row(0) * lx;
+            if (HitsScene(plane, spheres, origin, dir)) occluded += 1.0f;
+        }
+        const float total = static_cast<float>(aoSamples * aoSamples);
+        const float open = (total - occluded) / total;
+        colour = {open, open, open};
+        return &colour;
+    }
+};
+
+TEST(AoRenderOverrides, SeeWhatTheScalarKernelGivesWhateverTheyPass) {
+    constexpr int kSide = 64;
+    TTweakingAo tweaked;
+    TScalarTweakingAo reference;
+    KavV33D::TBitmap tweakedPicture;
+    KavV33D::TBitmap referencePicture;
+    for (auto* test : {static_cast<TTweakingAo*>(&tweaked), static_cast<TTweakingAo*>(&reference)}) {
+        test->Setup();
+        KavV33D::TBitmap& picture = test == &tweaked ? tweakedPicture : referencePicture;
+        picture.Create(kSide, kSide, 32);
+        test->RenderSingleThread(&picture);
+    }
+    EXPECT_GT(tweaked.calls, 5000u);
+    EXPECT_EQ(tweaked.calls, reference.calls);
+    EXPECT_EQ(Pixels(tweakedPicture), Pixels(referencePicture));
+    EXPECT_EQ(tweaked.rngStates[0], reference.rngStates[0]);
 }
 
 TEST_F(AoRenderTest, SecondRenderShrinksTheJobArray) {

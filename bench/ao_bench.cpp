@@ -1,7 +1,7 @@
 // Benchmarks of the AO kernel on every path the running CPU supports: the
-// generator step, one AmbientOcclusion call, one row, the whole 256 x 256
-// picture on the calling thread and on the test object's four workers, and
-// the BMP write. Rates are in occlusion rays per second ("rays").
+// generator step, one AmbientOcclusion call, the occlusion kernel alone, one
+// row, the whole 256 x 256 picture on the calling thread and on the test
+// object's four workers, and the BMP write. Rates are in occlusion rays per second ("rays").
 //
 // Each benchmark is registered once per path of the table that the CPU runs,
 // named after it (".../scalar", ".../avx2", ...), so that one run gives the
@@ -15,6 +15,7 @@
 #include <benchmark/benchmark.h>
 
 #include "3d/bitmap/bitmap.h"
+#include "app/ao_occlusion.h"
 #include "app/ao_paths.h"
 #include "app/ao_render.h"
 #include "app/ao_scene.h"
@@ -99,6 +100,30 @@ void BM_AmbientOcclusion(benchmark::State& state, TAoPath path) {
         benchmark::DoNotOptimize(test.AmbientOcclusion(shaded.points[next], shaded.normals[next], colour, 0));
         benchmark::ClobberMemory();
         if (++next == shaded.points.size()) next = 0;
+    }
+    SetRayRate(state, state.iterations() * kRaysPerShadedPoint);
+}
+
+// The occlusion kernel alone: the picture's shaded points' queries, built
+// beforehand, counted in turn. Against BM_RenderSingleThread it gives the
+// share of the render spent outside the kernel.
+void BM_CountOccluded(benchmark::State& state, TAoPath path) {
+    const TPathScope scope(state, path);
+    if (!scope.ok) return;
+    const TShadedPoints& shaded = ShadedPoints();
+    TTest3DLoop_AmbOccTest_AO test;
+    test.Setup();
+    std::vector<TOcclusionQuery> queries;
+    queries.reserve(shaded.points.size());
+    for (std::size_t i = 0; i < shaded.points.size(); ++i) {
+        queries.push_back(MakeShadedPointQuery(test.plane, test.spheres, shaded.points[i], shaded.normals[i],
+                                               static_cast<std::uint32_t>(kRaysPerShadedPoint)));
+    }
+    std::uint64_t generator = test.rngStates[0];
+    std::size_t next = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(CountOccludedRays(queries[next], generator));
+        if (++next == queries.size()) next = 0;
     }
     SetRayRate(state, state.iterations() * kRaysPerShadedPoint);
 }
@@ -192,6 +217,7 @@ int main(int argc, char** argv) {
         if (!AoPathSupported(path)) continue;
         const std::string name = AoPathName(path);
         benchmark::RegisterBenchmark(("BM_AmbientOcclusion/" + name).c_str(), BM_AmbientOcclusion, path);
+        benchmark::RegisterBenchmark(("BM_CountOccluded/" + name).c_str(), BM_CountOccluded, path);
         benchmark::RegisterBenchmark(("BM_RenderRow/" + name).c_str(), BM_RenderRow, path);
         benchmark::RegisterBenchmark(("BM_RenderSingleThread/" + name).c_str(), BM_RenderPicture, path,
                                      &TTest3DLoop_AmbOccTest_AO::RenderSingleThread)

@@ -3,6 +3,7 @@
 
 #include "app/ao_paths.h"
 
+#include <array>
 #include <atomic>
 
 #include "app/ao_vector_paths.h"
@@ -13,6 +14,12 @@ namespace AoBench {
 extern const TAoPathEntries kScalarPathEntries = {TAoPath::Scalar,     CountOccludedScalar,
                                                   RayDirectionsScalar, EvaluateCosSinScalar,
                                                   TracePrimaryScalar,  MakeOcclusionQueriesScalar};
+
+// The vector units' entry points, each defined by its unit where this build
+// holds it.
+extern const TAoPathEntries kAvx2PathEntries;
+extern const TAoPathEntries kAvx512PathEntries;
+extern const TAoPathEntries kNeonPathEntries;
 
 namespace {
 
@@ -49,8 +56,11 @@ constexpr bool RowsInOrder() {
 }
 static_assert(RowsInOrder(), "row i of the table is the path TAoPath(i)");
 
-constexpr TAoPath kPaths[] = {TAoPath::Scalar, TAoPath::Avx2, TAoPath::Avx512, TAoPath::Neon};
-static_assert(std::size(kPaths) == std::size(kTargets), "one path per row");
+constexpr std::array<TAoPath, kTargetCount> kPaths = [] {
+    std::array<TAoPath, kTargetCount> paths{};
+    for (int i = 0; i < kTargetCount; ++i) paths[i] = kTargets[i].path;
+    return paths;
+}();
 
 TCpuFeatures RunningCpu() {
     static const TCpuFeatures features = DetectCpuFeatures();

@@ -3,15 +3,11 @@
 // is compiled for those extensions, and it is called only after the CPU has
 // been checked for them.
 
-#include "app/ao_vector_paths.h"
+#include "app/ao_vector_entries.h"
 
 #include <immintrin.h>
 
 #include <cstdint>
-
-#include "app/ao_occlusion_kernel.h"
-#include "app/ao_primary_kernel.h"
-#include "app/ao_query_kernel.h"
 
 namespace AoBench {
 
@@ -171,33 +167,10 @@ struct TAvx2 {
     static D WidenFloats(const float* p) { return _mm256_cvtps_pd(_mm_loadu_ps(p)); }
 };
 
-std::uint32_t CountOccludedAvx2(const TOcclusionQuery& query, std::uint64_t& state) {
-    return AoVectorKernel::CountOccluded<TAvx2>(query, state);
-}
-
-void RayDirectionsAvx2(const TOcclusionQuery& query, std::uint64_t state, float* dx, float* dy, float* dz) {
-    AoVectorKernel::RayDirections<TAvx2>(query, state, dx, dy, dz);
-}
-
-void TracePrimaryAvx2(const TPrimaryScene& scene, const float* px, const float* py, std::uint32_t count,
-                      TPrimaryHits& hits) {
-    AoVectorKernel::TracePrimary<TAvx2>(scene, px, py, count, hits);
-}
-
-std::size_t EvaluateCosSinAvx2(const float* angles, std::size_t count, float* cosOut, float* sinOut) {
-    return AoVectorKernel::EvaluateCosSin<TAvx2>(angles, count, cosOut, sinOut);
-}
-
-void MakeQueriesAvx2(const TPlane& plane, const TSphere (&spheres)[kSphereCount], const TShadedPoints& points,
-                     std::uint32_t count, std::uint32_t rayCount, TOcclusionQuery* queries) {
-    AoVectorKernel::MakeQueries<TAvx2>(plane, spheres, points, count, rayCount, queries);
-}
-
 static_assert(AoVectorKernel::AoVectorOps<TAvx2>);
 
 }  // namespace
 
-extern const TAoPathEntries kAvx2PathEntries = {TAoPath::Avx2,      CountOccludedAvx2, RayDirectionsAvx2,
-                                                EvaluateCosSinAvx2, TracePrimaryAvx2,  MakeQueriesAvx2};
+extern const TAoPathEntries kAvx2PathEntries = AoVectorKernel::PathEntries<TAvx2>(TAoPath::Avx2);
 
 }  // namespace AoBench

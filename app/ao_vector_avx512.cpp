@@ -3,7 +3,7 @@
 // alone is compiled for those extensions, and it is called only after the
 // CPU has been checked for them.
 
-#include "app/ao_vector_paths.h"
+#include "app/ao_vector_entries.h"
 
 // GCC 12's AVX-512 header initialises its "undefined" vectors from
 // themselves, which its own uninitialised-use warnings then report.
@@ -18,10 +18,6 @@
 #endif
 
 #include <cstdint>
-
-#include "app/ao_occlusion_kernel.h"
-#include "app/ao_primary_kernel.h"
-#include "app/ao_query_kernel.h"
 
 namespace AoBench {
 
@@ -152,35 +148,10 @@ struct TAvx512 {
     static D WidenFloats(const float* p) { return _mm512_cvtps_pd(_mm256_loadu_ps(p)); }
 };
 
-std::uint32_t CountOccludedAvx512(const TOcclusionQuery& query, std::uint64_t& state) {
-    return AoVectorKernel::CountOccluded<TAvx512>(query, state);
-}
-
-void RayDirectionsAvx512(const TOcclusionQuery& query, std::uint64_t state, float* dx, float* dy, float* dz) {
-    AoVectorKernel::RayDirections<TAvx512>(query, state, dx, dy, dz);
-}
-
-void TracePrimaryAvx512(const TPrimaryScene& scene, const float* px, const float* py, std::uint32_t count,
-                        TPrimaryHits& hits) {
-    AoVectorKernel::TracePrimary<TAvx512>(scene, px, py, count, hits);
-}
-
-std::size_t EvaluateCosSinAvx512(const float* angles, std::size_t count, float* cosOut, float* sinOut) {
-    return AoVectorKernel::EvaluateCosSin<TAvx512>(angles, count, cosOut, sinOut);
-}
-
-void MakeQueriesAvx512(const TPlane& plane, const TSphere (&spheres)[kSphereCount],
-                       const TShadedPoints& points, std::uint32_t count, std::uint32_t rayCount,
-                       TOcclusionQuery* queries) {
-    AoVectorKernel::MakeQueries<TAvx512>(plane, spheres, points, count, rayCount, queries);
-}
-
 static_assert(AoVectorKernel::AoVectorOps<TAvx512>);
 
 }  // namespace
 
-extern const TAoPathEntries kAvx512PathEntries = {TAoPath::Avx512,     CountOccludedAvx512,
-                                                  RayDirectionsAvx512, EvaluateCosSinAvx512,
-                                                  TracePrimaryAvx512,  MakeQueriesAvx512};
+extern const TAoPathEntries kAvx512PathEntries = AoVectorKernel::PathEntries<TAvx512>(TAoPath::Avx512);
 
 }  // namespace AoBench

@@ -6,15 +6,11 @@
 // here the build's ban on contraction (-ffp-contract=off) is what keeps a
 // multiply and an add apart; Fma and Fnma are explicit fused instructions.
 
-#include "app/ao_vector_paths.h"
+#include "app/ao_vector_entries.h"
 
 #include <arm_neon.h>
 
 #include <cstdint>
-
-#include "app/ao_occlusion_kernel.h"
-#include "app/ao_primary_kernel.h"
-#include "app/ao_query_kernel.h"
 
 namespace AoBench {
 
@@ -145,33 +141,10 @@ struct TNeon {
     static D WidenFloats(const float* p) { return vcvt_f64_f32(vld1_f32(p)); }
 };
 
-std::uint32_t CountOccludedNeon(const TOcclusionQuery& query, std::uint64_t& state) {
-    return AoVectorKernel::CountOccluded<TNeon>(query, state);
-}
-
-void RayDirectionsNeon(const TOcclusionQuery& query, std::uint64_t state, float* dx, float* dy, float* dz) {
-    AoVectorKernel::RayDirections<TNeon>(query, state, dx, dy, dz);
-}
-
-void TracePrimaryNeon(const TPrimaryScene& scene, const float* px, const float* py, std::uint32_t count,
-                      TPrimaryHits& hits) {
-    AoVectorKernel::TracePrimary<TNeon>(scene, px, py, count, hits);
-}
-
-std::size_t EvaluateCosSinNeon(const float* angles, std::size_t count, float* cosOut, float* sinOut) {
-    return AoVectorKernel::EvaluateCosSin<TNeon>(angles, count, cosOut, sinOut);
-}
-
-void MakeQueriesNeon(const TPlane& plane, const TSphere (&spheres)[kSphereCount], const TShadedPoints& points,
-                     std::uint32_t count, std::uint32_t rayCount, TOcclusionQuery* queries) {
-    AoVectorKernel::MakeQueries<TNeon>(plane, spheres, points, count, rayCount, queries);
-}
-
 static_assert(AoVectorKernel::AoVectorOps<TNeon>);
 
 }  // namespace
 
-extern const TAoPathEntries kNeonPathEntries = {TAoPath::Neon,      CountOccludedNeon, RayDirectionsNeon,
-                                                EvaluateCosSinNeon, TracePrimaryNeon,  MakeQueriesNeon};
+extern const TAoPathEntries kNeonPathEntries = AoVectorKernel::PathEntries<TNeon>(TAoPath::Neon);
 
 }  // namespace AoBench

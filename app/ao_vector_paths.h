@@ -4,7 +4,8 @@
 // The scalar entry points are always there; each vector unit
 // (ao_vector_*.cpp, compiled for its own instruction set) supplies one
 // table of entry points, which may be called only where AoPathSupported says
-// so. A new path is its unit, one row in ao_paths.cpp and its build lines.
+// so. A new path is its unit, its row in ao_paths.cpp (with its value of
+// TAoPath) and its build lines.
 
 #pragma once
 
@@ -53,11 +54,8 @@ const TAoPathEntries& SupportedAoPathEntries(TAoPath path);
 // atomic pointer, set when the path is chosen or forced.
 const TAoPathEntries& ActiveAoPathEntries();
 
-// The entry points of each path, defined by its unit; only the table names
-// those this build holds.
+// The scalar path's entry points (each vector unit defines its own, which
+// only the table names).
 extern const TAoPathEntries kScalarPathEntries;
-extern const TAoPathEntries kAvx2PathEntries;
-extern const TAoPathEntries kAvx512PathEntries;
-extern const TAoPathEntries kNeonPathEntries;
 
 }  // namespace AoBench

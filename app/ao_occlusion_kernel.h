@@ -292,7 +292,9 @@ std::uint32_t CountBatches(const TOcclusionQuery& query, std::uint64_t& state, T
         // Per group of kTogether batches: the cosines and sines, the
         // directions, then the hit flags. The groups' chains are independent,
         // so one group's geometry overlaps the next one's angles.
-        std::uint32_t bits[kBatches];
+        // Per batch, the rays that hit (with the roots) or that every sphere
+        // leaves open (without them).
+        typename V::FMask lanes[kBatches];
         constexpr int kTogether = V::kBatchesTogether;
         for (int group = 0; group < kBatches; group += kTogether) {
             F cosPhi[kTogether];
@@ -344,7 +346,7 @@ std::uint32_t CountBatches(const TOcclusionQuery& query, std::uint64_t& state, T
                         hit[j] = V::Or(hit[j], SphereHitsWithRoots<V>(query, i, b));
                     }
                 }
-                for (int j = 0; j < kTogether; ++j) bits[group + j] = V::Bits(hit[j]);
+                for (int j = 0; j < kTogether; ++j) lanes[group + j] = hit[j];
             } else {
                 typename V::FMask open[kTogether];
                 for (int i = 0; i < kSphereCount; ++i) {
@@ -359,17 +361,18 @@ std::uint32_t CountBatches(const TOcclusionQuery& query, std::uint64_t& state, T
                     for (int j = 0; j < kTogether; ++j)
                         open[j] = V::AndNot(open[j], PlaneHits<V>(query, dx[j], dy[j], dz[j]));
                 }
-                constexpr std::uint32_t kAllLanes = (std::uint32_t{1} << kLanes) - 1;
-                for (int j = 0; j < kTogether; ++j) bits[group + j] = ~V::Bits(open[j]) & kAllLanes;
+                for (int j = 0; j < kTogether; ++j) lanes[group + j] = open[j];
             }
         }
 
         const std::uint32_t left = rays - done;
-        if (left <= static_cast<std::uint32_t>(kBatches * kLanes)) {
+        if (left < static_cast<std::uint32_t>(kBatches * kLanes)) {
+            // The last step, partial: only the lanes of rays below the count.
+            constexpr std::uint32_t kAllLanes = (std::uint32_t{1} << kLanes) - 1;
             for (int g = 0; g < kBatches; ++g) {
                 const std::uint32_t from = static_cast<std::uint32_t>(g * kLanes);
                 if (left <= from) break;
-                std::uint32_t valid = bits[g];
+                std::uint32_t valid = kRoots ? V::Bits(lanes[g]) : ~V::Bits(lanes[g]) & kAllLanes;
                 if (left - from < static_cast<std::uint32_t>(kLanes)) {
                     valid &= (std::uint32_t{1} << (left - from)) - 1;
                 }
@@ -377,8 +380,11 @@ std::uint32_t CountBatches(const TOcclusionQuery& query, std::uint64_t& state, T
             }
             return occluded;
         }
-        for (int g = 0; g < kBatches; ++g)
-            occluded += static_cast<std::uint32_t>(__builtin_popcount(bits[g]));
+        for (int g = 0; g < kBatches; ++g) {
+            const std::uint32_t counted = V::CountLanes(lanes[g]);
+            occluded += kRoots ? counted : static_cast<std::uint32_t>(kLanes) - counted;
+        }
+        if (left == static_cast<std::uint32_t>(kBatches * kLanes)) return occluded;
 
         for (int h = 0; h < kHalves; ++h) {
             first[h] = V::Add64(V::MulLow48(first[h], stepMultiplier), stepIncrement);

@@ -36,13 +36,20 @@ constexpr const TAoPathEntries* kNeon = &kNeonPathEntries;
 constexpr const TAoPathEntries* kNeon = nullptr;
 #endif
 
+#if defined(KAV_AO_AVX512_EMULATED)
+// A test build whose AVX-512 unit is emulated on AVX2 and FMA.
+constexpr TCpuFeatures kAvx512Needs = kCpuAvx2 | kCpuFma;
+#else
+// The compiler may also use AVX2 and FMA instructions in code built for
+// AVX-512, so those are required as well.
+constexpr TCpuFeatures kAvx512Needs = kCpuAvx512F | kCpuAvx512Dq | kCpuAvx2 | kCpuFma;
+#endif
+
 // Row i is the path TAoPath(i).
 constexpr TAoTarget kTargets[] = {
     {TAoPath::Scalar, "scalar", 1, 0, &kScalarPathEntries},
     {TAoPath::Avx2, "avx2", 8, kCpuAvx2 | kCpuFma, kAvx2},
-    // The compiler may also use AVX2 and FMA instructions in code built for
-    // AVX-512, so those are required as well.
-    {TAoPath::Avx512, "avx512", 16, kCpuAvx512F | kCpuAvx512Dq | kCpuAvx2 | kCpuFma, kAvx512},
+    {TAoPath::Avx512, "avx512", 16, kAvx512Needs, kAvx512},
     // Part of the AArch64 architecture: every such CPU has it.
     {TAoPath::Neon, "neon", 4, kCpuNeon, kNeon},
 };

@@ -52,6 +52,9 @@ struct TAvx2 {
     static FMask AndNot(FMask a, FMask b) { return _mm256_andnot_ps(b, a); }
     static FMask NoLanes() { return _mm256_setzero_ps(); }
     static std::uint32_t Bits(FMask m) { return static_cast<std::uint32_t>(_mm256_movemask_ps(m)); }
+    static std::uint32_t CountLanes(FMask m) {
+        return static_cast<std::uint32_t>(__builtin_popcount(Bits(m)));
+    }
 
     static D Set(double v) { return _mm256_set1_pd(v); }
     static D Add(D a, D b) { return _mm256_add_pd(a, b); }

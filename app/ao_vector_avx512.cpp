@@ -5,6 +5,14 @@
 
 #include "app/ao_vector_entries.h"
 
+#if defined(KAV_AO_AVX512_EMULATED)
+// A test build: the same unit compiled for AVX2 and FMA, its AVX-512
+// intrinsics emulated by SIMDe, so that CPUs without AVX-512 test this path
+// too (the avx512-emulated preset). FMA stays native: the emulation of a
+// fused operation must not round twice.
+#define SIMDE_ENABLE_NATIVE_ALIASES
+#include <simde/x86/avx512.h>
+#else
 // GCC 12's AVX-512 header initialises its "undefined" vectors from
 // themselves, which its own uninitialised-use warnings then report.
 #if defined(__GNUC__) && !defined(__clang__)
@@ -16,12 +24,61 @@
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
 #endif
+#endif
 
+#include <climits>
 #include <cstdint>
 
 namespace AoBench {
 
 namespace {
+
+#if defined(KAV_AO_AVX512_EMULATED)
+// The conversions, each rounded once, from AVX's 256-bit ones: SIMDe lacks
+// some and rounds others twice on CPUs without AVX-512.
+__m256 ConvertToFloats(__m512d a) {
+    return _mm256_set_m128(_mm256_cvtpd_ps(_mm512_extractf64x4_pd(a, 1)),
+                           _mm256_cvtpd_ps(_mm512_castpd512_pd256(a)));
+}
+__m512d ConvertToDoubles(__m256 a) {
+    return _mm512_insertf64x4(_mm512_castpd256_pd512(_mm256_cvtps_pd(_mm256_castps256_ps128(a))),
+                              _mm256_cvtps_pd(_mm256_extractf128_ps(a, 1)), 1);
+}
+// Below 2^32, exactly: the bits below 2^52's exponent, less 2^52.
+__m256d SmallToDouble(__m256i a) {
+    return _mm256_sub_pd(_mm256_castsi256_pd(_mm256_or_si256(a, _mm256_set1_epi64x(0x4330000000000000))),
+                         _mm256_set1_pd(0x1p52));
+}
+// high * 2^32 + low, fused: exact before its one rounding.
+__m256d U64ToDoubles(__m256i a) {
+    const __m256i low = _mm256_and_si256(a, _mm256_set1_epi64x(0xFFFFFFFF));
+    return _mm256_fmadd_pd(SmallToDouble(_mm256_srli_epi64(a, 32)), _mm256_set1_pd(0x1p32),
+                           SmallToDouble(low));
+}
+__m512d ConvertU64ToDoubles(__m512i a) {
+    return _mm512_insertf64x4(_mm512_castpd256_pd512(U64ToDoubles(_mm512_castsi512_si256(a))),
+                              U64ToDoubles(_mm512_extracti64x4_epi64(a, 1)), 1);
+}
+// Each exactly to double (signed, offset by 2^31), then rounded once.
+__m128 U32ToFloats(__m128i a) {
+    const __m256d shifted = _mm256_cvtepi32_pd(_mm_xor_si128(a, _mm_set1_epi32(INT32_MIN)));
+    return _mm256_cvtpd_ps(_mm256_add_pd(shifted, _mm256_set1_pd(0x1p31)));
+}
+__m512 ConvertU32ToFloats(__m512i a) {
+    const __m256i low = _mm512_castsi512_si256(a);
+    const __m256i high = _mm512_extracti64x4_epi64(a, 1);
+    const __m256 lowFloats = _mm256_set_m128(U32ToFloats(_mm256_extracti128_si256(low, 1)),
+                                             U32ToFloats(_mm256_castsi256_si128(low)));
+    const __m256 highFloats = _mm256_set_m128(U32ToFloats(_mm256_extracti128_si256(high, 1)),
+                                              U32ToFloats(_mm256_castsi256_si128(high)));
+    return _mm512_insertf32x8(_mm512_castps256_ps512(lowFloats), highFloats, 1);
+}
+#else
+__m256 ConvertToFloats(__m512d a) { return _mm512_cvtpd_ps(a); }
+__m512d ConvertToDoubles(__m256 a) { return _mm512_cvtps_pd(a); }
+__m512d ConvertU64ToDoubles(__m512i a) { return _mm512_cvtepu64_pd(a); }
+__m512 ConvertU32ToFloats(__m512i a) { return _mm512_cvtepu32_ps(a); }
+#endif
 
 // 16 floats, or 8 doubles or 64-bit integers, per register; masks are the
 // mask registers' bits.
@@ -61,6 +118,7 @@ struct TAvx512 {
     static FMask AndNot(FMask a, FMask b) { return static_cast<FMask>(a & ~b); }
     static FMask NoLanes() { return 0; }
     static std::uint32_t Bits(FMask m) { return m; }
+    static std::uint32_t CountLanes(FMask m) { return static_cast<std::uint32_t>(__builtin_popcount(m)); }
 
     static D Set(double v) { return _mm512_set1_pd(v); }
     static D Add(D a, D b) { return _mm512_add_pd(a, b); }
@@ -114,7 +172,14 @@ struct TAvx512 {
         return _mm512_slli_epi32(a, kShift);
     }
     static FMask Equal32(I a, I b) { return _mm512_cmpeq_epi32_mask(a, b); }
-    static FMask NoBits32(I a, I bits) { return _mm512_testn_epi32_mask(a, bits); }
+    static FMask NoBits32(I a, I bits) {
+#if defined(KAV_AO_AVX512_EMULATED)
+        return _mm512_cmpeq_epi32_mask(_mm512_and_si512(a, bits),
+                                       _mm512_setzero_si512());  // SIMDe lacks testn
+#else
+        return _mm512_testn_epi32_mask(a, bits);
+#endif
+    }
     static FMask LowBitSet32(I a) { return _mm512_test_epi32_mask(a, Set32(1)); }
     static bool Any(FMask m) { return m != 0; }
     static F XorBits(F a, I bits) { return AsFloat(_mm512_xor_si512(AsInt(a), bits)); }
@@ -127,12 +192,12 @@ struct TAvx512 {
 
     // Bits 16..47 of each generator state, the draw, as an exact double.
     static D DrawToDouble(Q state) {
-        return _mm512_cvtepu64_pd(_mm512_and_si512(_mm512_srli_epi64(state, 16), Set64(0xFFFFFFFFu)));
+        return ConvertU64ToDoubles(_mm512_and_si512(_mm512_srli_epi64(state, 16), Set64(0xFFFFFFFFu)));
     }
     // u * scale rounded once to double (the draw converts exactly).
     static D DrawTimes(Q state, double scale) { return Mul(DrawToDouble(state), Set(scale)); }
     static F ToFloat(D low, D high) {
-        return _mm512_insertf32x8(_mm512_castps256_ps512(_mm512_cvtpd_ps(low)), _mm512_cvtpd_ps(high), 1);
+        return _mm512_insertf32x8(_mm512_castps256_ps512(ConvertToFloats(low)), ConvertToFloats(high), 1);
     }
     // r1 = u1 * 2^-32 for all 16 lanes: the draws gathered into 32-bit lanes,
     // converted with one rounding (the same as rounding the exact double) and
@@ -142,10 +207,10 @@ struct TAvx512 {
             _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
         const __m512i draws =
             _mm512_permutex2var_epi32(_mm512_srli_epi64(low, 16), evenWords, _mm512_srli_epi64(high, 16));
-        return _mm512_mul_ps(_mm512_cvtepu32_ps(draws), _mm512_set1_ps(0x1p-32f));
+        return _mm512_mul_ps(ConvertU32ToFloats(draws), _mm512_set1_ps(0x1p-32f));
     }
-    static D RoundToFloat(D a) { return _mm512_cvtps_pd(_mm512_cvtpd_ps(a)); }
-    static D WidenFloats(const float* p) { return _mm512_cvtps_pd(_mm256_loadu_ps(p)); }
+    static D RoundToFloat(D a) { return ConvertToDoubles(ConvertToFloats(a)); }
+    static D WidenFloats(const float* p) { return ConvertToDoubles(_mm256_loadu_ps(p)); }
 };
 
 static_assert(AoVectorKernel::AoVectorOps<TAvx512>);

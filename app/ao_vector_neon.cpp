@@ -24,7 +24,9 @@ struct TNeon {
     // by side through every stage (32 registers hold them).
     static constexpr int kBatchesPerStep = 4;
     static constexpr int kBatchesTogether = 4;
-    static constexpr int kTrigTogether = 8;
+    // Two angle vectors at a time: 68.5 instructions per ray under QEMU,
+    // against 73.5 with 4 and 73.4 with 8 (all 32 registers then spill).
+    static constexpr int kTrigTogether = 2;
     static constexpr bool kPackedMidpointTest = true;
     static constexpr bool kQuadrantInSingle = true;
     using F = float32x4_t;
@@ -56,6 +58,9 @@ struct TNeon {
         static constexpr std::uint32_t kLaneBits[4] = {1, 2, 4, 8};
         return vaddvq_u32(vandq_u32(m, vld1q_u32(kLaneBits)));
     }
+    // A flagged lane is all ones, -1 as an integer: the lanes' sum is minus the
+    // count.
+    static std::uint32_t CountLanes(FMask m) { return 0u - vaddvq_u32(m); }
 
     static D Set(double v) { return vdupq_n_f64(v); }
     static D Add(D a, D b) { return vaddq_f64(a, b); }
@@ -132,10 +137,12 @@ struct TNeon {
     // u * scale rounded once to double (the draw converts exactly).
     static D DrawTimes(Q state, double scale) { return Mul(DrawToDouble(state), Set(scale)); }
     static F ToFloat(D low, D high) { return vcvt_high_f32_f64(vcvt_f32_f64(low), high); }
-    // r1 = u1 * 2^-32 for all 4 lanes, formed in double and rounded once.
+    // r1 = u1 * 2^-32 for all 4 lanes: the draws narrowed into 32-bit lanes,
+    // converted with one rounding (the same as rounding the exact double) and
+    // scaled exactly.
     static F DrawsToUnitFloat(Q low, Q high) {
-        return ToFloat(vmulq_f64(DrawToDouble(low), Set(0x1p-32)),
-                       vmulq_f64(DrawToDouble(high), Set(0x1p-32)));
+        const uint32x4_t draws = vshrn_high_n_u64(vshrn_n_u64(low, 16), high, 16);
+        return vmulq_f32(vcvtq_f32_u32(draws), vdupq_n_f32(0x1p-32f));
     }
     static D RoundToFloat(D a) { return vcvt_f64_f32(vcvt_f32_f64(a)); }
     static D WidenFloats(const float* p) { return vcvt_f64_f32(vld1_f32(p)); }

@@ -76,6 +76,7 @@ concept AoVectorOps = requires(typename V::F f, typename V::FMask fm, typename V
     { V::AndNot(fm, fm) } -> std::same_as<typename V::FMask>;  // a and not b
     { V::NoLanes() } -> std::same_as<typename V::FMask>;
     { V::Bits(fm) } -> std::same_as<std::uint32_t>;
+    { V::CountLanes(fm) } -> std::same_as<std::uint32_t>;  // how many lanes are flagged
     { V::Any(fm) } -> std::same_as<bool>;
 
     // Doubles.

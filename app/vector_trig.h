@@ -126,9 +126,10 @@ void ApplyQuadrantInSingle(typename V::Q low, typename V::Q high, typename V::F&
     using I = typename V::I;
     const I k = V::LowHalves(low, high);
     const typename V::FMask swap = V::LowBitSet32(k);
-    const I two = V::Set32(2);
-    const I sinSign = V::template ShiftLeft32<30>(V::And32(k, two));
-    const I cosSign = V::template ShiftLeft32<30>(V::And32(V::Add32(k, V::Set32(1)), two));
+    // sin x is negated for k mod 4 = 2 and 3 (bit 1), cos x for 1 and 2 (bit 1
+    // differs from bit 0).
+    const I sinSign = V::template ShiftLeft32<30>(V::And32(k, V::Set32(2)));
+    const I cosSign = V::Xor32(sinSign, V::template ShiftLeft32<31>(k));
     const typename V::F cosX = V::XorBits(V::Select(swap, s, c), cosSign);
     s = V::XorBits(V::Select(swap, c, s), sinSign);
     c = cosX;

@@ -4,6 +4,7 @@
 
 #pragma once
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,9 @@ protected:
         if (!AoPathSupported(GetParam())) GTEST_SKIP() << AoPathName(GetParam()) << " is not supported here";
     }
 };
+
+// Test names and failure messages show a path by its name.
+inline void PrintTo(TAoPath path, std::ostream* out) { *out << AoPathName(path); }
 
 inline std::string AoPathParamName(const ::testing::TestParamInfo<TAoPath>& info) {
     return AoPathName(info.param);

@@ -8,6 +8,7 @@
 #   benchmark     build and run the benchmark: CMake, Ninja, a C++ compiler
 #   tests         benchmark + GoogleTest (the default when none is given)
 #   sanitizers    tests + the sanitizer runtimes of GCC (asan, tsan presets)
+#   avx512-emulated  tests + SIMDe, for the AVX-512 path emulated on AVX2
 #   bench         benchmark + Google Benchmark (the bench preset)
 #   fuzz          Clang with libFuzzer and its sanitizer runtimes
 #   format        clang-format, for the formatting check
@@ -27,13 +28,14 @@ for purpose in "$@"; do
     benchmark) add cmake ninja-build g++ ;;
     tests) add cmake ninja-build g++ libgtest-dev ;;
     sanitizers) add cmake ninja-build g++ libgtest-dev ;;  # g++ brings libasan, libubsan, libtsan
+    avx512-emulated) add cmake ninja-build g++ libgtest-dev libsimde-dev ;;
     bench) add cmake ninja-build g++ libbenchmark-dev ;;
     fuzz) add cmake ninja-build clang libclang-rt-dev ;;
     format) add clang-format ;;
     clang-libcxx) add cmake ninja-build clang libc++-dev libc++abi-dev googletest ;;
     aarch64) add cmake ninja-build g++-aarch64-linux-gnu qemu-user googletest gcc ;;
     windows) add cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 googletest ;;
-    ci) add cmake ninja-build g++ libgtest-dev libbenchmark-dev clang libclang-rt-dev clang-format \
+    ci) add cmake ninja-build g++ libgtest-dev libbenchmark-dev libsimde-dev clang libclang-rt-dev clang-format \
             libc++-dev libc++abi-dev g++-aarch64-linux-gnu qemu-user g++-mingw-w64-x86-64-posix wine wine64 googletest ;;
     *) echo "install-deps.sh: unknown purpose '$purpose' (see the comment at the top)" >&2; exit 2 ;;
   esac

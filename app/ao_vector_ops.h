@@ -51,7 +51,7 @@ concept AoVectorOps = requires(typename V::F f, typename V::FMask fm, typename V
     // faster.
     requires V::kLanes >= 2 && V::kLanes % 2 == 0;
     requires V::kBatchesPerStep >= 1 && V::kBatchesPerStep % V::kBatchesTogether == 0;
-    requires(2 * V::kBatchesPerStep) % V::kTrigTogether == 0;
+    requires(2 * V::kBatchesTogether) % V::kTrigTogether == 0;
     { V::kQuadrantInSingle } -> std::convertible_to<bool>;
     { V::kPackedMidpointTest } -> std::convertible_to<bool>;
 

@@ -160,26 +160,17 @@ void MakeOcclusionQueriesScalar(const TPlane& plane, const TSphere (&spheres)[kS
     }
 }
 
-namespace {
-
-void CheckQueryBatch(std::uint32_t count) {
-    KAV_CONTRACT(count <= static_cast<std::uint32_t>(kPrimaryBatch),
-                 "a batch of %u shaded points is larger than the %d a batch holds", count, kPrimaryBatch);
-}
-
-}  // namespace
-
 void MakeOcclusionQueries(const TPlane& plane, const TSphere (&spheres)[kSphereCount],
                           const TShadedPoints& points, std::uint32_t count, std::uint32_t rayCount,
                           TOcclusionQuery* queries) {
-    CheckQueryBatch(count);
+    CheckBatchSize(count);
     ActiveAoPathEntries().makeQueries(plane, spheres, points, count, rayCount, queries);
 }
 
 void MakeOcclusionQueries(TAoPath path, const TPlane& plane, const TSphere (&spheres)[kSphereCount],
                           const TShadedPoints& points, std::uint32_t count, std::uint32_t rayCount,
                           TOcclusionQuery* queries) {
-    CheckQueryBatch(count);
+    CheckBatchSize(count);
     SupportedAoPathEntries(path).makeQueries(plane, spheres, points, count, rayCount, queries);
 }
 

@@ -100,16 +100,6 @@ TOcclusionQuery MakeOcclusionQuery(const TPlane& plane, const TSphere (&spheres)
 TOcclusionQuery MakeShadedPointQuery(const TPlane& plane, const TSphere (&spheres)[kSphereCount],
                                      const TVec3& point, const TVec3& normal, std::uint32_t rayCount);
 
-// A batch of shaded points, member by member: point i and its surface normal.
-struct TShadedPoints {
-    float pointX[kPrimaryBatch];
-    float pointY[kPrimaryBatch];
-    float pointZ[kPrimaryBatch];
-    float normalX[kPrimaryBatch];
-    float normalY[kPrimaryBatch];
-    float normalZ[kPrimaryBatch];
-};
-
 // The queries of points 0 .. count-1 (count <= kPrimaryBatch) into
 // queries[0 .. count-1], on the active path: queries[i] is
 // MakeShadedPointQuery of point i, every field bit for bit on every path

@@ -55,25 +55,36 @@ void TracePrimaryScalar(const TPrimaryScene& scene, const float* px, const float
     }
 }
 
-namespace {
-
-// A batch larger than the hit records would be written past their arrays.
-void CheckPrimaryBatch(std::uint32_t count) {
-    KAV_CONTRACT(count <= static_cast<std::uint32_t>(kPrimaryBatch),
-                 "a batch of %u primary rays (at most %d)", count, kPrimaryBatch);
+std::uint32_t GatherHitPoints(const TPrimaryHits& hits, std::uint32_t count, TShadedPoints& points) {
+    CheckBatchSize(count);
+    std::uint32_t gathered = 0;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (((hits.hitMask >> i) & 1) == 0) continue;
+        points.pointX[gathered] = hits.pointX[i];
+        points.pointY[gathered] = hits.pointY[i];
+        points.pointZ[gathered] = hits.pointZ[i];
+        points.normalX[gathered] = hits.normalX[i];
+        points.normalY[gathered] = hits.normalY[i];
+        points.normalZ[gathered] = hits.normalZ[i];
+        ++gathered;
+    }
+    return gathered;
 }
 
-}  // namespace
+void CheckBatchSize(std::uint32_t count) {
+    KAV_CONTRACT(count <= static_cast<std::uint32_t>(kPrimaryBatch),
+                 "a batch of %u primary rays or shaded points (at most %d)", count, kPrimaryBatch);
+}
 
 void TracePrimaryRays(TAoPath path, const TPrimaryScene& scene, const float* px, const float* py,
                       std::uint32_t count, TPrimaryHits& hits) {
-    CheckPrimaryBatch(count);
+    CheckBatchSize(count);
     SupportedAoPathEntries(path).tracePrimary(scene, px, py, count, hits);
 }
 
 void TracePrimaryRays(const TPrimaryScene& scene, const float* px, const float* py, std::uint32_t count,
                       TPrimaryHits& hits) {
-    CheckPrimaryBatch(count);
+    CheckBatchSize(count);
     ActiveAoPathEntries().tracePrimary(scene, px, py, count, hits);
 }
 

@@ -17,8 +17,12 @@
 
 namespace AoBench {
 
-// The most rays one call traces.
+// The most rays one call traces, and the most points a batch holds.
 inline constexpr int kPrimaryBatch = 64;
+
+// Stops the program when count exceeds kPrimaryBatch: a larger batch would
+// be written past the arrays that hold one.
+void CheckBatchSize(std::uint32_t count);
 
 // The scene as seen from the eye at the origin, with the per-object terms of
 // the intersection tests that do not depend on the direction, computed by
@@ -33,11 +37,8 @@ struct TPrimaryScene {
 
 TPrimaryScene MakePrimaryScene(const TPlane& plane, const TSphere (&spheres)[kSphereCount]);
 
-// Hit records of a batch: ray i hit something when bit i of hitMask is set,
-// and then its point (eye + direction * t) and normal are as the scalar
-// kernel computes them. The other entries are unspecified.
-struct TPrimaryHits {
-    std::uint64_t hitMask;
+// A batch of surface points, member by member: point i and its normal.
+struct TShadedPoints {
     float pointX[kPrimaryBatch];
     float pointY[kPrimaryBatch];
     float pointZ[kPrimaryBatch];
@@ -45,6 +46,17 @@ struct TPrimaryHits {
     float normalY[kPrimaryBatch];
     float normalZ[kPrimaryBatch];
 };
+
+// Hit records of a batch: ray i hit something when bit i of hitMask is set,
+// and then its point (eye + direction * t) and normal are as the scalar
+// kernel computes them. The other entries are unspecified.
+struct TPrimaryHits : TShadedPoints {
+    std::uint64_t hitMask;
+};
+
+// The points and normals of the rays i < count that hit, in order, into
+// points; returns how many.
+std::uint32_t GatherHitPoints(const TPrimaryHits& hits, std::uint32_t count, TShadedPoints& points);
 
 // Traces rays i < count (count <= kPrimaryBatch) from the eye along
 // (px[i], py[i], -1), normalised, on the active path. Thread-safe: touches

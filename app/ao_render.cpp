@@ -13,6 +13,7 @@
 // The kernel helpers that the test object's members call.
 using AoBench::CheckRandomSlot;
 using AoBench::CountOccludedRays;
+using AoBench::GatherHitPoints;
 using AoBench::kPrimaryBatch;
 using AoBench::MakeOcclusionQueries;
 using AoBench::MakePrimaryScene;
@@ -138,9 +139,10 @@ std::uint32_t TTest3DLoop_AmbOccTest_AO::NextRandom(int slot) {
 
 namespace {
 
-// The aoSamples x aoSamples rays of a shaded point.
-std::uint32_t RayCount(std::int32_t aoSamples) {
-    return aoSamples > 0 ? static_cast<std::uint32_t>(aoSamples) * static_cast<std::uint32_t>(aoSamples) : 0;
+// n x n for a count n, and none for a count that is not positive: the rays of
+// a shaded point (aoSamples) and the sub-samples of a pixel (subSamples).
+std::uint32_t SquareOf(std::int32_t n) {
+    return n > 0 ? static_cast<std::uint32_t>(n) * static_cast<std::uint32_t>(n) : 0;
 }
 
 std::uint32_t Bits(float v) { return std::bit_cast<std::uint32_t>(v); }
@@ -160,7 +162,7 @@ const TOcclusionQuery* PreparedQuery(const TStateLease& lease, const TTest3DLoop
         (Bits(points.pointZ[i]) ^ Bits(point.z)) | (Bits(points.normalX[i]) ^ Bits(normal.x)) |
         (Bits(points.normalY[i]) ^ Bits(normal.y)) | (Bits(points.normalZ[i]) ^ Bits(normal.z));
     const TOcclusionQuery& query = prepared->queries[i];
-    if (differ != 0 || query.rayCount != RayCount(owner.aoSamples) ||
+    if (differ != 0 || query.rayCount != SquareOf(owner.aoSamples) ||
         std::memcmp(&query.plane, &owner.plane, sizeof(TPlane)) != 0 ||
         std::memcmp(query.spheres, owner.spheres, sizeof(owner.spheres)) != 0) {
         return nullptr;
@@ -177,7 +179,7 @@ float TTest3DLoop_AmbOccTest_AO::OpenFraction(const TVec3& point, const TVec3& n
     TOcclusionQuery own;
     const TOcclusionQuery* query = prepared;
     if (query == nullptr) {
-        own = MakeShadedPointQuery(plane, spheres, point, normal, RayCount(aoSamples));
+        own = MakeShadedPointQuery(plane, spheres, point, normal, SquareOf(aoSamples));
         query = &own;
     }
     const std::uint32_t hits = CountOccludedRays(*query, state);
@@ -243,8 +245,7 @@ void TTest3DLoop_AmbOccTest_AO::RenderRow(int row, KavV33D::TVBitmap* bitmap, st
         static_cast<float>(1.0 / static_cast<double>(static_cast<std::uint32_t>(subSamples) *
                                                      static_cast<std::uint32_t>(subSamples)));
     const float rowF = static_cast<float>(row);
-    const std::uint32_t perPixel =
-        subSamples > 0 ? static_cast<std::uint32_t>(subSamples) * static_cast<std::uint32_t>(subSamples) : 0;
+    const std::uint32_t perPixel = SquareOf(subSamples);
 
     // Every shaded sub-sample goes through the virtual AmbientOcclusion, so an
     // override sees every call; the row's draws go to its lease of the slot's
@@ -274,19 +275,8 @@ void TTest3DLoop_AmbOccTest_AO::RenderRow(int row, KavV33D::TVBitmap* bitmap, st
     int nextPixel = 0;
     const auto shadeQueued = [&] {
         TracePrimaryRays(scene, queuedX, queuedY, queued, hits);
-        std::uint32_t shaded = 0;
-        TShadedPoints& points = prepared.points;
-        for (std::uint32_t i = 0; i < queued; ++i) {
-            if (((hits.hitMask >> i) & 1) == 0) continue;
-            points.pointX[shaded] = hits.pointX[i];
-            points.pointY[shaded] = hits.pointY[i];
-            points.pointZ[shaded] = hits.pointZ[i];
-            points.normalX[shaded] = hits.normalX[i];
-            points.normalY[shaded] = hits.normalY[i];
-            points.normalZ[shaded] = hits.normalZ[i];
-            ++shaded;
-        }
-        MakeOcclusionQueries(plane, spheres, points, shaded, RayCount(aoSamples), prepared.queries);
+        const std::uint32_t shaded = GatherHitPoints(hits, queued, prepared.points);
+        MakeOcclusionQueries(plane, spheres, prepared.points, shaded, SquareOf(aoSamples), prepared.queries);
         prepared.count = shaded;
         prepared.next = 0;
 

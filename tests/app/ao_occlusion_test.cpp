@@ -21,14 +21,11 @@
 #include "app/ao_render.h"
 #include "app/ao_scene.h"
 #include "tests/app/ao_path_params.h"
+#include "tests/app/ao_test_scene.h"
 
 namespace {
 
 using namespace AoBench;
-
-const TPlane kPlane{{0.0f, 1.0f, 0.0f}, 0.5f};
-const TSphere kSpheres[kSphereCount] = {
-    {{-2.0f, 0.0f, -3.5f}, 0.5f}, {{-0.5f, 0.0f, -3.0f}, 0.5f}, {{1.0f, 0.0f, -2.2f}, 0.5f}};
 
 TOcclusionQuery QueryFrom(TVec3 origin, TVec3 normal, std::uint32_t rays) {
     TMatrix4 frame = TMatrix4::Identity();

@@ -9,6 +9,7 @@
 #include "app/ao_occlusion.h"
 #include "app/ao_paths.h"
 #include "app/ao_vector_paths.h"
+#include "tests/app/ao_test_scene.h"
 #include "tests/support/death_tests.h"
 
 namespace {
@@ -90,8 +91,8 @@ TEST(AoPaths, ForcingWorksOnlyForSupportedPaths) {
 
 #if GTEST_HAS_DEATH_TEST
 // A caller that names a path the CPU cannot run, hands over more primary rays
-// than the hit records hold, or asks for an angle the kernel's evaluation
-// was not made for, has a bug: the program stops and says so.
+// or shaded points than a batch holds, or asks for an angle the kernel's
+// evaluation was not made for, has a bug: the program stops and says so.
 TEST(AoPathsDeathTest, BrokenContractsStopTheProgram) {
     KavTest::UseThreadSafeDeathTests();
     float angle = -1.0f;
@@ -105,6 +106,11 @@ TEST(AoPathsDeathTest, BrokenContractsStopTheProgram) {
     TPrimaryHits hits;
     EXPECT_DEATH(TracePrimaryRays(TAoPath::Scalar, scene, coordinates, coordinates, kPrimaryBatch + 1, hits),
                  "primary rays");
+    const TShadedPoints points{};
+    TOcclusionQuery queries[kPrimaryBatch + 1];
+    EXPECT_DEATH(
+        MakeOcclusionQueries(TAoPath::Scalar, kPlane, kSpheres, points, kPrimaryBatch + 1, 64, queries),
+        "shaded points");
     for (TAoPath path : AoPaths()) {
         if (!AoPathSupported(path)) {
             std::uint64_t state = 0;

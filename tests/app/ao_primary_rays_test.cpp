@@ -16,14 +16,11 @@
 #include "app/ao_primary_rays.h"
 #include "app/ao_scene.h"
 #include "tests/app/ao_path_params.h"
+#include "tests/app/ao_test_scene.h"
 
 namespace {
 
 using namespace AoBench;
-
-const TPlane kPlane{{0.0f, 1.0f, 0.0f}, 0.5f};
-const TSphere kSpheres[kSphereCount] = {
-    {{-2.0f, 0.0f, -3.5f}, 0.5f}, {{-0.5f, 0.0f, -3.0f}, 0.5f}, {{1.0f, 0.0f, -2.2f}, 0.5f}};
 
 std::uint32_t Bits(float v) { return std::bit_cast<std::uint32_t>(v); }
 
@@ -63,14 +60,7 @@ TEST_P(AoPrimaryRayPaths, CameraRaysOfEveryRowMatchScalar) {
     float py[kPrimaryBatch];
     for (int row = 0; row < 256; ++row) {
         for (int first = 0; first < 256 * 4; first += kPrimaryBatch) {
-            for (int i = 0; i < kPrimaryBatch; ++i) {
-                const int sub = first + i;
-                const float x = static_cast<float>(sub / 4);
-                const float u = static_cast<float>(sub % 2);
-                const float v = static_cast<float>(sub / 2 % 2);
-                px[i] = (u * 0.5f + x - 128.0f) * (1.0f / 128.0f);
-                py[i] = (v * 0.5f + static_cast<float>(row) - 128.0f) * (1.0f / 128.0f);
-            }
+            CameraBatch(row, first, px, py);
             ExpectLikeScalar(scene, px, py, kPrimaryBatch, "row " + std::to_string(row));
         }
     }

@@ -20,14 +20,12 @@
 #include "app/ao_primary_rays.h"
 #include "app/ao_scene.h"
 #include "tests/app/ao_path_params.h"
+#include "tests/app/ao_test_scene.h"
 
 namespace {
 
 using namespace AoBench;
 
-const TPlane kPlane{{0.0f, 1.0f, 0.0f}, 0.5f};
-const TSphere kSpheres[kSphereCount] = {
-    {{-2.0f, 0.0f, -3.5f}, 0.5f}, {{-0.5f, 0.0f, -3.0f}, 0.5f}, {{1.0f, 0.0f, -2.2f}, 0.5f}};
 constexpr std::uint32_t kRays = 64;
 constexpr float kInf = std::numeric_limits<float>::infinity();
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
@@ -108,29 +106,13 @@ TEST_P(AoQueryPaths, RenderPointsMatchScalar) {
     std::uint32_t sphereNormals = 0, groundNormals = 0;
     for (int row = 0; row < 256; ++row) {
         for (int first = 0; first < 256 * 4; first += kPrimaryBatch) {
-            for (int i = 0; i < kPrimaryBatch; ++i) {
-                const int sub = first + i;
-                const float x = static_cast<float>(sub / 4);
-                const float u = static_cast<float>(sub % 2);
-                const float v = static_cast<float>(sub / 2 % 2);
-                px[i] = (u * 0.5f + x - 128.0f) * (1.0f / 128.0f);
-                py[i] = (v * 0.5f + static_cast<float>(row) - 128.0f) * (1.0f / 128.0f);
-            }
+            CameraBatch(row, first, px, py);
             TPrimaryHits hits;
             TracePrimaryRays(TAoPath::Scalar, scene, px, py, kPrimaryBatch, hits);
             TShadedPoints points;
-            std::uint32_t count = 0;
-            for (int i = 0; i < kPrimaryBatch; ++i) {
-                if (((hits.hitMask >> i) & 1) == 0) continue;
-                points.pointX[count] = hits.pointX[i];
-                points.pointY[count] = hits.pointY[i];
-                points.pointZ[count] = hits.pointZ[i];
-                points.normalX[count] = hits.normalX[i];
-                points.normalY[count] = hits.normalY[i];
-                points.normalZ[count] = hits.normalZ[i];
-                (hits.normalY[i] == 1.0f ? groundNormals : sphereNormals) += 1;
-                ++count;
-            }
+            const std::uint32_t count = GatherHitPoints(hits, kPrimaryBatch, points);
+            for (std::uint32_t i = 0; i < count; ++i)
+                (points.normalY[i] == 1.0f ? groundNormals : sphereNormals) += 1;
             ExpectLikeScalar(kPlane, kSpheres, points, count, "row " + std::to_string(row));
             if (HasFailure()) return;
         }

@@ -4,18 +4,18 @@
 
 #include "app/ao_occlusion.h"
 
-#include <bit>
 #include <cmath>
 #include <limits>
 
 #include "app/ao_vector_paths.h"
+#include "base/bit_cast.h"
 #include "base/contract.h"
 
 namespace AoBench {
 
 namespace {
 
-std::uint32_t Bits(float v) { return std::bit_cast<std::uint32_t>(v); }
+std::uint32_t Bits(float v) { return KavV3Base::BitCast<std::uint32_t>(v); }
 
 // The tests behind GroundFrameQuery and SphereTestNeedsRoots, inline so that
 // MakeOcclusionQuery applies them to the values it has just formed. Both
@@ -75,9 +75,9 @@ float SphereReach(float c) {
     // The rounded square grows with its root, so t is the least of the three
     // whose rounded square reaches c.
     const float root = std::sqrt(c);
-    const float below = std::bit_cast<float>(Bits(root) - 1);
+    const float below = KavV3Base::BitCast<float>(Bits(root) - 1);
     const float t =
-        below * below >= c ? below : (root * root >= c ? root : std::bit_cast<float>(Bits(root) + 1));
+        below * below >= c ? below : (root * root >= c ? root : KavV3Base::BitCast<float>(Bits(root) + 1));
     return -t;
 }
 

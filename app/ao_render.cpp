@@ -3,11 +3,11 @@
 
 #include "app/ao_render.h"
 
-#include <bit>
 #include <cstring>
 
 #include "app/ao_occlusion.h"
 #include "app/ao_primary_rays.h"
+#include "base/bit_cast.h"
 #include "base/contract.h"
 
 // The kernel helpers that the test object's members call.
@@ -145,7 +145,7 @@ std::uint32_t SquareOf(std::int32_t n) {
     return n > 0 ? static_cast<std::uint32_t>(n) * static_cast<std::uint32_t>(n) : 0;
 }
 
-std::uint32_t Bits(float v) { return std::bit_cast<std::uint32_t>(v); }
+std::uint32_t Bits(float v) { return KavV3Base::BitCast<std::uint32_t>(v); }
 
 // The query the lease's row prepared for the sub-sample it shades now, if it
 // was prepared for this point and normal and for the owner's scene and

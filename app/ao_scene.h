@@ -15,9 +15,10 @@
 
 #pragma once
 
-#include <bit>
 #include <cmath>
 #include <cstdint>
+
+#include "base/bit_cast.h"
 
 struct TVec3 {
     float x;
@@ -167,8 +168,8 @@ inline std::uint32_t StepRandom(std::uint64_t& state) {
 }
 
 // phi = u2 * K with K the float nearest 2*pi / 2^32 (bit pattern 0x30C90FDB).
-inline constexpr float kPhiScale = std::bit_cast<float>(0x30C90FDBu);
+inline constexpr float kPhiScale = KavV3Base::BitCast<float>(0x30C90FDBu);
 // The float nearest 1e-4: how far occlusion rays start above the surface.
-inline constexpr float kRayEpsilon = std::bit_cast<float>(0x38D1B717u);
+inline constexpr float kRayEpsilon = KavV3Base::BitCast<float>(0x38D1B717u);
 
 }  // namespace AoBench

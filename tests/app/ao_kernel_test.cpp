@@ -1,7 +1,6 @@
 // Tests of the AO scene geometry, the frame, the random generator and the
 // per-pixel rules of the shading kernel.
 
-#include <bit>
 #include <cstdint>
 
 #include <gtest/gtest.h>
@@ -11,6 +10,7 @@
 #include "3d/bitmap/bitmap.h"
 #include "app/ao_render.h"
 #include "app/ao_scene.h"
+#include "base/bit_cast.h"
 
 namespace {
 
@@ -37,11 +37,11 @@ TEST(AoRandom, StatesPerSlotAfterConstructionAndSetup) {
     for (int slot = 0; slot < 8; ++slot) EXPECT_EQ(test.rngStates[slot], expected[slot]) << slot;
     EXPECT_EQ(test.subSamples, 2);
     EXPECT_EQ(test.aoSamples, 8);
-    EXPECT_EQ(std::bit_cast<std::uint32_t>(test.spheres[2].center.z), 0xC00CCCCDu);
+    EXPECT_EQ(KavV3Base::BitCast<std::uint32_t>(test.spheres[2].center.z), 0xC00CCCCDu);
 }
 
 TEST(AoRandomDeathTest, SlotWithoutStateStopsTheProgram) {
-    KavTest::UseThreadSafeDeathTests();
+    KAV_START_DEATH_TEST();
     TTest3DLoop_AmbOccTest_AO test;
     EXPECT_DEATH(test.NextRandom(8), "thread slot 8 has no random generator state");
     EXPECT_DEATH(test.NextRandom(-1), "thread slot -1");
@@ -50,9 +50,9 @@ TEST(AoRandomDeathTest, SlotWithoutStateStopsTheProgram) {
 }
 
 TEST(AoConstants, BitPatterns) {
-    EXPECT_EQ(std::bit_cast<std::uint32_t>(kPhiScale), 0x30C90FDBu);
-    EXPECT_EQ(std::bit_cast<std::uint32_t>(kRayEpsilon), 0x38D1B717u);
-    EXPECT_EQ(std::bit_cast<std::uint32_t>(kNoHitDistance), 0x7F7FFFFFu);
+    EXPECT_EQ(KavV3Base::BitCast<std::uint32_t>(kPhiScale), 0x30C90FDBu);
+    EXPECT_EQ(KavV3Base::BitCast<std::uint32_t>(kRayEpsilon), 0x38D1B717u);
+    EXPECT_EQ(KavV3Base::BitCast<std::uint32_t>(kNoHitDistance), 0x7F7FFFFFu);
 }
 
 TEST(AoLookAt, GroundNormalFallsBackToFixedAxes) {

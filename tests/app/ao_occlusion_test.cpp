@@ -3,7 +3,6 @@
 // colours and render the same picture as the scalar path.
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -20,6 +19,7 @@
 #include "app/ao_random_jump.h"
 #include "app/ao_render.h"
 #include "app/ao_scene.h"
+#include "base/bit_cast.h"
 #include "tests/app/ao_path_params.h"
 #include "tests/app/ao_test_scene.h"
 
@@ -77,8 +77,8 @@ class AoOcclusionPaths : public TVectorPathTest {};
     RayDirections(path, query, start, actual[0].data(), actual[1].data(), actual[2].data());
     for (std::uint32_t ray = 0; ray < query.rayCount; ++ray) {
         for (int axis = 0; axis < 3; ++axis) {
-            if (std::bit_cast<std::uint32_t>(actual[axis][ray]) !=
-                std::bit_cast<std::uint32_t>(expected[axis][ray])) {
+            if (KavV3Base::BitCast<std::uint32_t>(actual[axis][ray]) !=
+                KavV3Base::BitCast<std::uint32_t>(expected[axis][ray])) {
                 return ::testing::AssertionFailure()
                        << "ray " << ray << ", axis " << axis << ": " << actual[axis][ray] << " against "
                        << expected[axis][ray];
@@ -167,7 +167,7 @@ TEST_P(AoOcclusionPaths, AmbientOcclusionMatchesScalarPerCall) {
         test.rngStates[slot] = start;
         TVec3 colour{};
         test.AmbientOcclusion(c.origin, c.normal, colour, slot);
-        ASSERT_EQ(std::bit_cast<std::uint32_t>(colour.x), std::bit_cast<std::uint32_t>(expected.x))
+        ASSERT_EQ(KavV3Base::BitCast<std::uint32_t>(colour.x), KavV3Base::BitCast<std::uint32_t>(expected.x))
             << "case " << i;
         ASSERT_EQ(colour.y, colour.x);
         ASSERT_EQ(colour.z, colour.x);
@@ -304,10 +304,12 @@ TEST(AoOcclusionQuery, SignOnlySphereTestIsRefusedOutsideItsLimits) {
 // SphereReach(c) is -t for the least t whose rounded square reaches c.
 // Scaling c by 4 scales t by 2 exactly, so [1, 4) covers every exponent.
 TEST(AoOcclusionQuery, SphereReachIsTheLeastMagnitudeWhoseSquareReachesC) {
-    const auto down = [](float v) { return std::bit_cast<float>(std::bit_cast<std::uint32_t>(v) - 1); };
+    const auto down = [](float v) {
+        return KavV3Base::BitCast<float>(KavV3Base::BitCast<std::uint32_t>(v) - 1);
+    };
     std::uint32_t failures = 0;
     for (std::uint32_t bits = 0x3F800000u; bits < 0x40800000u; ++bits) {
-        const float c = std::bit_cast<float>(bits);
+        const float c = KavV3Base::BitCast<float>(bits);
         const float t = -SphereReach(c);
         failures += !(t * t >= c) || !(down(t) * down(t) < c);
     }
@@ -326,7 +328,7 @@ TEST(AoOcclusionQuery, SphereReachDecidesAsTheDiscriminantAndTheSkip) {
     std::uniform_int_distribution<int> exponent(-100, 100);
     std::uniform_real_distribution<float> mantissa(1.0f, 2.0f);
     const auto step = [](float v, int n) {
-        return std::bit_cast<float>(static_cast<std::uint32_t>(std::bit_cast<std::int32_t>(v) + n));
+        return KavV3Base::BitCast<float>(static_cast<std::uint32_t>(KavV3Base::BitCast<std::int32_t>(v) + n));
     };
     for (int i = 0; i < 20000; ++i) {
         const float c = (i % 4 == 0 ? -1.0f : 1.0f) * std::ldexp(mantissa(random), exponent(random));
@@ -350,7 +352,7 @@ TEST(AoOcclusionQuery, SphereReachDecidesAsTheDiscriminantAndTheSkip) {
 TEST(AoOcclusionQuery, RoundedRootOfRoundedSquareIsExact) {
     std::uint32_t failures = 0;
     for (std::uint32_t bits = 0x3F800000u; bits < 0x40000000u; ++bits) {
-        const float x = std::bit_cast<float>(bits);
+        const float x = KavV3Base::BitCast<float>(bits);
         failures += std::sqrt(x * x) != x;
     }
     EXPECT_EQ(failures, 0u);
@@ -369,8 +371,8 @@ TEST(AoOcclusionQuery, GroundFrameIsRecognisedOnlyWhereExact) {
     const TOcclusionQuery ground = QueryFrom({0.25f, -0.5f + kRayEpsilon, -2.75f}, up, 64);
     EXPECT_TRUE(ground.groundFrame);
     // The frame's own bits, on which the direction identity rests.
-    EXPECT_EQ(std::bit_cast<std::uint32_t>(ground.axisZ.x), 0u);
-    EXPECT_EQ(std::bit_cast<std::uint32_t>(ground.axisZ.z), 0u);
+    EXPECT_EQ(KavV3Base::BitCast<std::uint32_t>(ground.axisZ.x), 0u);
+    EXPECT_EQ(KavV3Base::BitCast<std::uint32_t>(ground.axisZ.z), 0u);
 
     EXPECT_FALSE(QueryFrom({0.25f, -0.6f, -2.75f}, up, 64).groundFrame);  // below the plane
     EXPECT_FALSE(QueryFrom({0.25f, -0.5f, -2.75f}, up, 64).groundFrame);  // on it
@@ -394,7 +396,7 @@ TEST(AoOcclusionQuery, GroundFrameDirectionsAreTheScalarOnesBitForBit) {
     const TOcclusionQuery ground = QueryFrom({0.25f, -0.5f + kRayEpsilon, -2.75f}, {0.0f, 1.0f, 0.0f}, 64);
     ASSERT_TRUE(ground.groundFrame);
     const float weights[] = {0.0f, -0.0f, 0x1p-149f, -0x1p-149f, 0x1p-16f, 0.5f, -0.75f, 1.0f, -1.0f};
-    const auto bits = [](float v) { return std::bit_cast<std::uint32_t>(v); };
+    const auto bits = [](float v) { return KavV3Base::BitCast<std::uint32_t>(v); };
     for (float lx : weights) {
         for (float ly : weights) {
             for (float lz : weights) {
@@ -440,7 +442,7 @@ TEST_P(AoOcclusionPaths, RaysAtTheHardestAnglesMatchScalar) {
     };
     std::mt19937_64 random(17);
     for (const std::uint32_t bits : hardest) {
-        const float angle = std::bit_cast<float>(bits);
+        const float angle = KavV3Base::BitCast<float>(bits);
         auto u2 = static_cast<std::uint64_t>(static_cast<double>(angle) / static_cast<double>(kPhiScale));
         while (phiOf(u2) < angle) ++u2;
         while (phiOf(u2) > angle) --u2;

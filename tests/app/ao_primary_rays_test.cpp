@@ -2,7 +2,6 @@
 // scalar path's hit records, bit for bit, for the camera's rays and for rays
 // that graze, start parallel to the plane or point anywhere.
 
-#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -15,6 +14,7 @@
 #include "app/ao_paths.h"
 #include "app/ao_primary_rays.h"
 #include "app/ao_scene.h"
+#include "base/bit_cast.h"
 #include "tests/app/ao_path_params.h"
 #include "tests/app/ao_test_scene.h"
 
@@ -22,7 +22,7 @@ namespace {
 
 using namespace AoBench;
 
-std::uint32_t Bits(float v) { return std::bit_cast<std::uint32_t>(v); }
+std::uint32_t Bits(float v) { return KavV3Base::BitCast<std::uint32_t>(v); }
 
 // Compares the records of rays [0, count) that hit; a miss must be a miss on
 // both.

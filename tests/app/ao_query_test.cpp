@@ -4,7 +4,6 @@
 // frame, MakeOcclusionQuery), for the render's own shaded points and for
 // random and hostile ones, in batches of every size.
 
-#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -19,6 +18,7 @@
 #include "app/ao_paths.h"
 #include "app/ao_primary_rays.h"
 #include "app/ao_scene.h"
+#include "base/bit_cast.h"
 #include "tests/app/ao_path_params.h"
 #include "tests/app/ao_test_scene.h"
 
@@ -33,7 +33,7 @@ constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 // Equal bit patterns; two NaNs count as equal whatever their payloads (see
 // MakeOcclusionQueries).
 bool SameFloat(float a, float b) {
-    return std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(b) ||
+    return KavV3Base::BitCast<std::uint32_t>(a) == KavV3Base::BitCast<std::uint32_t>(b) ||
            (std::isnan(a) && std::isnan(b));
 }
 

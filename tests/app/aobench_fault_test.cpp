@@ -19,6 +19,7 @@
 
 #include "tests/app/aobench_results.h"
 #include "tests/support/run_program.h"
+#include "tests/support/system_skips.h"
 
 namespace {
 
@@ -58,6 +59,7 @@ protected:
         do {
             base = fs::temp_directory_path() / ("aobench_fault_" + std::to_string(random()));
         } while (!fs::create_directory(base));
+        KAV_REQUIRE_CHILD_PROCESSES();
     }
     void TearDown() override { fs::remove_all(base); }
 

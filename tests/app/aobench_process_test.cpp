@@ -20,6 +20,7 @@
 
 #include "tests/app/aobench_results.h"
 #include "tests/support/run_program.h"
+#include "tests/support/system_skips.h"
 
 namespace {
 
@@ -45,6 +46,7 @@ protected:
             dir = fs::temp_directory_path() /
                   (std::string("aobench_process_") + info->name() + "_" + std::to_string(random()));
         } while (!fs::create_directory(dir));
+        KAV_REQUIRE_CHILD_PROCESSES();
     }
     void TearDown() override { fs::remove_all(dir); }
 

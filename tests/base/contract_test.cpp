@@ -17,14 +17,14 @@ int CheckedDivide(int a, int b) {
 TEST(KavContract, AKeptRuleLetsTheOperationRun) { EXPECT_EQ(CheckedDivide(7, 2), 3); }
 
 TEST(KavContractDeathTest, ABrokenRuleStopsWithTheRuleAndItsPlace) {
-    KavTest::UseThreadSafeDeathTests();
+    KAV_START_DEATH_TEST();
     EXPECT_DEATH(
         CheckedDivide(7, 0),
         "^contract violated: CheckedDivide\\(7, 0\\) needs a divisor \\(.*contract_test\\.cpp:.+\\)");
 }
 
 TEST(KavContractDeathTest, TheConditionIsEvaluatedOnce) {
-    KavTest::UseThreadSafeDeathTests();
+    KAV_START_DEATH_TEST();
     int evaluations = 0;
     EXPECT_DEATH(KAV_CONTRACT(++evaluations > 1, "evaluated %d time(s)", evaluations), "evaluated 1 time");
     KAV_CONTRACT(++evaluations == 1, "kept");

@@ -15,6 +15,7 @@
 #include "base/sl/class_registry.h"
 #include "base/sl/kav_sl.h"
 #include "tests/support/run_program.h"
+#include "tests/support/system_skips.h"
 
 namespace {
 
@@ -68,6 +69,7 @@ TEST(TKavSLRegister, StartUpRegisteredExactlyTheFrameworkClassesInOrder) {
 }
 
 TEST(TKavSLRegister, AProgramLinkedLikeTheBenchmarkRegistersTheSameClasses) {
+    KAV_REQUIRE_CHILD_PROCESSES();
     const KavTest::TProgramRun run =
         KavTest::RunProgram(KAV_REGISTRY_PROBE, {}, std::filesystem::temp_directory_path());
     ASSERT_TRUE(run.started);

@@ -1,4 +1,5 @@
 #include "3d/bitmap/bitmap.h"
+#include "tests/support/system_skips.h"
 
 #include <climits>
 #include <cstdint>
@@ -132,6 +133,7 @@ TEST(TBitmap, RecreatingReplacesStorageAndGeometry) {
 }
 
 TEST(TVBitmap, PixelOperationsPrintTheirArguments) {
+    KAV_REQUIRE_STDOUT_CAPTURE();
     TVBitmap bare;
     testing::internal::CaptureStdout();
     bare.SetPixel(3, 4, 255, 0, 128, 7);
@@ -150,6 +152,7 @@ TEST(TVBitmap, PixelOperationsPrintTheirArguments) {
 }
 
 TEST(TBitmap, PixelOperationsAreSilent) {
+    KAV_REQUIRE_STDOUT_CAPTURE();
     TBitmap concrete;
     concrete.Create(8, 8, 32);
     TVBitmap& b = concrete;

@@ -399,7 +399,7 @@ INSTANTIATE_TEST_SUITE_P(Codings, TSLObjectGraphDeathTest,
                          [](const auto& p) { return p.param == TSLArchive::CodingText ? "Text" : "Binary"; });
 
 TEST_P(TSLObjectGraphDeathTest, AnArchiveUsedBothWaysStopsTheProgram) {
-    KavTest::UseThreadSafeDeathTests();
+    KAV_START_DEATH_TEST();
     const std::int32_t coding = GetParam();
     EXPECT_DEATH(
         {
@@ -425,7 +425,7 @@ TEST_P(TSLObjectGraphDeathTest, AnArchiveUsedBothWaysStopsTheProgram) {
 }
 
 TEST_P(TSLObjectGraphDeathTest, AMissingPlaceForAReferenceStopsTheProgram) {
-    KavTest::UseThreadSafeDeathTests();
+    KAV_START_DEATH_TEST();
     TMemoryStream bytes;
     TSLArchive fresh(&bytes, GetParam());
     EXPECT_DEATH(static_cast<void>(SLSaveObject(fresh, static_cast<TKavSLRoot* const*>(nullptr))),
@@ -437,14 +437,14 @@ TEST_P(TSLObjectGraphDeathTest, AMissingPlaceForAReferenceStopsTheProgram) {
 }
 
 TEST_P(TSLObjectGraphDeathTest, DiscardingTheLoadedObjectsDuringALoadStopsTheProgram) {
-    KavTest::UseThreadSafeDeathTests();
+    KAV_START_DEATH_TEST();
     const std::int32_t id = TSLTestDiscarder::ClassRecord()->Id;
     EXPECT_DEATH(LoadFrom(Coded().Int(3).Str("TSLTestDiscarder").Int(id).Int(1).bytes, GetParam()),
                  "contract violated: TSLArchive::DiscardLoadedObjects during a load");
 }
 
 TEST_P(TSLObjectGraphDeathTest, ALoadedObjectBeyondTheCountStopsTheProgram) {
-    KavTest::UseThreadSafeDeathTests();
+    KAV_START_DEATH_TEST();
     TSLRefCarry carrier;
     TKavSLRoot* ref = nullptr;
     ASSERT_TRUE(Load(Save(&carrier), &ref));
@@ -457,7 +457,7 @@ TEST_P(TSLObjectGraphDeathTest, ALoadedObjectBeyondTheCountStopsTheProgram) {
 }
 
 TEST_P(TSLObjectGraphDeathTest, ANegativeNestingLimitStopsTheProgram) {
-    KavTest::UseThreadSafeDeathTests();
+    KAV_START_DEATH_TEST();
     TMemoryStream out;
     TSLArchive limited(&out, GetParam());
     limited.SetMaxDepth(0);  // no object at all, but a limit

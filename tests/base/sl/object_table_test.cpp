@@ -79,7 +79,7 @@ TEST(TSLObjectTable, IdentitiesAreUniqueAndNeverZero) {
 }
 
 TEST(TSLObjectTableDeathTest, InsertingNoObjectStopsTheProgram) {
-    KavTest::UseThreadSafeDeathTests();
+    KAV_START_DEATH_TEST();
     TSLObjectTable table;
     EXPECT_DEATH(table.Insert(3, nullptr), "contract violated: TSLObjectTable::Insert\\(3, null\\)");
     EXPECT_EQ(table.Count(), 0u);

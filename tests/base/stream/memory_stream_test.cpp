@@ -82,7 +82,7 @@ TEST(TMemoryStream, AssignReplacesTheBytesAndRewinds) {
 }
 
 TEST(TMemoryStreamDeathTest, AssignFromItsOwnBytesStopsTheProgram) {
-    KavTest::UseThreadSafeDeathTests();
+    KAV_START_DEATH_TEST();
     TMemoryStream stream("abcdef", 6);
     const unsigned char* own = stream.Bytes().data();
     EXPECT_DEATH(stream.Assign(own + 2, 3),

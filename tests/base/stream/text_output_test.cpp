@@ -10,6 +10,7 @@
 
 #include "tests/base/stream/temp_dir.h"
 #include "tests/base/stream/write_failures.h"
+#include "tests/support/system_skips.h"
 
 using KavTest::FolderContent;
 using KavTest::ReadFileBytes;
@@ -22,6 +23,7 @@ using KavV3Base::TString;
 using KavV3Base::WriteTextFile;
 
 TEST(PrintText, WritesTheTextUnchanged) {
+    KAV_REQUIRE_STDOUT_CAPTURE();
     testing::internal::CaptureStdout();
     PrintText("Kav3DTest6_AOBench\n");
     PrintText(nullptr);

@@ -249,7 +249,7 @@ TEST(TPooledList, WithoutOwnSpareNodesComeFromSharedEntryZero) {
 }
 
 TEST(TPooledListDeathTest, PopFrontOnAnEmptyListStopsTheProgram) {
-    KavTest::UseThreadSafeDeathTests();
+    KAV_START_DEATH_TEST();
     TPooledList<int> list;
     EXPECT_DEATH(list.PopFront(), "contract violated: PopFront on an empty TPooledList");
 }

@@ -497,7 +497,7 @@ public:
 // Both are bugs of the caller that would hang or lose work in silence; in
 // every build they stop the program and say why.
 TEST(TWorkerManagerDeathTest, WaitIdleFromAWorkerStopsTheProgram) {
-    KavTest::UseThreadSafeDeathTests();
+    KAV_START_DEATH_TEST();
     EXPECT_DEATH(
         {
             TWorkerManager pool;
@@ -512,7 +512,7 @@ TEST(TWorkerManagerDeathTest, WaitIdleFromAWorkerStopsTheProgram) {
 }
 
 TEST(TWorkerManagerDeathTest, AJobQueuedAfterStopWorkersStopsTheProgram) {
-    KavTest::UseThreadSafeDeathTests();
+    KAV_START_DEATH_TEST();
     EXPECT_DEATH(
         {
             TWorkerManager pool;

@@ -219,7 +219,7 @@ TEST(TChangeChecker, WatchRefusesWhatALoadWouldRefuse) {
 }
 
 TEST(TChangeCheckerDeathTest, WatchingNothingOrASecondCarrierStopsTheProgram) {
-    KavTest::UseThreadSafeDeathTests();
+    KAV_START_DEATH_TEST();
     TWatchedPair pair(1);
     TChangeChecker checker;
     EXPECT_DEATH(static_cast<void>(checker.Watch(nullptr)),

@@ -31,7 +31,7 @@ TEST(TStringID, HandsOutIdsInFirstSeenOrder) {
 }
 
 TEST(TStringIDDeathTest, TheTextOfAnIdNeverGivenOutStopsTheProgram) {
-    KavTest::UseThreadSafeDeathTests();
+    KAV_START_DEATH_TEST();
     TStringID table;
     table.GetID("alpha");
     EXPECT_DEATH(static_cast<void>(table.GetText(2)),

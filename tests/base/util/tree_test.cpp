@@ -69,7 +69,7 @@ TEST(TTree, AddChildTakesTheChildOutOfItsOldTree) {
 }
 
 TEST(TTreeDeathTest, AddingTheTreeItselfAnAncestorOrNothingStopsTheProgram) {
-    KavTest::UseThreadSafeDeathTests();
+    KAV_START_DEATH_TEST();
     TTree root;
     auto* middle = new TTree;
     auto* leaf = new TTree;

@@ -16,6 +16,8 @@
 #   aarch64       the 64-bit ARM cross toolchain, qemu-user, GoogleTest's sources,
 #                 the host C compiler for the instruction-counting plugin
 #   windows       the MinGW-w64 cross toolchain, Wine, GoogleTest's sources
+#   wasm          Emscripten, Node.js with acorn (Emscripten's optimizer needs
+#                 it), GoogleTest's sources, Chromium for the page's test
 #   ci            all of the above
 set -euo pipefail
 
@@ -35,8 +37,10 @@ for purpose in "$@"; do
     clang-libcxx) add cmake ninja-build clang libc++-dev libc++abi-dev googletest ;;
     aarch64) add cmake ninja-build g++-aarch64-linux-gnu qemu-user googletest gcc ;;
     windows) add cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 googletest ;;
+    wasm) add cmake ninja-build emscripten nodejs node-acorn googletest chromium ;;
     ci) add cmake ninja-build g++ libgtest-dev libbenchmark-dev libsimde-dev clang libclang-rt-dev clang-format \
-            libc++-dev libc++abi-dev g++-aarch64-linux-gnu qemu-user g++-mingw-w64-x86-64-posix wine wine64 googletest ;;
+            libc++-dev libc++abi-dev g++-aarch64-linux-gnu qemu-user g++-mingw-w64-x86-64-posix wine wine64 googletest \
+            emscripten nodejs node-acorn chromium ;;
     *) echo "install-deps.sh: unknown purpose '$purpose' (see the comment at the top)" >&2; exit 2 ;;
   esac
 done

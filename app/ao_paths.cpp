@@ -20,6 +20,7 @@ extern const TAoPathEntries kScalarPathEntries = {TAoPath::Scalar,     CountOccl
 extern const TAoPathEntries kAvx2PathEntries;
 extern const TAoPathEntries kAvx512PathEntries;
 extern const TAoPathEntries kNeonPathEntries;
+extern const TAoPathEntries kSimd128PathEntries;
 
 namespace {
 
@@ -34,6 +35,11 @@ constexpr const TAoPathEntries* kAvx512 = nullptr;
 constexpr const TAoPathEntries* kNeon = &kNeonPathEntries;
 #else
 constexpr const TAoPathEntries* kNeon = nullptr;
+#endif
+#if defined(KAV_AO_WASM_SIMD_PATH)
+constexpr const TAoPathEntries* kSimd128 = &kSimd128PathEntries;
+#else
+constexpr const TAoPathEntries* kSimd128 = nullptr;
 #endif
 
 #if defined(KAV_AO_AVX512_EMULATED)
@@ -52,6 +58,9 @@ constexpr TAoTarget kTargets[] = {
     {TAoPath::Avx512, "avx512", 16, kAvx512Needs, kAvx512},
     // Part of the AArch64 architecture: every such CPU has it.
     {TAoPath::Neon, "neon", 4, kCpuNeon, kNeon},
+    // A WebAssembly engine without SIMD refuses a module that holds it: the
+    // build that holds it runs only where it is supported.
+    {TAoPath::Simd128, "simd128", 4, kCpuSimd128, kSimd128},
 };
 constexpr int kTargetCount = static_cast<int>(std::size(kTargets));
 
@@ -101,6 +110,9 @@ TCpuFeatures DetectCpuFeatures() {
 #endif
 #if defined(KAV_AO_NEON_PATH)
     features |= kCpuNeon;
+#endif
+#if defined(KAV_AO_WASM_SIMD_PATH)
+    features |= kCpuSimd128;
 #endif
     return features;
 }

@@ -19,6 +19,7 @@ enum class TAoPath : int {
     Avx2 = 1,
     Avx512 = 2,
     Neon = 3,
+    Simd128 = 4,
 };
 
 // The instruction-set extensions a path may need, as bits of TCpuFeatures.
@@ -27,7 +28,8 @@ enum TCpuFeature : std::uint32_t {
     kCpuFma = 1u << 1,
     kCpuAvx512F = 1u << 2,
     kCpuAvx512Dq = 1u << 3,
-    kCpuNeon = 1u << 4,  // Advanced SIMD with double precision (AArch64)
+    kCpuNeon = 1u << 4,     // Advanced SIMD with double precision (AArch64)
+    kCpuSimd128 = 1u << 5,  // WebAssembly's 128-bit SIMD
 };
 using TCpuFeatures = std::uint32_t;
 
@@ -39,7 +41,8 @@ std::span<const TAoPath> AoPaths();
 const char* AoPathName(TAoPath path);
 
 // What the running CPU (and its operating system) supports; 0 on builds and
-// machines without the vector paths.
+// machines without the vector paths. A WebAssembly build that holds the
+// SIMD128 path reports it: an engine without it would not have loaded it.
 TCpuFeatures DetectCpuFeatures();
 
 // Whether this build holds the path's code.

@@ -11,12 +11,16 @@
 // Arithmetic. Every floating-point operation is the IEEE operation of its
 // precision, rounded to nearest-even once: Add, Sub, Mul, Div and Sqrt
 // correctly rounded, Fma (a * b + c) and Fnma (c - a * b) fused with a single
-// rounding. No other operation may be fused with its neighbours (the build
-// forbids contraction), so a kernel written over V computes bit for bit what
-// the scalar code with the same operations in the same order computes. NaN
-// results are NaNs of any payload; nothing reads a payload. Signed zeros
-// follow IEEE (x - x is +0, -0 + -0 is -0). Negate flips the sign bit alone,
-// also of zeros and NaNs, like unary minus.
+// rounding. A unit whose instruction set has no fused multiply-add (and that
+// must not emulate one) declares kFusedMultiplyAdd false and leaves Fma and
+// Fnma out; the code over V then takes an unfused route with the same exact
+// results (see HasFusedMultiplyAdd and vector_trig.h). No other operation may
+// be fused with its neighbours (the build forbids contraction), so a kernel
+// written over V computes bit for bit what the scalar code with the same
+// operations in the same order computes. NaN results are NaNs of any
+// payload; nothing reads a payload. Signed zeros follow IEEE (x - x is +0,
+// -0 + -0 is -0). Negate flips the sign bit alone, also of zeros and NaNs,
+// like unary minus.
 //
 // Comparisons. Less, Greater, GreaterEqual are ordered: false where either
 // operand is NaN, like C++'s <, > and >=. NotLess and NotEqual are their
@@ -38,6 +42,13 @@
 #include <cstdint>
 
 namespace AoBench::AoVectorKernel {
+
+// Whether V has Fma and Fnma: true unless V declares kFusedMultiplyAdd false.
+template <class V>
+inline constexpr bool HasFusedMultiplyAdd = true;
+template <class V>
+requires requires { V::kFusedMultiplyAdd; }
+inline constexpr bool HasFusedMultiplyAdd<V> = static_cast<bool>(V::kFusedMultiplyAdd);
 
 template <class V>
 concept AoVectorOps = requires(typename V::F f, typename V::FMask fm, typename V::D d, typename V::DMask dm,
@@ -86,8 +97,10 @@ concept AoVectorOps = requires(typename V::F f, typename V::FMask fm, typename V
     { V::Add(d, d) } -> std::same_as<typename V::D>;
     { V::Sub(d, d) } -> std::same_as<typename V::D>;
     { V::Mul(d, d) } -> std::same_as<typename V::D>;
-    { V::Fma(d, d, d) } -> std::same_as<typename V::D>;
-    { V::Fnma(d, d, d) } -> std::same_as<typename V::D>;
+    requires(!HasFusedMultiplyAdd<V>) || requires(typename V::D a) {
+        { V::Fma(a, a, a) } -> std::same_as<typename V::D>;
+        { V::Fnma(a, a, a) } -> std::same_as<typename V::D>;
+    };
     { V::Select(dm, d, d) } -> std::same_as<typename V::D>;
     { V::Or(dm, dm) } -> std::same_as<typename V::DMask>;
     { V::NoLanes64() } -> std::same_as<typename V::DMask>;

@@ -7,7 +7,7 @@
 // with code that must run on any CPU.
 //
 // Method: the angle is reduced by multiples of pi/2 (Cody-Waite with pi/2 in
-// two parts, the products fused with their subtractions) to r with
+// two parts, the products fused with their subtractions where V can) to r with
 // |r| <= pi/4, rounded once, then cos r and sin r come from minimax
 // polynomials (relative error below 0.07 ulp over the interval) evaluated by
 // Estrin's scheme for short dependency chains, with the leading terms kept
@@ -15,7 +15,10 @@
 // precision (see CosSinReduced), far inside the guard band below: a result
 // outside the band and a library result within 1 ulp of the true value lie
 // on the same side of every midpoint as long as the error stays below
-// kMidpointGuard - 1 ulps.
+// kMidpointGuard - 1 ulps. A unit without fused multiply-adds (see
+// HasFusedMultiplyAdd) evaluates the same steps unfused, with the same
+// reduction and the same polynomials, within about 1.7 ulps (see
+// CosSinReduced).
 //
 // Accuracy alone cannot promise the same single-precision rounding as the
 // library: a true value may lie closer to the midpoint between two floats
@@ -32,6 +35,8 @@
 
 #include <cmath>
 #include <cstdint>
+
+#include "app/ao_vector_ops.h"
 
 namespace AoBench::AoVectorTrig {
 
@@ -51,7 +56,9 @@ inline constexpr double kTwoOverPi = 0x1.45f306dc9c883p-1;
 // leaves the integer, two's complement, in the low bits of the mantissa.
 inline constexpr double kRoundingShift = 0x1.8p52;
 // pi/2 = kPiOver2Hi + kPiOver2Mid + kPiOver2Lo to about 160 bits; the
-// reduction needs only the first two (see below).
+// reduction needs only the first two (see below). kPiOver2Hi has 50
+// significant bits (its last three are zero), so k * kPiOver2Hi is exact for
+// every integer |k| <= 7.
 inline constexpr double kPiOver2Hi = 0x1.921fb54442d18p+0;
 inline constexpr double kPiOver2Mid = 0x1.1a62633145c07p-54;
 inline constexpr double kPiOver2Lo = -0x1.f1976b7ed8fbcp-110;
@@ -148,6 +155,26 @@ void ApplyQuadrantInDouble(typename V::Q quadrant, typename V::D& c, typename V:
     c = cosX;
 }
 
+// a * b + c and c - a * b: fused, rounded once, where V has fused
+// multiply-adds; otherwise the product rounded, then the sum (see
+// CosSinReduced for what that costs in accuracy).
+template <class V>
+[[gnu::always_inline]] inline typename V::D MulAdd(typename V::D a, typename V::D b, typename V::D c) {
+    if constexpr (AoVectorKernel::HasFusedMultiplyAdd<V>) {
+        return V::Fma(a, b, c);
+    } else {
+        return V::Add(V::Mul(a, b), c);
+    }
+}
+template <class V>
+[[gnu::always_inline]] inline typename V::D NegMulAdd(typename V::D a, typename V::D b, typename V::D c) {
+    if constexpr (AoVectorKernel::HasFusedMultiplyAdd<V>) {
+        return V::Fnma(a, b, c);
+    } else {
+        return V::Sub(c, V::Mul(a, b));
+    }
+}
+
 // cos r and sin r for every lane of the kCount vectors x, where
 // x = r + k * pi/2 with |r| <= pi/4, and the bits of k + 2^52 + 2^51 in
 // quadrant (k's low two bits are its low two bits). x must lie within the
@@ -165,7 +192,7 @@ template <class V, int kCount>
 
     // k = nearest integer to x * 2/pi; its low two bits pick the quadrant.
     for (int i = 0; i < kCount; ++i) {
-        const D shifted = V::Fma(x[i], V::Set(kTwoOverPi), V::Set(kRoundingShift));
+        const D shifted = MulAdd<V>(x[i], V::Set(kTwoOverPi), V::Set(kRoundingShift));
         quadrant[i] = V::AsBits(shifted);
         k[i] = V::Sub(shifted, V::Set(kRoundingShift));
     }
@@ -175,9 +202,15 @@ template <class V, int kCount>
     // of x - k * pi/2, since the rest of pi/2, k * kPiOver2Lo, is below
     // 2^-106 while |r| >= 2^-27 for every angle of the domain with k != 0
     // (see kReductionLimit); with k = 0, r = x exactly.
+    //
+    // Unfused, a is the same: |k| <= 5 in the domain, so k * kPiOver2Hi is
+    // exact (see kPiOver2Hi). The product k * kPiOver2Mid, below 2^-51, is
+    // rounded once more, by at most 2^-105: 2^-78 of |r|. And k may be the
+    // other neighbour of an x * 2/pi within 2^-50 of a half-integer, which
+    // leaves |r| <= pi/4 + 2^-49.
     for (int i = 0; i < kCount; ++i) {
-        const D a = V::Fnma(k[i], V::Set(kPiOver2Hi), x[i]);
-        rh[i] = V::Fnma(k[i], V::Set(kPiOver2Mid), a);
+        const D a = NegMulAdd<V>(k[i], V::Set(kPiOver2Hi), x[i]);
+        rh[i] = NegMulAdd<V>(k[i], V::Set(kPiOver2Mid), a);
     }
     for (int i = 0; i < kCount; ++i) z[i] = V::Mul(rh[i], rh[i]);
     D z2[kCount];
@@ -189,11 +222,11 @@ template <class V, int kCount>
     // below r / 9, so its rounding errors reach the result at a ninth of
     // their size; the sum is rounded once.
     for (int i = 0; i < kCount; ++i) {
-        const D p01 = V::Fma(z[i], V::Set(kSin2), V::Set(kSin1));
-        const D p23 = V::Fma(z[i], V::Set(kSin4), V::Set(kSin3));
-        const D p45 = V::Fma(z[i], V::Set(kSin6), V::Set(kSin5));
-        const D p = V::Fma(z2[i], V::Fma(z2[i], p45, p23), p01);
-        sinR[i] = V::Fma(v[i], p, rh[i]);
+        const D p01 = MulAdd<V>(z[i], V::Set(kSin2), V::Set(kSin1));
+        const D p23 = MulAdd<V>(z[i], V::Set(kSin4), V::Set(kSin3));
+        const D p45 = MulAdd<V>(z[i], V::Set(kSin6), V::Set(kSin5));
+        const D p = MulAdd<V>(z2[i], MulAdd<V>(z2[i], p45, p23), p01);
+        sinR[i] = MulAdd<V>(v[i], p, rh[i]);
     }
 
     // cos r ~ (1 - z / 2) + z^2 * Q(z), Q by Estrin's scheme as P. w = 1 - z / 2
@@ -201,13 +234,24 @@ template <class V, int kCount>
     // shares w's ulp; z^2 * Q is below 0.016, so its rounding errors reach the
     // result at a sixtieth of their size; the sum is rounded once. With the
     // error of z (at most 0.3 ulp of the result) that is within 1.4 ulp.
+    //
+    // Unfused, the same bounds gain little. z / 2 is exact (or, for z below
+    // 2^-1000, too small to change 1 - z / 2), so w is the same. Each product
+    // of the polynomials is rounded before its sum, but every product of
+    // Estrin's scheme is at most a thirtieth of the sum it joins, and the
+    // last ones are small beside the result: v * P below 0.115 of sin r,
+    // z^2 * Q below 0.023 of cos r. Their roundings, half an ulp of
+    // themselves, add below 0.12 ulp to sin r and 0.03 ulp to cos r, and the
+    // rest (with r's extra 2^-78 and 2^-49 beyond pi/4, which the
+    // polynomials' error does not notice) below 0.1 ulp: within 1.7 ulps,
+    // far inside the guard band.
     for (int i = 0; i < kCount; ++i) {
-        const D q01 = V::Fma(z[i], V::Set(kCos2), V::Set(kCos1));
-        const D q23 = V::Fma(z[i], V::Set(kCos4), V::Set(kCos3));
-        const D q45 = V::Fma(z[i], V::Set(kCos6), V::Set(kCos5));
-        const D q = V::Fma(z2[i], V::Fma(z2[i], q45, q23), q01);
-        const D w = V::Fnma(z[i], V::Set(0.5), V::Set(1.0));
-        cosR[i] = V::Fma(z2[i], q, w);
+        const D q01 = MulAdd<V>(z[i], V::Set(kCos2), V::Set(kCos1));
+        const D q23 = MulAdd<V>(z[i], V::Set(kCos4), V::Set(kCos3));
+        const D q45 = MulAdd<V>(z[i], V::Set(kCos6), V::Set(kCos5));
+        const D q = MulAdd<V>(z2[i], MulAdd<V>(z2[i], q45, q23), q01);
+        const D w = NegMulAdd<V>(z[i], V::Set(0.5), V::Set(1.0));
+        cosR[i] = MulAdd<V>(z2[i], q, w);
     }
 }
 

@@ -37,6 +37,11 @@ TEST(AoPaths, WidestPathFollowsTheFeatures) {
     // No build holds paths of two processor families.
     EXPECT_FALSE(neon && x86);
 
+    const bool simd128 = AoPathCompiled(TAoPath::Simd128);
+    EXPECT_EQ(WidestAoPath(kCpuSimd128), simd128 ? TAoPath::Simd128 : TAoPath::Scalar);
+    EXPECT_FALSE(AoPathRunsOn(TAoPath::Simd128, avx512 | kCpuNeon));
+    EXPECT_FALSE(simd128 && (x86 || neon));
+
     EXPECT_FALSE(AoPathRunsOn(static_cast<TAoPath>(-1), ~TCpuFeatures{0}));
     EXPECT_STREQ(AoPathName(static_cast<TAoPath>(-1)), "unknown");
 }
@@ -89,12 +94,11 @@ TEST(AoPaths, ForcingWorksOnlyForSupportedPaths) {
     EXPECT_EQ(ActiveAoPath(), WidestAoPath(cpu));
 }
 
-#if GTEST_HAS_DEATH_TEST
 // A caller that names a path the CPU cannot run, hands over more primary rays
 // or shaded points than a batch holds, or asks for an angle the kernel's
 // evaluation was not made for, has a bug: the program stops and says so.
 TEST(AoPathsDeathTest, BrokenContractsStopTheProgram) {
-    KavTest::UseThreadSafeDeathTests();
+    KAV_START_DEATH_TEST();
     float angle = -1.0f;
     float cosine = 0.0f;
     float sine = 0.0f;
@@ -119,6 +123,5 @@ TEST(AoPathsDeathTest, BrokenContractsStopTheProgram) {
         }
     }
 }
-#endif
 
 }  // namespace

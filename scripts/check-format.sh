@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Fails, listing the files, when any C++ source of the project differs from
+# Fails, naming the places, when any C++ source of the project differs from
 # what clang-format 14 makes of it with the committed .clang-format. With
 # --fix it rewrites them instead.
 set -euo pipefail
@@ -15,13 +15,7 @@ if [ "${1:-}" = "--fix" ]; then
   "$format" -i --style=file "${sources[@]}"
   exit 0
 fi
-unformatted=()
-for source in "${sources[@]}"; do
-  "$format" --style=file "$source" | cmp -s - "$source" || unformatted+=("$source")
-done
-if [ ${#unformatted[@]} -gt 0 ]; then
-  printf 'check-format.sh: not formatted (run scripts/check-format.sh --fix):\n' >&2
-  printf '  %s\n' "${unformatted[@]}" >&2
-  exit 1
-fi
+# One call: clang-format names each place it would change, and fails.
+"$format" --dry-run -Werror --style=file "${sources[@]}" ||
+  { echo "check-format.sh: not formatted (run scripts/check-format.sh --fix)" >&2; exit 1; }
 echo "check-format.sh: ${#sources[@]} files formatted"

@@ -49,12 +49,6 @@ TEST(AoRandomDeathTest, SlotWithoutStateStopsTheProgram) {
     EXPECT_DEATH(test.AmbientOcclusion({0, 0, 0}, {0, 1, 0}, colour, 9), "thread slot 9");
 }
 
-TEST(AoConstants, BitPatterns) {
-    EXPECT_EQ(KavV3Base::BitCast<std::uint32_t>(kPhiScale), 0x30C90FDBu);
-    EXPECT_EQ(KavV3Base::BitCast<std::uint32_t>(kRayEpsilon), 0x38D1B717u);
-    EXPECT_EQ(KavV3Base::BitCast<std::uint32_t>(kNoHitDistance), 0x7F7FFFFFu);
-}
-
 TEST(AoLookAt, GroundNormalFallsBackToFixedAxes) {
     TMatrix4 m = TMatrix4::Identity();
     LookAt(m, {-0.0f, -1.0f, -0.0f}, {0.0f, 1.0f, 0.0f});

@@ -459,31 +459,6 @@ TEST(TWorkerManager, FailedWaitsAreNotTakenForSignals) {
     EXPECT_TRUE(OnlyMainSlotTaken());
 }
 
-// Collects into a count instead of calling OnFinished.
-class TCountingPool : public TWorkerManager {
-public:
-    void CollectFinished() override {
-        TScopedLock lock(finishedLock);
-        while (!finished.IsEmpty()) {
-            finished.PopFront();
-            ++collected;
-        }
-    }
-    int collected = 0;
-};
-
-TEST(TWorkerManager, CollectFinishedIsVirtual) {
-    TCountingPool pool;
-    pool.StartWorkers(2, 0);
-    auto jobs = MakeJobs(5);
-    for (auto& job : jobs) pool.AddJob(job.get());
-    pool.Resume();
-    pool.WaitIdle();
-    TWorkerManager& base = pool;
-    base.CollectFinished();
-    EXPECT_EQ(pool.collected, 5);
-}
-
 // Calls WaitIdle of its own pool from the worker.
 class TWaitingJob : public TJob {
 public:

@@ -350,3 +350,20 @@ void TTest3DLoop_AmbOccTest_AO::RenderMultiThread(KavV33D::TVBitmap* bitmap) {
     workerPool.CollectFinished();
     bitmap->ReleaseBits();
 }
+
+namespace AoBench {
+
+std::uint64_t PictureDigest(KavV33D::TVBitmap& bitmap, int rows) {
+    std::uint64_t digest = 0xCBF29CE484222325ull;
+    const std::size_t rowBytes = static_cast<std::size_t>(bitmap.GetWidth()) * 4;
+    const unsigned char* row = bitmap.GetBits();
+    for (int y = 0; y < rows; ++y, row += bitmap.GetPitch()) {
+        for (std::size_t i = 0; i < rowBytes; ++i) {
+            digest ^= row[i];
+            digest *= 0x100000001B3ull;
+        }
+    }
+    return digest;
+}
+
+}  // namespace AoBench

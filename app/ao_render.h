@@ -103,4 +103,9 @@ namespace AoBench {
 // past the states would corrupt the test object.
 void CheckRandomSlot(int slot);
 
+// FNV-1a (64 bits) over the pixel bytes of rows 0 .. rows - 1 of a 32-bit
+// picture, in memory order: the digest that pins the single-threaded picture
+// on every system and path.
+std::uint64_t PictureDigest(KavV33D::TVBitmap& bitmap, int rows);
+
 }  // namespace AoBench

@@ -79,12 +79,7 @@ int main(int argc, char** argv) {
     for (int row = 0; row < rows; ++row)
         test.RenderRow(row, &bitmap, reinterpret_cast<std::uint32_t*>(bits + row * pitch), 0);
 
-    // FNV-1a over the rendered rows
-    std::uint64_t digest = 14695981039346656037ull;
-    for (int i = 0; i < rows * pitch; ++i) {
-        digest ^= bits[i];
-        digest *= 1099511628211ull;
-    }
+    const std::uint64_t digest = PictureDigest(bitmap, rows);
     bitmap.ReleaseBits();
     std::printf("%s rows=%d shaded=%lld rays=%lld digest=%016llx\n", AoPathName(path), rows,
                 static_cast<long long>(test.shadedPoints),

@@ -18,23 +18,6 @@ namespace {
 
 constexpr int kPictureSize = 256;
 
-// FNV-1a (64 bits) over the picture's pixels: each 32-bit pixel's four bytes
-// from the lowest, rows in memory order.
-std::uint64_t PictureDigest(KavV33D::TBitmap& bitmap) {
-    std::uint64_t digest = 0xCBF29CE484222325ull;
-    const unsigned char* row = bitmap.GetBits();
-    for (int y = 0; y < bitmap.GetHeight(); ++y, row += bitmap.GetPitch()) {
-        const auto* pixels = reinterpret_cast<const std::uint32_t*>(row);
-        for (int x = 0; x < bitmap.GetWidth(); ++x) {
-            for (int byte = 0; byte < 4; ++byte) {
-                digest ^= (pixels[x] >> (8 * byte)) & 0xFFu;
-                digest *= 0x100000001B3ull;
-            }
-        }
-    }
-    return digest;
-}
-
 // The last digest as text; ccall copies it out before the next call.
 char digestText[17] = {};
 
@@ -60,7 +43,7 @@ EMSCRIPTEN_KEEPALIVE const char* aobench_single_thread_digest() {
     test.Setup();
     test.RenderSingleThread(&bitmap);
     std::snprintf(digestText, sizeof digestText, "%016llx",
-                  static_cast<unsigned long long>(PictureDigest(bitmap)));
+                  static_cast<unsigned long long>(AoBench::PictureDigest(bitmap, kPictureSize)));
     return digestText;
 }
 

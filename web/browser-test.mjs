@@ -58,7 +58,10 @@ function startServer(folder) {
     server.log = [];
     server.stderr.on('data', (data) => server.log.push(String(data).trim()));
     let out = '';
-    const timer = setTimeout(() => reject(new CheckFailed('serve.py printed no URL within 10 s')), 10000);
+    const timer = setTimeout(() => {
+      server.kill();  // not left running behind a failed test
+      reject(new CheckFailed('serve.py printed no URL within 10 s'));
+    }, 10000);
     server.stdout.on('data', (data) => {
       out += data;
       const match = /http:\/\/\S+/.exec(out);

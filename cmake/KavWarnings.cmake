@@ -25,9 +25,13 @@ if(KAV_WERROR)
   endif()
 endif()
 
-# Helper: a framework static library with the repository root as include path.
+# Helper: a framework static library. Its headers are included by their path
+# from the repository root, which becomes include/kav once installed. The
+# warning flags reach the targets of this build only, never a program built
+# against an installed framework.
 function(kav_add_library name)
   add_library(${name} STATIC ${ARGN})
-  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
-  target_link_libraries(${name} PUBLIC kav_options)
+  target_include_directories(${name} PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>
+                                            $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/kav>)
+  target_link_libraries(${name} PUBLIC $<BUILD_INTERFACE:kav_options>)
 endfunction()

@@ -1,19 +1,16 @@
-// Tests of the occlusion paths: every vector path the CPU can run must count
-// the same occluded rays, leave the same generator state, shade the same
-// colours and render the same picture as the scalar path.
+// Tests of the occlusion rays of a shaded point: the per-point terms of its
+// query and the tests they decide, and every vector path the CPU can run,
+// which must draw the same directions, count the same occluded rays, leave
+// the same generator state and shade the same colours as the scalar path.
 
-#include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <iterator>
 #include <random>
-#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "3d/bitmap/bitmap.h"
 #include "app/ao_occlusion.h"
 #include "app/ao_paths.h"
 #include "app/ao_random_jump.h"
@@ -175,100 +172,7 @@ TEST_P(AoOcclusionPaths, AmbientOcclusionMatchesScalarPerCall) {
     }
 }
 
-// The single-threaded 256 x 256 picture and the random states after it.
-struct TRender {
-    std::vector<std::uint32_t> pixels;
-    std::vector<std::uint64_t> states;
-};
-
-TRender RenderOn(TAoPath path) {
-    TForcedPath forced(path);
-    EXPECT_TRUE(forced.selected);
-    TTest3DLoop_AmbOccTest_AO test;
-    test.Setup();
-    KavV33D::TBitmap bitmap;
-    bitmap.Create(256, 256, 32);
-    test.RenderSingleThread(&bitmap);
-    const auto* words = reinterpret_cast<const std::uint32_t*>(bitmap.GetBits());
-    return {{words, words + 256 * 256}, {std::begin(test.rngStates), std::end(test.rngStates)}};
-}
-
-const TRender& ScalarRender() {
-    static const TRender render = RenderOn(TAoPath::Scalar);
-    return render;
-}
-
-TEST_P(AoOcclusionPaths, SingleThreadRenderIsBitIdenticalToScalar) {
-    const TRender& expected = ScalarRender();
-    const TRender render = RenderOn(GetParam());
-    ASSERT_EQ(render.pixels.size(), expected.pixels.size());
-    int different = 0;
-    for (std::size_t i = 0; i < render.pixels.size(); ++i)
-        different += render.pixels[i] != expected.pixels[i];
-    EXPECT_EQ(different, 0);
-    EXPECT_EQ(render.states, expected.states);
-}
-
 KAV_INSTANTIATE_VECTOR_PATHS(AoOcclusionPaths);
-
-// Overrides AmbientOcclusion and hands every call on to the base class.
-class TDelegatingAo : public TTest3DLoop_AmbOccTest_AO {
-public:
-    TVec3* AmbientOcclusion(const TVec3& point, const TVec3& normal, TVec3& colour, int slot) override {
-        ++calls;
-        return TTest3DLoop_AmbOccTest_AO::AmbientOcclusion(point, normal, colour, slot);
-    }
-    std::uint64_t calls = 0;
-};
-
-// Draws one number of its own before each estimate.
-class TDrawingAo : public TDelegatingAo {
-public:
-    TVec3* AmbientOcclusion(const TVec3& point, const TVec3& normal, TVec3& colour, int slot) override {
-        NextRandom(slot);
-        return TDelegatingAo::AmbientOcclusion(point, normal, colour, slot);
-    }
-};
-
-TEST(AoShadingRoutes, AnOverrideRendersTheSamePictureAsTheBaseClass) {
-    TTest3DLoop_AmbOccTest_AO base;
-    TDelegatingAo delegating;
-    base.Setup();
-    delegating.Setup();
-    KavV33D::TBitmap first;
-    KavV33D::TBitmap second;
-    first.Create(64, 48, 32);
-    second.Create(64, 48, 32);
-    base.RenderSingleThread(&first);
-    delegating.RenderSingleThread(&second);
-    EXPECT_GT(delegating.calls, 0u);
-    EXPECT_EQ(std::memcmp(first.GetBits(), second.GetBits(), 64 * 48 * 4), 0);
-    for (int slot = 0; slot < TTest3DLoop_AmbOccTest_AO::kRandomStateCount; ++slot) {
-        EXPECT_EQ(base.rngStates[slot], delegating.rngStates[slot]) << slot;
-    }
-}
-
-// Every shaded sub-sample reaches the override, and its own draws and the
-// estimates' draws come from one sequence: the row's hold on the slot's
-// state, which is in the field again once the row is done.
-TEST(AoShadingRoutes, AnOverrideSeesEveryCallAndDrawsFromTheRowsSequence) {
-    TDrawingAo test;
-    test.Setup();
-    const std::uint64_t start = test.rngStates[0];
-    KavV33D::TBitmap bitmap;
-    bitmap.Create(64, 48, 32);
-    test.RenderSingleThread(&bitmap);
-    ASSERT_GT(test.calls, 0u);
-    std::uint64_t expected = start;
-    for (std::uint64_t i = 0; i < test.calls * (2 * 8 * 8 + 1); ++i) StepRandom(expected);
-    EXPECT_EQ(test.rngStates[0], expected);
-
-    // Outside a row an estimate draws straight from the field.
-    TVec3 colour;
-    test.AmbientOcclusion({0.0f, -0.5f, -1.0f}, {0.0f, 1.0f, 0.0f}, colour, 0);
-    for (int i = 0; i < 2 * 8 * 8 + 1; ++i) StepRandom(expected);
-    EXPECT_EQ(test.rngStates[0], expected);
-}
 
 TEST(AoOcclusionQuery, PerPointTermsFollowTheScalarTests) {
     const TVec3 origin{0.25f, -0.4999f, -2.75f};

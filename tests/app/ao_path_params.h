@@ -33,7 +33,8 @@ inline std::vector<TAoPath> SupportedVectorAoPaths() {
     return paths;
 }
 
-// A suite run once per vector path, named after it.
+// A suite run once per vector path (or per path, the scalar one included),
+// named after it.
 class TVectorPathTest : public ::testing::TestWithParam<TAoPath> {
 protected:
     void SetUp() override {

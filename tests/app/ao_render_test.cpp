@@ -1,10 +1,14 @@
-// Tests of the whole-picture renders: the single-threaded render's determinism
-// and random-state bookkeeping, and the row jobs of the multi-threaded render.
+// Tests of the render object: its generator states and draws, the shading of
+// one point and the packing of a pixel, the single-threaded picture on every
+// path against its digest, the row jobs of the multi-threaded render, and
+// overrides of AmbientOcclusion: every shaded sub-sample reaches them, and
+// what they pass on is shaded as the scalar kernel shades it.
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -14,12 +18,98 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/death_tests.h"
+
 #include "3d/bitmap/bitmap.h"
+#include "app/ao_paths.h"
 #include "app/ao_render.h"
+#include "app/ao_scene.h"
+#include "tests/app/ao_path_params.h"
+#include "tests/app/ao_test_scene.h"
 
 namespace {
 
 using namespace AoBench;
+
+TEST(AoRandom, FirstOutputsAndFullStateOfSlotZero) {
+    TTest3DLoop_AmbOccTest_AO test;
+    test.rngStates[0] = 0x2B24688;  // slot 0's value after Setup
+    EXPECT_EQ(test.NextRandom(0), 0x789846A6u);
+    // The state keeps all 64 bits: nothing above bit 47 is masked off.
+    EXPECT_EQ(test.rngStates[0], 0x0FD4789846A637F3ull);
+    EXPECT_EQ(test.NextRandom(0), 0x85CEB90Eu);
+    EXPECT_EQ(test.rngStates[0], 0x3CB485CEB90E2482ull);
+    EXPECT_EQ(test.NextRandom(0), 0x4683E3AAu);
+    EXPECT_EQ(test.rngStates[0], 0x45684683E3AA5765ull);
+}
+
+TEST(AoRandom, StatesPerSlotAfterConstructionAndSetup) {
+    TTest3DLoop_AmbOccTest_AO test;
+    for (std::uint64_t state : test.rngStates) EXPECT_EQ(state, 0x1234ABCD330Eull);
+    test.Setup();
+    const std::uint64_t expected[8] = {0x2B24688, 0x44978A2, 0x550205B, 0x47BF459,
+                                       0x35889EB, 0x1697BA4, 0x4E20F02, 0x4221027};
+    for (int slot = 0; slot < 8; ++slot) EXPECT_EQ(test.rngStates[slot], expected[slot]) << slot;
+    EXPECT_EQ(test.subSamples, 2);
+    EXPECT_EQ(test.aoSamples, 8);
+    // The scene, bit for bit, that the kernel tests take from ao_test_scene.h.
+    EXPECT_EQ(std::memcmp(&test.plane, &kPlane, sizeof(kPlane)), 0);
+    EXPECT_EQ(std::memcmp(test.spheres, kSpheres, sizeof(kSpheres)), 0);
+}
+
+TEST(AoRandomDeathTest, SlotWithoutStateStopsTheProgram) {
+    KAV_START_DEATH_TEST();
+    TTest3DLoop_AmbOccTest_AO test;
+    EXPECT_DEATH(test.NextRandom(8), "thread slot 8 has no random generator state");
+    EXPECT_DEATH(test.NextRandom(-1), "thread slot -1");
+    TVec3 colour{};
+    EXPECT_DEATH(test.AmbientOcclusion({0, 0, 0}, {0, 1, 0}, colour, 9), "thread slot 9");
+}
+
+TEST(AoShading, OpenGroundIsMultipleOfOneSixtyFourth) {
+    TTest3DLoop_AmbOccTest_AO test;
+    test.Setup();
+    const std::uint64_t before = test.rngStates[3];
+    TVec3 colour{};
+    const TVec3* result = test.AmbientOcclusion({10.0f, -0.5f, 10.0f}, {0, 1, 0}, colour, 3);
+    EXPECT_EQ(result, &colour);
+    // Far from every sphere nothing blocks the hemisphere.
+    EXPECT_EQ(colour.x, 1.0f);
+    EXPECT_EQ(colour.y, colour.x);
+    EXPECT_EQ(colour.z, colour.x);
+    std::uint64_t expected = before;
+    for (int i = 0; i < 128; ++i) StepRandom(expected);
+    EXPECT_EQ(test.rngStates[3], expected);
+
+    // Under a sphere part of the sky is hidden: a multiple of 1/64 below 1.
+    test.AmbientOcclusion({-0.5f, -0.5f, -3.0f}, {0, 1, 0}, colour, 3);
+    EXPECT_LT(colour.x, 1.0f);
+    EXPECT_EQ(colour.x * 64.0f, static_cast<float>(static_cast<int>(colour.x * 64.0f)));
+}
+
+// A pixel whose sub-samples all hit and are never occluded is opaque white.
+class TOpenSkyAo : public TTest3DLoop_AmbOccTest_AO {
+public:
+    TVec3* AmbientOcclusion(const TVec3&, const TVec3&, TVec3& colour, int) override {
+        colour = {1.0f, 1.0f, 1.0f};
+        return &colour;
+    }
+};
+
+TEST(AoShading, PixelPackingAndBackground) {
+    TOpenSkyAo test;
+    test.Setup();
+    KavV33D::TBitmap bitmap;
+    bitmap.Create(256, 256, 32);
+    auto* row0 = reinterpret_cast<std::uint32_t*>(bitmap.GetBits());
+    auto* lastRow = reinterpret_cast<std::uint32_t*>(bitmap.GetBits() + 255 * bitmap.GetPitch());
+    test.RenderRow(0, &bitmap, row0, 0);
+    test.RenderRow(255, &bitmap, lastRow, 0);
+    for (int x = 0; x < 256; ++x) {
+        EXPECT_EQ(row0[x], 0xFFFFFFFFu) << x;     // looks down at the ground
+        EXPECT_EQ(lastRow[x], 0xFF000000u) << x;  // looks up into nothing
+    }
+}
 
 constexpr int kSize = 256;
 // Shaded sub-samples of the 256 x 256 picture with 2 x 2 sub-samples.
@@ -34,7 +124,6 @@ std::vector<std::uint32_t> Pixels(KavV33D::TBitmap& bitmap) {
     return {words, words + static_cast<std::size_t>(bitmap.GetWidth()) * bitmap.GetHeight()};
 }
 
-// Counts the shaded sub-samples while shading as usual.
 // The bytes of a whole file; empty when it cannot be read.
 std::vector<unsigned char> ReadFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -42,11 +131,13 @@ std::vector<unsigned char> ReadFile(const std::filesystem::path& path) {
 }
 
 // For a picture whose digest is not the expected one: saves it beside the
-// test (its path is in the message) and says how many pixels differ from
-// the reference picture kept with the tests, and where. Both are 24-bit BMP
-// files of the picture, row 0 first, 54 header bytes and no row padding.
-std::string DescribeDifference(KavV33D::TBitmap& got) {
-    const std::filesystem::path gotPath = std::filesystem::absolute("ao_single_thread_got.bmp");
+// test as ao_single_thread_<path>.bmp (its full path is in the message) and
+// says how many pixels differ from the reference picture kept with the tests,
+// and where. Both are 24-bit BMP files of the picture, row 0 first, 54 header
+// bytes and no row padding.
+std::string DescribeDifference(KavV33D::TBitmap& got, TAoPath path) {
+    const std::filesystem::path gotPath =
+        std::filesystem::absolute(std::string("ao_single_thread_") + AoPathName(path) + ".bmp");
     std::ostringstream message;
     if (got.SaveBmp(gotPath.string().c_str()) == 0) return "the picture could not be saved";
     message << "picture saved as " << gotPath.string() << "; ";
@@ -75,6 +166,7 @@ std::string DescribeDifference(KavV33D::TBitmap& got) {
     return message.str();
 }
 
+// Counts the shaded sub-samples while shading as usual.
 class TCountingAo : public TTest3DLoop_AmbOccTest_AO {
 public:
     TVec3* AmbientOcclusion(const TVec3& point, const TVec3& normal, TVec3& colour, int slot) override {
@@ -92,20 +184,21 @@ std::uint64_t StepsFrom(std::uint64_t from, std::uint64_t to, std::uint64_t limi
     return limit + 1;
 }
 
-class AoRenderTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        bitmap.Create(kSize, kSize, 32);
-        test.Setup();
-    }
-    KavV33D::TBitmap bitmap;
-    TCountingAo test;
-};
+// Run on every path of the table, the scalar one included.
+class AoRenderPaths : public TVectorPathTest {};
 
-TEST_F(AoRenderTest, SingleThreadIsDeterministicAndAdvancesSlotZeroOnly) {
+// The single-threaded picture is part of the benchmark's contract: any change
+// to the kernel's arithmetic or draw order, on any path, changes its digest
+// or slot 0's final state.
+TEST_P(AoRenderPaths, SingleThreadGivesTheDigestAndAdvancesSlotZeroOnly) {
+    TForcedPath forced(GetParam());
+    ASSERT_TRUE(forced.selected);
+    KavV33D::TBitmap bitmap;
+    bitmap.Create(kSize, kSize, 32);
+    TCountingAo test;
+    test.Setup();
     const std::uint64_t start = test.rngStates[0];
     test.RenderSingleThread(&bitmap);
-    const std::vector<std::uint32_t> first = Pixels(bitmap);
     EXPECT_EQ(test.calls.load(), kShadedSubSamples);
 
     std::uint64_t expected = start;
@@ -117,13 +210,23 @@ TEST_F(AoRenderTest, SingleThreadIsDeterministicAndAdvancesSlotZeroOnly) {
         EXPECT_EQ(test.rngStates[slot], fresh.rngStates[slot]) << slot;
     }
 
-    for (std::uint32_t pixel : first) EXPECT_EQ(pixel >> 24, 0xFFu);
+    for (std::uint32_t pixel : Pixels(bitmap)) EXPECT_EQ(pixel >> 24, 0xFFu);
 
-    // The single-threaded picture is part of the benchmark's contract: any
-    // change to the kernel's arithmetic or draw order changes this digest.
-    EXPECT_EQ(PictureDigest(bitmap, kSize), kPictureDigest) << DescribeDifference(bitmap);
+    EXPECT_EQ(PictureDigest(bitmap, kSize), kPictureDigest) << DescribeDifference(bitmap, GetParam());
     EXPECT_EQ(test.rngStates[0], kFinalSlotZeroState);
 }
+
+INSTANTIATE_TEST_SUITE_P(Every, AoRenderPaths, ::testing::ValuesIn(AoPaths()), AoPathParamName);
+
+class AoRenderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        bitmap.Create(kSize, kSize, 32);
+        test.Setup();
+    }
+    KavV33D::TBitmap bitmap;
+    TCountingAo test;
+};
 
 TEST_F(AoRenderTest, MultiThreadQueuesOneJobPerRowAndUsesWorkerSlots) {
     std::uint64_t before[8];
@@ -156,6 +259,27 @@ TEST_F(AoRenderTest, MultiThreadQueuesOneJobPerRowAndUsesWorkerSlots) {
         sum += steps;
     }
     EXPECT_EQ(sum, total);
+}
+
+TEST_F(AoRenderTest, SecondRenderShrinksTheJobArray) {
+    test.RenderMultiThread(&bitmap);
+    KavV33D::TBitmap small;
+    small.Create(16, 8, 32);
+    test.RenderMultiThread(&small);
+    ASSERT_EQ(test.jobs.size(), 8u);
+    for (int row = 0; row < 8; ++row) {
+        EXPECT_EQ(test.jobs[row].bitmap, &small);
+        EXPECT_EQ(reinterpret_cast<unsigned char*>(test.jobs[row].rowBits),
+                  small.GetBits() + row * small.GetPitch());
+    }
+}
+
+TEST_F(AoRenderTest, EmptyBitmapQueuesNothing) {
+    KavV33D::TBitmap empty;
+    empty.Create(4, 0, 32);
+    test.RenderMultiThread(&empty);
+    EXPECT_TRUE(test.jobs.empty());
+    EXPECT_EQ(test.calls.load(), 0u);
 }
 
 // Occlusion noise depends on which worker's slot shades a row, so two
@@ -285,25 +409,54 @@ TEST(AoRenderOverrides, SeeWhatTheScalarKernelGivesWhateverTheyPass) {
     EXPECT_EQ(tweaked.rngStates[0], reference.rngStates[0]);
 }
 
-TEST_F(AoRenderTest, SecondRenderShrinksTheJobArray) {
-    test.RenderMultiThread(&bitmap);
-    KavV33D::TBitmap small;
-    small.Create(16, 8, 32);
-    test.RenderMultiThread(&small);
-    ASSERT_EQ(test.jobs.size(), 8u);
-    for (int row = 0; row < 8; ++row) {
-        EXPECT_EQ(test.jobs[row].bitmap, &small);
-        EXPECT_EQ(reinterpret_cast<unsigned char*>(test.jobs[row].rowBits),
-                  small.GetBits() + row * small.GetPitch());
+// Draws one number of its own before each estimate.
+class TDrawingAo : public TCountingAo {
+public:
+    TVec3* AmbientOcclusion(const TVec3& point, const TVec3& normal, TVec3& colour, int slot) override {
+        NextRandom(slot);
+        return TCountingAo::AmbientOcclusion(point, normal, colour, slot);
+    }
+};
+
+TEST(AoShadingRoutes, AnOverrideRendersTheSamePictureAsTheBaseClass) {
+    TTest3DLoop_AmbOccTest_AO base;
+    TCountingAo delegating;
+    base.Setup();
+    delegating.Setup();
+    KavV33D::TBitmap first;
+    KavV33D::TBitmap second;
+    first.Create(64, 48, 32);
+    second.Create(64, 48, 32);
+    base.RenderSingleThread(&first);
+    delegating.RenderSingleThread(&second);
+    EXPECT_GT(delegating.calls.load(), 0u);
+    EXPECT_EQ(Pixels(first), Pixels(second));
+    for (int slot = 0; slot < TTest3DLoop_AmbOccTest_AO::kRandomStateCount; ++slot) {
+        EXPECT_EQ(base.rngStates[slot], delegating.rngStates[slot]) << slot;
     }
 }
 
-TEST_F(AoRenderTest, EmptyBitmapQueuesNothing) {
-    KavV33D::TBitmap empty;
-    empty.Create(4, 0, 32);
-    test.RenderMultiThread(&empty);
-    EXPECT_TRUE(test.jobs.empty());
-    EXPECT_EQ(test.calls.load(), 0u);
+// Every shaded sub-sample reaches the override, and its own draws and the
+// estimates' draws come from one sequence: the row's hold on the slot's
+// state, which is in the field again once the row is done.
+TEST(AoShadingRoutes, AnOverrideSeesEveryCallAndDrawsFromTheRowsSequence) {
+    TDrawingAo test;
+    test.Setup();
+    const std::uint64_t start = test.rngStates[0];
+    KavV33D::TBitmap bitmap;
+    bitmap.Create(64, 48, 32);
+    test.RenderSingleThread(&bitmap);
+    const std::uint64_t calls = test.calls.load();
+    ASSERT_GT(calls, 0u);
+    std::uint64_t expected = start;
+    for (std::uint64_t i = 0; i < calls * (2 * 8 * 8 + 1); ++i) StepRandom(expected);
+    EXPECT_EQ(test.rngStates[0], expected);
+
+    // Outside a row an estimate draws straight from the field.
+    TVec3 colour;
+    test.AmbientOcclusion({0.0f, -0.5f, -1.0f}, {0.0f, 1.0f, 0.0f}, colour, 0);
+    for (int i = 0; i < 2 * 8 * 8 + 1; ++i) StepRandom(expected);
+    EXPECT_EQ(test.rngStates[0], expected);
 }
 
 }  // namespace

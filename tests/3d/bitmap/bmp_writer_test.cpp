@@ -155,32 +155,38 @@ TEST(TBitmap, WriteBmpStartsAtTheStreamPosition) {
     EXPECT_EQ(file.back(), 0x77);
 }
 
+namespace {
+
+// A bitmap the writer refuses: nothing reaches a stream, and SaveBmp leaves
+// no file behind.
+void ExpectRefused(TBitmap& bitmap, const char* what) {
+    TFailingStream s;
+    EXPECT_EQ(bitmap.WriteBmp(s), 0) << what;
+    EXPECT_TRUE(s.bytes.empty()) << what;
+    const TTempDir dir;
+    const std::string name = dir.File("refused.bmp");
+    EXPECT_EQ(bitmap.SaveBmp(name.c_str()), 0) << what;
+    EXPECT_FALSE(std::filesystem::exists(name)) << what;
+}
+
+}  // namespace
+
 TEST(TBitmap, WriteBmpRefusesWhatItCannotConvert) {
     TBitmap sixteen;
     sixteen.Create(4, 4, 16);
-    TFailingStream s;
-    EXPECT_EQ(sixteen.WriteBmp(s), 0);
-    EXPECT_TRUE(s.bytes.empty());
+    ExpectRefused(sixteen, "16 bits per pixel");
 
     TBitmap twentyFour;
     twentyFour.CreateWithMasks(4, 4, 24, 0, 0, 0, 0);
-    EXPECT_EQ(twentyFour.WriteBmp(s), 0);
-    EXPECT_TRUE(s.bytes.empty());
+    ExpectRefused(twentyFour, "24 bits without masks");
 
     TBitmap freed;  // geometry without storage
     freed.Create(4, 4, 32);
     freed.Free();
-    EXPECT_EQ(freed.WriteBmp(s), 0);
-    EXPECT_TRUE(s.bytes.empty());
+    ExpectRefused(freed, "freed");
 
     TBitmap never;  // never created: 0 bits per pixel
-    EXPECT_EQ(never.WriteBmp(s), 0);
-    EXPECT_TRUE(s.bytes.empty());
-
-    const TTempDir dir;
-    const std::string name = dir.File("sixteen.bmp");
-    EXPECT_EQ(sixteen.SaveBmp(name.c_str()), 0);
-    EXPECT_FALSE(std::filesystem::exists(name));
+    ExpectRefused(never, "never created");
 }
 
 TEST(TBitmap, WriteBmpOfNoRowsWritesHeadersOnly) {
@@ -286,11 +292,5 @@ public:
 TEST(TBitmap, WriteBmpRefusesANegativeHeight) {
     TNegativeHeightBitmap b;
     b.Create(4, 2, 32);
-    TFailingStream s;
-    EXPECT_EQ(b.WriteBmp(s), 0);
-    EXPECT_TRUE(s.bytes.empty());
-    const TTempDir dir;
-    const std::string name = dir.File("negative.bmp");
-    EXPECT_EQ(b.SaveBmp(name.c_str()), 0);
-    EXPECT_FALSE(std::filesystem::exists(name));
+    ExpectRefused(b, "negative height");
 }

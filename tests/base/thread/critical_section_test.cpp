@@ -11,6 +11,19 @@
 namespace KavV3Base {
 namespace {
 
+// Whether another thread can enter the section. The section has no try-enter,
+// so while this thread still holds it the other thread waits until CTest's
+// timeout fails the test.
+bool AnotherThreadTakes(TCriticalSection& section) {
+    bool taken = false;
+    std::thread other([&] {
+        TScopedLock lock(section);
+        taken = true;
+    });
+    other.join();
+    return taken;
+}
+
 TEST(TCriticalSection, HolderMayEnterAgain) {
     TCriticalSection section;
     section.Enter();
@@ -23,13 +36,7 @@ TEST(TCriticalSection, HolderMayEnterAgain) {
     section.Leave();
 
     // Fully left: another thread can take it.
-    bool taken = false;
-    std::thread other([&] {
-        TScopedLock lock(section);
-        taken = true;
-    });
-    other.join();
-    EXPECT_TRUE(taken);
+    EXPECT_TRUE(AnotherThreadTakes(section));
 }
 
 TEST(TCriticalSection, ExcludesOtherThreads) {
@@ -57,13 +64,7 @@ TEST(TScopedLock, LeavesWhenAnExceptionLeavesTheScope) {
         throw std::runtime_error("leave the scope");
     } catch (const std::runtime_error&) {}
     // Would block for ever if the section were still held by this thread.
-    bool taken = false;
-    std::thread other([&] {
-        TScopedLock lock(section);
-        taken = true;
-    });
-    other.join();
-    EXPECT_TRUE(taken);
+    EXPECT_TRUE(AnotherThreadTakes(section));
 }
 
 }  // namespace

@@ -37,18 +37,23 @@ TEST(TEvent, SetBeforeWaitIsNotLost) {
     EXPECT_EQ(event.Wait(), 0);  // returns at once: the signal waited for it
 }
 
-TEST(TEvent, WaitBlocksUntilAnotherThreadSets) {
-    TEvent event;
-    ASSERT_EQ(event.Create(), 1);
+// Waits while another thread sets a marker and then the event: a Wait that
+// returns before the marker was set returned without that Set.
+void ExpectWaitEndsOnlyOnTheNextSet(TEvent& event) {
     std::atomic<int> marker{0};
     std::thread setter([&] {
         marker.store(1, std::memory_order_relaxed);
         event.Set();
     });
     EXPECT_EQ(event.Wait(), 0);
-    // The only signal is the one set after the marker.
     EXPECT_EQ(marker.load(std::memory_order_relaxed), 1);
     setter.join();
+}
+
+TEST(TEvent, WaitBlocksUntilAnotherThreadSets) {
+    TEvent event;
+    ASSERT_EQ(event.Create(), 1);
+    ExpectWaitEndsOnlyOnTheNextSet(event);
 }
 
 TEST(TEvent, TwoSetsReleaseOnlyOneWait) {
@@ -58,16 +63,8 @@ TEST(TEvent, TwoSetsReleaseOnlyOneWait) {
     event.Set();
     EXPECT_EQ(event.Wait(), 0);
 
-    // A second Wait has nothing left to consume: it can only return on the
-    // helper's Set, which comes after the marker.
-    std::atomic<int> marker{0};
-    std::thread setter([&] {
-        marker.store(1, std::memory_order_relaxed);
-        event.Set();
-    });
-    EXPECT_EQ(event.Wait(), 0);
-    EXPECT_EQ(marker.load(std::memory_order_relaxed), 1);
-    setter.join();
+    // A second Wait has nothing left to consume.
+    ExpectWaitEndsOnlyOnTheNextSet(event);
     // An event that counted its Sets would still hold one here.
     EXPECT_FALSE(IsSignalled(event));
 }

@@ -3,6 +3,7 @@
 #include "base/thread/thread.h"
 
 #include <cstdint>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -77,6 +78,31 @@ TEST(TThread, StartThatTheSystemRefusesLeavesNoThread) {
     Platform::FailThreadCreatesAfter(-1);
     first.started.Wait();
     EXPECT_GE(first.GetSlot(), 1);
+}
+
+// Where threads come from a fixed pool of ready ones (WebAssembly), a start
+// beyond the pool is refused instead of waiting for a thread that cannot
+// come, and the pool is whole again once the threads have been joined.
+TEST(TThread, StartBeyondThePoolOfThreadsIsRefused) {
+#if !defined(__EMSCRIPTEN__)
+    GTEST_SKIP() << "threads here are limited by the system alone";
+#else
+    constexpr std::size_t kMost = 64;  // well above any pool the build links
+    std::vector<std::unique_ptr<THeldThread>> threads;
+    do {
+        threads.push_back(std::make_unique<THeldThread>());
+    } while (threads.back()->Start() != nullptr && threads.size() < kMost);
+    EXPECT_EQ(threads.back()->handle, nullptr) << "every one of " << kMost << " starts succeeded";
+    EXPECT_GE(threads.size(), 5u) << "the benchmark's four workers must fit";
+    const std::size_t started = threads.size() - 1;
+    for (auto& thread : threads) thread->ReleaseAndJoin();
+    threads.clear();
+
+    for (std::size_t i = 0; i < started; ++i) {
+        threads.push_back(std::make_unique<THeldThread>());
+        ASSERT_NE(threads.back()->Start(), nullptr) << "start " << i << " after the pool came back";
+    }
+#endif
 }
 
 TEST(TThread, BaseRunEndsWithZero) {

@@ -1,16 +1,17 @@
 # Fails when a source file includes a header of a layer above its own, or of
 # a sibling layer: every include points downward. From the bottom: the
-# contract check and bit cast (base/contract.h, base/bit_cast.h), base/thread, base/stream, base/sl, then
-# 3d/bitmap and base/util side by side, framework, and app.
+# contract check and the bit cast (base/contract.h, base/bit_cast.h),
+# base/thread, base/stream, base/sl, then 3d/bitmap and base/util side by
+# side, framework, and app.
 # -DSOURCE_DIR=<repository root>
 # Which layers each folder may include, besides its own.
-set(allowed_base/thread "base/contract.h;base/bit_cast.h")
-set(allowed_base/stream "base/contract.h;base/bit_cast.h;base/thread")
-set(allowed_base/sl "base/contract.h;base/bit_cast.h;base/thread;base/stream")
-set(allowed_3d/bitmap "base/contract.h;base/bit_cast.h;base/thread;base/stream;base/sl")
-set(allowed_base/util "base/contract.h;base/bit_cast.h;base/thread;base/stream;base/sl")
-set(allowed_framework "base/contract.h;base/bit_cast.h;base/thread;base/stream;base/sl;3d/bitmap;base/util")
-set(allowed_app "base/contract.h;base/bit_cast.h;base/thread;base/stream;base/sl;3d/bitmap;base/util;framework")
+set(allowed_base/thread base/contract.h base/bit_cast.h)
+set(allowed_base/stream ${allowed_base/thread} base/thread)
+set(allowed_base/sl ${allowed_base/stream} base/stream)
+set(allowed_3d/bitmap ${allowed_base/sl} base/sl)
+set(allowed_base/util ${allowed_base/sl} base/sl)
+set(allowed_framework ${allowed_3d/bitmap} 3d/bitmap base/util)
+set(allowed_app ${allowed_framework} framework)
 
 set(violations "")
 foreach(folder base/thread base/stream base/sl 3d/bitmap base/util framework app)

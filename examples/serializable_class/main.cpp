@@ -11,8 +11,8 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/sl/archive.h"
@@ -23,6 +23,34 @@
 #include "base/stream/memory_stream.h"
 
 using namespace KavV3Base;
+
+// A list of references: its length, then each reference, written inline the
+// first time the archive meets its object and as a back-reference after.
+template <class T>
+void SaveList(TSLArchive& archive, const std::vector<T*>& list) {
+    const auto count = static_cast<std::uint32_t>(list.size());
+    SLWriteSize(archive, &count);
+    for (T* item : list)
+        if (!SLSaveObject(archive, &item)) return;
+}
+
+// Reads what SaveList wrote, appending to *list. The length comes from the
+// archive: the list grows as the references arrive instead of reserving what
+// a damaged archive claims. A null reference fails the load.
+template <class T>
+void LoadList(TSLArchive& archive, std::vector<T*>* list) {
+    std::uint32_t count = 0;
+    SLReadSize(archive, &count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        T* item = nullptr;
+        if (!SLLoadObject(archive, &item)) return;
+        if (item == nullptr) {
+            archive.Fail(TSLFailure::ObjectRefused, "a list holds a null reference");
+            return;
+        }
+        list->push_back(item);
+    }
+}
 
 // A task: its name, its priority and the tasks it depends on, which it does
 // not own.
@@ -47,25 +75,14 @@ public:
         if (SkipFields(archive) != 0) return;
         SLWriteString(archive, &Name);
         SLWriteInt(archive, &Priority);
-        const auto count = static_cast<std::uint32_t>(DependsOn.size());
-        SLWriteSize(archive, &count);
-        for (TTask* task : DependsOn)
-            if (!SLSaveObject(archive, &task)) return;
+        SaveList(archive, DependsOn);
     }
     void Load(TSLArchive& archive) override {
         TKavSL::Load(archive);
         if (SkipFields(archive) != 0) return;
         SLReadString(archive, &Name);
         SLReadInt(archive, &Priority);
-        std::uint32_t count = 0;
-        SLReadSize(archive, &count);
-        // A count is read from the archive: grow as the references arrive
-        // instead of reserving what a damaged archive claims.
-        for (std::uint32_t i = 0; i < count; ++i) {
-            TTask* task = nullptr;
-            if (!SLLoadObject(archive, &task)) return;
-            DependsOn.push_back(task);
-        }
+        LoadList(archive, &DependsOn);
     }
 
     TString Name;
@@ -91,22 +108,11 @@ public:
 
     void Save(TSLArchive& archive) override {
         TKavSL::Save(archive);
-        if (SkipFields(archive) != 0) return;
-        const auto count = static_cast<std::uint32_t>(Tasks.size());
-        SLWriteSize(archive, &count);
-        for (TTask* task : Tasks)
-            if (!SLSaveObject(archive, &task)) return;
+        if (SkipFields(archive) == 0) SaveList(archive, Tasks);
     }
     void Load(TSLArchive& archive) override {
         TKavSL::Load(archive);
-        if (SkipFields(archive) != 0) return;
-        std::uint32_t count = 0;
-        SLReadSize(archive, &count);
-        for (std::uint32_t i = 0; i < count; ++i) {
-            TTask* task = nullptr;
-            if (!SLLoadObject(archive, &task)) return;
-            Tasks.push_back(task);
-        }
+        if (SkipFields(archive) == 0) LoadList(archive, &Tasks);
     }
     // A failed load deletes every object it created itself, each once, after
     // asking each to let go of its links: the plan must then not delete its
@@ -154,23 +160,28 @@ bool RoundTrip(TPlan* plan, std::int32_t coding, std::vector<unsigned char>* byt
 
     TMemoryStream input(*bytes);
     TSLArchive loading(&input, coding);
-    TPlan* loaded = nullptr;
-    if (!SLLoadObject(loading, &loaded)) {
-        std::fprintf(stderr, "%s load failed: %s\n", codingName, loading.GetFailureMessage().c_str());
+    TPlan* copy = nullptr;
+    if (!SLLoadObject(loading, &copy) || copy == nullptr) {
+        std::fprintf(stderr, "%s load failed: %s\n", codingName,
+                     loading.Failed() ? loading.GetFailureMessage().c_str() : "no plan in the archive");
         return false;
     }
-    const std::unique_ptr<TPlan> copy(loaded);
     bool same = true;
     if (input.Tell() != static_cast<std::int32_t>(input.Size())) {
         std::fprintf(stderr, "%s load left %d bytes unread\n", codingName,
                      static_cast<int>(input.Size()) - static_cast<int>(input.Tell()));
         same = false;
     }
-    if (Describe(*copy) != Describe(*plan)) {
-        std::fprintf(stderr, "%s copy differs:\n%s-- from the original --\n%s", codingName,
-                     Describe(*copy).c_str(), Describe(*plan).c_str());
+    const std::string original = Describe(*plan);
+    const std::string loaded = Describe(*copy);
+    if (loaded != original) {
+        std::fprintf(stderr, "%s copy differs:\n%s-- from the original --\n%s", codingName, loaded.c_str(),
+                     original.c_str());
         same = false;
     }
+    // Deletes every object the load made, each once, whatever the shape of
+    // the graph: also a task that only a dependency reached.
+    loading.DiscardLoadedObjects();
     return same;
 }
 
